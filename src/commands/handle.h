@@ -1,0 +1,11 @@
+#pragma once
+
+#include "commands/context.h"
+#include "service/json.h"
+
+namespace kelp {
+
+// Runs one request and writes exactly one reply for it. Main thread only.
+void handle(Context& context, const Json& request);
+
+}  // namespace kelp

@@ -1,0 +1,281 @@
+// The platform seam. The core asks these questions in its own vocabulary
+// (attribute names such as "AXRole", macOS virtual key codes, event type
+// numbers, screen points) and each backend answers them for its desktop.
+// Nothing here throws; absence is the answer to anything that cannot be had.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/value.h"
+
+namespace kelp::platform {
+
+using Pid = std::int32_t;
+
+// What a backend can do at all on this machine, asked instead of guessed.
+struct Capabilities {
+  bool accessibility = false;
+  bool windowList = false;
+  bool screens = false;
+  bool keyboardEvents = false;
+  bool mouseEvents = false;
+  bool eventTap = false;
+  bool screenCapture = false;
+};
+
+// ---- accessibility -------------------------------------------------------
+
+class Accessibility {
+ public:
+  virtual ~Accessibility() = default;
+  virtual bool isTrusted() = 0;
+  // Asks the system to grant (or turn on) accessibility; does not wait for a
+  // person to answer. Returns the trust state afterwards.
+  virtual bool promptForTrust() = 0;
+  virtual Element systemWide() = 0;
+  virtual Element applicationElement(Pid pid) = 0;
+  // An attribute that cannot be read for any reason is a none Value.
+  virtual Value copyAttribute(const Element& element, const std::string& name) = 0;
+  virtual bool setAttribute(const Element& element, const std::string& name, const Value& value) = 0;
+  virtual bool performAction(const Element& element, const std::string& action) = 0;
+  // Hit test below `root` (the system-wide element or an application).
+  virtual std::optional<Element> elementAtPosition(const Element& root, float x, float y) = 0;
+  virtual std::optional<Pid> pidOf(const Element& element) = 0;
+};
+
+// ---- workspace -----------------------------------------------------------
+
+enum class ActivationPolicy { regular, accessory, prohibited };
+
+struct RunningApp {
+  Pid pid = 0;
+  std::optional<std::string> name;
+  std::optional<std::string> bundleId;
+  ActivationPolicy policy = ActivationPolicy::regular;
+  bool active = false;
+};
+
+class Workspace {
+ public:
+  virtual ~Workspace() = default;
+  // In the platform's own order.
+  virtual std::vector<RunningApp> runningApplications() = 0;
+  virtual std::optional<RunningApp> frontmostApplication() = 0;
+  virtual std::optional<RunningApp> applicationWithPid(Pid pid) = 0;
+  virtual bool isActive(Pid pid) = 0;
+  virtual bool activate(Pid pid) = 0;
+  // Where an application can be opened from, by bundle id or name.
+  virtual std::optional<std::string> applicationPathForBundleId(const std::string& bundleId) = 0;
+  // Starts the application at `path` and calls `done(ok)` once the platform
+  // reports the outcome, possibly from another thread.
+  virtual void openApplication(const std::string& path, std::function<void(bool)> done) = 0;
+  virtual std::string homeDirectory() = 0;
+  virtual bool fileExists(const std::string& path) = 0;
+};
+
+// ---- process -------------------------------------------------------------
+
+class Process {
+ public:
+  virtual ~Process() = default;
+  virtual Pid ownPid() = 0;
+  // The running executable's path; none when the platform cannot tell.
+  virtual std::optional<std::string> executablePath() = 0;
+};
+
+// ---- screens and windows -------------------------------------------------
+
+// A screen's frame in global coordinates: points, origin at the lower left of
+// the primary screen, y growing upwards.
+struct Screen {
+  double x = 0;
+  double y = 0;
+  double w = 0;
+  double h = 0;
+  bool main = false;
+};
+
+class Screens {
+ public:
+  virtual ~Screens() = default;
+  virtual std::vector<Screen> screens() = 0;
+};
+
+// One on-screen window, as the window server describes it. A field the
+// server withholds or that has another type is none.
+struct WindowInfo {
+  std::optional<std::string> ownerName;
+  std::optional<std::int64_t> ownerPid;
+  bool hasName = false;             // the entry has a title entry at all
+  std::optional<std::string> name;  // the title, when it is text
+  std::optional<std::int64_t> layer;
+};
+
+class WindowList {
+ public:
+  virtual ~WindowList() = default;
+  // On-screen windows without desktop elements, front to back; none when the
+  // window server cannot be asked.
+  virtual std::optional<std::vector<WindowInfo>> onScreenWindows() = 0;
+};
+
+// ---- synthetic input -----------------------------------------------------
+
+// Modifier flag masks, as event flags carry them.
+namespace flags {
+inline constexpr std::uint64_t shift = 0x20000;
+inline constexpr std::uint64_t control = 0x40000;
+inline constexpr std::uint64_t option = 0x80000;
+inline constexpr std::uint64_t command = 0x100000;
+}  // namespace flags
+
+// Event type numbers.
+namespace eventType {
+inline constexpr int leftMouseDown = 1;
+inline constexpr int leftMouseUp = 2;
+inline constexpr int rightMouseDown = 3;
+inline constexpr int rightMouseUp = 4;
+inline constexpr int mouseMoved = 5;
+inline constexpr int leftMouseDragged = 6;
+inline constexpr int keyDown = 10;
+inline constexpr int keyUp = 11;
+inline constexpr int flagsChanged = 12;
+inline constexpr int scrollWheel = 22;
+}  // namespace eventType
+
+struct KeyEvent {
+  std::uint16_t keyCode = 0;
+  bool down = true;
+  std::uint64_t flags = 0;
+  std::u16string unicode;  // typed text carried by the event, if any
+};
+
+struct MouseEvent {
+  int type = eventType::mouseMoved;
+  Point at;
+  std::int64_t clickState = 0;
+  std::uint64_t flags = 0;
+};
+
+struct ScrollEvent {
+  Point at;
+  double dx = 0;
+  double dy = 0;
+};
+
+class EventPoster {
+ public:
+  virtual ~EventPoster() = default;
+  // False when the event could not be created; true once it was posted.
+  virtual bool postKey(const KeyEvent& event) = 0;
+  virtual bool postMouse(const MouseEvent& event) = 0;
+  virtual bool postScroll(const ScrollEvent& event) = 0;
+};
+
+// ---- listen-only event tap -----------------------------------------------
+
+struct TappedEvent {
+  int type = 0;
+  Point location;
+  std::uint64_t flags = 0;
+  std::int64_t keyCode = 0;
+  std::int64_t clickState = 0;
+  double scrollDx = 0;
+  double scrollDy = 0;
+};
+
+class EventTap {
+ public:
+  virtual ~EventTap() = default;
+  // Starts delivering the user's input events of the types in `mask` to
+  // `onEvent` on the main run loop. False when the tap cannot be created.
+  virtual bool start(std::uint64_t mask, std::function<void(const TappedEvent&)> onEvent) = 0;
+  virtual void stop() = 0;
+};
+
+// ---- screen capture ------------------------------------------------------
+
+struct CaptureDisplay {
+  std::uint32_t id = 0;
+  int width = 0;  // points
+  int height = 0;
+  // Frame in the accessibility space: origin at the top left of the main
+  // display, y downwards.
+  double x = 0;
+  double y = 0;
+};
+
+struct Jpeg {
+  std::string bytes;
+  int width = 0;
+  int height = 0;
+};
+
+class ScreenCapture {
+ public:
+  virtual ~ScreenCapture() = default;
+  virtual std::optional<std::vector<CaptureDisplay>> displays() = 0;
+  // The display scaled to `width` x `height` pixels, JPEG-encoded.
+  virtual std::optional<Jpeg> captureJpeg(std::uint32_t displayId, int width, int height, int quality) = 0;
+};
+
+// ---- environment, clock, run loop ----------------------------------------
+
+class Environment {
+ public:
+  virtual ~Environment() = default;
+  virtual std::vector<std::pair<std::string, std::string>> snapshot() = 0;
+  virtual bool unset(const std::string& name) = 0;
+};
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual std::int64_t nowMicros() = 0;
+  virtual void sleepMicros(std::int64_t micros) = 0;
+};
+
+class RunLoop {
+ public:
+  virtual ~RunLoop() = default;
+  // Serves tasks, timers and event sources on the calling (main) thread until
+  // stop() is called.
+  virtual void run() = 0;
+  virtual void stop() = 0;
+  // From another thread: runs `task` on the main thread and returns once it
+  // has finished.
+  virtual void runSync(std::function<void()> task) = 0;
+  using TimerId = std::uint64_t;
+  virtual TimerId addTimer(std::int64_t delayMicros, std::function<void()> fire) = 0;
+  virtual void cancelTimer(TimerId id) = 0;
+};
+
+// All services of one desktop. The core holds one of these and nothing else
+// of the platform.
+class Platform {
+ public:
+  virtual ~Platform() = default;
+  virtual Capabilities capabilities() = 0;
+  virtual Accessibility& accessibility() = 0;
+  virtual Workspace& workspace() = 0;
+  virtual Process& process() = 0;
+  virtual Screens& screens() = 0;
+  virtual WindowList& windowList() = 0;
+  virtual EventPoster& events() = 0;
+  virtual EventTap& eventTap() = 0;
+  virtual ScreenCapture& capture() = 0;
+  virtual Environment& environment() = 0;
+  virtual Clock& clock() = 0;
+  virtual RunLoop& runLoop() = 0;
+};
+
+// The desktop this build was made for; each backend folder defines it.
+std::unique_ptr<Platform> makeDesktopPlatform();
+
+}  // namespace kelp::platform

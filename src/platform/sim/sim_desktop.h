@@ -1,0 +1,139 @@
+// A scripted desktop that lives in the test process: applications, screens,
+// windows, element trees, an environment, a virtual clock, an event log and a
+// run loop a test can drive. Scenes are built with plain assignments:
+//
+//   SimDesktop sim;
+//   sim.addApp({.pid = 100, .name = "Notes", .bundleId = "com.example.notes", .active = true});
+//   sim.addScreen({.w = 1440, .h = 900, .main = true});
+//   sim.addWindow({.ownerName = "Notes", .ownerPid = 100, .title = "memo"});
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace kelp::platform::sim {
+
+struct SimWindow {
+  std::optional<std::string> ownerName;
+  std::optional<std::int64_t> ownerPid;
+  std::optional<std::string> title;  // none: the entry has no title at all
+  std::optional<std::int64_t> layer = 0;
+};
+
+// One posted synthetic event, stamped with the virtual time it was posted at.
+struct PostedEvent {
+  std::int64_t atMicros = 0;
+  enum class Kind { key, mouse, scroll } kind = Kind::key;
+  KeyEvent key;
+  MouseEvent mouse;
+  ScrollEvent scroll;
+};
+
+class SimDesktop final : public Platform {
+ public:
+  SimDesktop();
+  ~SimDesktop() override;
+
+  // ---- scene -------------------------------------------------------------
+  Capabilities caps{true, true, true, true, true, true, true};
+  bool trusted = true;
+  bool grantTrustOnPrompt = false;  // what a person answers to the prompt
+  int promptCount = 0;
+  Pid ownPid = 4242;
+  std::optional<std::string> executablePath = "/opt/kelp/kelp-cua";
+  std::vector<RunningApp> apps;
+  std::vector<Screen> screenList;
+  std::optional<std::vector<SimWindow>> windows = std::vector<SimWindow>{};
+  std::vector<std::pair<std::string, std::string>> env;
+  std::set<std::string> existingPaths;
+  std::vector<PostedEvent> posted;
+
+  RunningApp& addApp(RunningApp app);
+  Screen& addScreen(Screen screen);
+  SimWindow& addWindow(SimWindow window);
+  std::optional<std::string> envValue(const std::string& name) const;
+
+  // ---- element trees -----------------------------------------------------
+  // A new element of application `pid`. Attributes are plain Values; an
+  // element's "AXChildren" is a ValueList of Elements.
+  Element makeElement(Pid pid);
+  void setAttr(const Element& element, const std::string& name, Value value);
+  // The element vanishes: every later read of it fails quietly.
+  void remove(const Element& element);
+  std::vector<std::pair<std::string, Value>> writes;   // attribute writes received
+  std::vector<std::pair<Element, std::string>> actions;  // actions performed
+
+  // ---- virtual clock -----------------------------------------------------
+  std::int64_t nowMicros() const { return now_; }
+  void advance(std::int64_t micros) { now_ += micros; }
+
+  // ---- run loop ----------------------------------------------------------
+  // Runs queued tasks and due timers on the calling thread without blocking.
+  void runPending();
+
+  // ---- Platform ----------------------------------------------------------
+  Capabilities capabilities() override { return caps; }
+  Accessibility& accessibility() override;
+  Workspace& workspace() override;
+  Process& process() override;
+  Screens& screens() override;
+  WindowList& windowList() override;
+  EventPoster& events() override;
+  EventTap& eventTap() override;
+  ScreenCapture& capture() override;
+  Environment& environment() override;
+  Clock& clock() override;
+  RunLoop& runLoop() override;
+
+  // Delivers an input event of the user to a started event tap.
+  bool tapRunning() const { return static_cast<bool>(tapHandler_); }
+  void deliverTapEvent(const TappedEvent& event);
+
+ private:
+  friend class SimServices;
+  friend class SimAccessibility;
+  friend class SimRunLoop;
+  friend class SimEventTap;
+  friend class SimClock;
+  struct ElementData {
+    Pid pid = 0;
+    bool removed = false;
+    std::map<std::string, Value> attributes;
+  };
+  ElementData* find(const Element& element);
+
+  std::unique_ptr<class SimServices> services_;
+  std::map<std::uint64_t, ElementData> elements_;
+  std::uint64_t nextElement_ = 1;
+  std::map<Pid, Element> appElements_;
+  Element systemWide_;
+  std::int64_t now_ = 0;
+  std::function<void(const TappedEvent&)> tapHandler_;
+
+  // Run loop state; tasks may come from the reader thread.
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::function<void()>> tasks_;
+  bool stopRequested_ = false;
+  struct Timer {
+    std::int64_t due;
+    std::function<void()> fire;
+  };
+  std::map<RunLoop::TimerId, Timer> timers_;
+  RunLoop::TimerId nextTimer_ = 1;
+  bool fireNextTimer();
+};
+
+}  // namespace kelp::platform::sim

@@ -1,0 +1,18 @@
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "commands/context.h"
+#include "platform/platform.h"
+#include "service/reply.h"
+#include "service/server.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv, argv + argc);
+  std::unique_ptr<kelp::platform::Platform> os = kelp::platform::makeDesktopPlatform();
+  kelp::ReplyWriter replies(kelp::standardOutputSink());
+  const kelp::Globals globals = kelp::startUp(*os, std::move(args));
+  kelp::Context context{*os, replies, globals};
+  if (globals.args.size() >= 2) return kelp::runOneShot(context);
+  return kelp::serve(context, kelp::standardInputReader());
+}

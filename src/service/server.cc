@@ -1,0 +1,112 @@
+#include "service/server.h"
+
+#include <stdio.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "commands/handle.h"
+#include "service/messages.h"
+#include "service/scrub.h"
+
+namespace kelp {
+namespace {
+
+// Deeper requests are refused as unreadable: echoing such an "id" would
+// exhaust the stack of the JSON writer. No real request comes near it.
+constexpr int MAX_REQUEST_NESTING = 512;
+
+bool nestedTooDeeply(const std::string& line) {
+  int depth = 0;
+  bool inString = false;
+  bool escaped = false;
+  for (char c : line) {
+    if (inString) {
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        inString = false;
+      }
+      continue;
+    }
+    if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > MAX_REQUEST_NESTING) return true;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+Globals startUp(platform::Platform& os, std::vector<std::string> args) {
+  Globals globals;
+  globals.systemWide = os.accessibility().systemWide();
+  scrubSecretsFromOwnEnvironment(os.environment(), os.workspace());
+  globals.args = std::move(args);
+  return globals;
+}
+
+int runOneShot(Context& context) {
+  const std::vector<std::string>& args = context.globals.args;
+  Json request;
+  request["id"] = 0;
+  request["cmd"] = args.size() > 1 ? args[1] : std::string();
+  if (args.size() > 2) request["app"] = args[2];
+  handle(context, request);
+  return 0;
+}
+
+void dispatchLine(Context& context, const std::string& line, const std::function<void(const Json&)>& run) {
+  if (line.empty()) return;
+  Json request = nestedTooDeeply(line) ? Json(Json::value_t::discarded) : Json::parse(line, nullptr, false);
+  if (request.is_discarded() || !request.is_object()) {
+    context.replies.fail(nullptr, messages::unreadableRequest);
+    return;
+  }
+  run(request);
+}
+
+int serve(Context& context, LineReader readLine) {
+  platform::RunLoop& runLoop = context.os.runLoop();
+  std::thread reader([&context, &runLoop, readLine = std::move(readLine)] {
+    while (std::optional<std::string> line = readLine()) {
+      // The reader waits for each command to finish, so commands run one at
+      // a time and in arrival order, and replies never interleave.
+      dispatchLine(context, *line, [&](const Json& request) {
+        runLoop.runSync([&] { handle(context, request); });
+      });
+    }
+    runLoop.stop();
+  });
+  runLoop.run();
+  reader.join();
+  return 0;
+}
+
+LineReader standardInputReader() {
+  return []() -> std::optional<std::string> {
+    char* buffer = nullptr;
+    std::size_t capacity = 0;
+    ssize_t length = ::getline(&buffer, &capacity, stdin);
+    std::optional<std::string> line;
+    if (length >= 0) {
+      line.emplace(buffer, static_cast<std::size_t>(length));
+      // A last line without a terminator still counts as a line.
+      if (!line->empty() && line->back() == '\n') {
+        line->pop_back();
+        if (!line->empty() && line->back() == '\r') line->pop_back();
+      }
+    }
+    std::free(buffer);
+    return line;
+  };
+}
+
+}  // namespace kelp
