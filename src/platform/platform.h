@@ -55,8 +55,8 @@ enum class ActivationPolicy { regular, accessory, prohibited };
 
 struct RunningApp {
   Pid pid = 0;
-  std::optional<std::string> name;
-  std::optional<std::string> bundleId;
+  std::optional<std::string> name{};
+  std::optional<std::string> bundleId{};
   ActivationPolicy policy = ActivationPolicy::regular;
   bool active = false;
 };
@@ -110,11 +110,11 @@ class Screens {
 // One on-screen window, as the window server describes it. A field the
 // server withholds or that has another type is none.
 struct WindowInfo {
-  std::optional<std::string> ownerName;
-  std::optional<std::int64_t> ownerPid;
+  std::optional<std::string> ownerName{};
+  std::optional<std::int64_t> ownerPid{};
   bool hasName = false;             // the entry has a title entry at all
-  std::optional<std::string> name;  // the title, when it is text
-  std::optional<std::int64_t> layer;
+  std::optional<std::string> name{};  // the title, when it is text
+  std::optional<std::int64_t> layer{};
 };
 
 class WindowList {
@@ -153,18 +153,18 @@ struct KeyEvent {
   std::uint16_t keyCode = 0;
   bool down = true;
   std::uint64_t flags = 0;
-  std::u16string unicode;  // typed text carried by the event, if any
+  std::u16string unicode{};  // typed text carried by the event, if any
 };
 
 struct MouseEvent {
   int type = eventType::mouseMoved;
-  Point at;
+  Point at{};
   std::int64_t clickState = 0;
   std::uint64_t flags = 0;
 };
 
 struct ScrollEvent {
-  Point at;
+  Point at{};
   double dx = 0;
   double dy = 0;
 };
@@ -182,7 +182,7 @@ class EventPoster {
 
 struct TappedEvent {
   int type = 0;
-  Point location;
+  Point location{};
   std::uint64_t flags = 0;
   std::int64_t keyCode = 0;
   std::int64_t clickState = 0;

@@ -26,9 +26,9 @@
 namespace kelp::platform::sim {
 
 struct SimWindow {
-  std::optional<std::string> ownerName;
-  std::optional<std::int64_t> ownerPid;
-  std::optional<std::string> title;  // none: the entry has no title at all
+  std::optional<std::string> ownerName{};
+  std::optional<std::int64_t> ownerPid{};
+  std::optional<std::string> title{};  // none: the entry has no title at all
   std::optional<std::int64_t> layer = 0;
 };
 
