@@ -1,11 +1,10 @@
 #include "commands/handle.h"
 
 #include <array>
-#include <cmath>
-#include <limits>
 #include <string_view>
 
 #include "commands/info.h"
+#include "commands/tree.h"
 #include "service/messages.h"
 
 namespace kelp {
@@ -21,30 +20,15 @@ struct Command {
 
 // Compared exactly and in this order; the first match runs. Commands whose
 // Parts are not built yet get the unknown-command reply until they join.
-constexpr std::array<Command, 5> COMMANDS = {{
+constexpr std::array<Command, 7> COMMANDS = {{
     {"doctor", false, commands::doctor},
     {"prompt", false, commands::prompt},
     {"displays", false, commands::displays},
     {"apps", false, commands::apps},
+    {"tree", true, commands::treeOrFind},
+    {"find", true, commands::treeOrFind},
     {"ping", false, commands::ping},
 }};
-
-// An integer, or a floating number without a fractional part that fits.
-std::optional<std::int64_t> integerField(const Json& value) {
-  if (value.is_number_integer()) {
-    if (value.is_number_unsigned() && value.get<std::uint64_t>() > std::numeric_limits<std::int64_t>::max()) {
-      return std::nullopt;
-    }
-    return value.get<std::int64_t>();
-  }
-  if (value.is_number_float()) {
-    double number = value.get<double>();
-    if (std::isfinite(number) && std::trunc(number) == number && std::fabs(number) < 9.0e15) {
-      return static_cast<std::int64_t>(number);
-    }
-  }
-  return std::nullopt;
-}
 
 }  // namespace
 
@@ -54,7 +38,7 @@ Request readCommonFields(const Json& body) {
   if (auto it = body.find("id"); it != body.end()) request.id = *it;
   if (auto it = body.find("cmd"); it != body.end() && it->is_string()) request.cmd = it->get<std::string>();
   if (auto it = body.find("app"); it != body.end() && it->is_string()) request.app = it->get<std::string>();
-  if (auto it = body.find("pid"); it != body.end()) request.pid = integerField(*it);
+  if (auto it = body.find("pid"); it != body.end()) request.pid = integerValue(*it);
   return request;
 }
 

@@ -48,6 +48,7 @@ bool nestedTooDeeply(const std::string& line) {
 Globals startUp(platform::Platform& os, std::vector<std::string> args) {
   Globals globals;
   globals.systemWide = os.accessibility().systemWide();
+  globals.safety = locate::compileSafetyPatterns();
   scrubSecretsFromOwnEnvironment(os.environment(), os.workspace());
   globals.args = std::move(args);
   return globals;

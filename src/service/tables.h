@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "locate/safety.h"
 #include "platform/platform.h"
 
 namespace kelp {
@@ -27,6 +28,7 @@ bool contains(const std::array<std::string_view, N>& table, std::string_view ite
 // What start-up builds from the platform, in this order.
 struct Globals {
   platform::Element systemWide;
+  locate::SafetyPatterns safety;
   // The process's arguments, element 0 being the program path.
   std::vector<std::string> args;
 };

@@ -2,6 +2,7 @@
 
 #include <unicode/brkiter.h>
 #include <unicode/locid.h>
+#include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
@@ -32,7 +33,27 @@ void forEachBoundary(const icu::UnicodeString& text, Visit visit) {
   }
 }
 
+// The NFC form; text the normaliser cannot take is compared as it is.
+icu::UnicodeString composed(std::string_view utf8) {
+  icu::UnicodeString text = fromUtf8(utf8);
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+  if (U_FAILURE(status) || !nfc) return text;
+  icu::UnicodeString normal = nfc->normalize(text, status);
+  return U_FAILURE(status) ? text : normal;
+}
+
 }  // namespace
+
+bool canonicallyEqual(std::string_view a, std::string_view b) {
+  if (a == b) return true;
+  return composed(a) == composed(b);
+}
+
+bool canonicallyContains(std::string_view haystack, std::string_view needle) {
+  if (needle.empty()) return false;
+  return composed(haystack).indexOf(composed(needle)) >= 0;
+}
 
 std::string toUpper(std::string_view utf8) {
   icu::UnicodeString text = fromUtf8(utf8);

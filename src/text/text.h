@@ -24,4 +24,10 @@ std::size_t utf16Length(std::string_view utf8);
 std::string firstGraphemes(std::string_view utf8, std::size_t count);
 std::string lastGraphemes(std::string_view utf8, std::size_t count);
 
+// Equality and substring search that treat canonically equivalent texts
+// (precomposed or decomposed accents, Hangul syllables or jamo) as the same
+// and respect letter case. An empty needle is contained in nothing.
+bool canonicallyEqual(std::string_view a, std::string_view b);
+bool canonicallyContains(std::string_view haystack, std::string_view needle);
+
 }  // namespace kelp::text

@@ -23,7 +23,7 @@ TEST_F(DispatchTest, ReplyTextKeepsConstructionOrder) {
 }
 
 TEST_F(DispatchTest, CommandNamesAreExactAndCaseSensitive) {
-  for (const char* name : {"PING", "Ping", " ping", "ping ", "tree", "act"}) {
+  for (const char* name : {"PING", "Ping", " ping", "ping ", "Tree", "nope"}) {
     Json reply = run(Json{{"cmd", name}, {"id", 3}});
     EXPECT_EQ(reply["ok"], false) << name;
     EXPECT_EQ(reply["error"], std::string("모르는 명령이에요: ") + name);

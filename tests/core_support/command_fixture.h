@@ -29,7 +29,7 @@ class CommandFixture : public ::testing::Test {
   platform::sim::SimDesktop sim;
   std::vector<std::string> lines;
   ReplyWriter replies{[this](std::string_view line) { lines.emplace_back(line); }};
-  Globals globals{sim.accessibility().systemWide(), {"/usr/local/bin/kelp-cua"}};
+  Globals globals{sim.accessibility().systemWide(), locate::compileSafetyPatterns(), {"/usr/local/bin/kelp-cua"}};
   Context context{sim, replies, globals};
 };
 

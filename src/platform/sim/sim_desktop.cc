@@ -58,7 +58,16 @@ class SimAccessibility final : public Accessibility {
     sim_.actions.emplace_back(element, action);
     return true;
   }
-  std::optional<Element> elementAtPosition(const Element&, float, float) override { return std::nullopt; }
+  std::optional<Element> elementAtPosition(const Element& root, float x, float y) override {
+    if (!sim_.find(root)) return std::nullopt;
+    for (auto it = sim_.hitRegions_.rbegin(); it != sim_.hitRegions_.rend(); ++it) {
+      if (it->root == root && x >= it->x && y >= it->y && x < it->x + it->w && y < it->y + it->h &&
+          sim_.find(it->hit)) {
+        return it->hit;
+      }
+    }
+    return std::nullopt;
+  }
   std::optional<Pid> pidOf(const Element& element) override {
     auto* data = sim_.find(element);
     if (!data) return std::nullopt;
@@ -331,6 +340,25 @@ Element SimDesktop::makeElement(Pid pid) {
 
 void SimDesktop::setAttr(const Element& element, const std::string& name, Value value) {
   if (auto* data = find(element)) data->attributes[name] = std::move(value);
+}
+
+Element SimDesktop::addChild(const Element& parent, std::vector<std::pair<std::string, Value>> attributes) {
+  ElementData* parentData = find(parent);
+  Element child = makeElement(parentData ? parentData->pid : 0);
+  for (auto& [name, value] : attributes) setAttr(child, name, std::move(value));
+  setAttr(child, "AXParent", parent);
+  if ((parentData = find(parent))) {
+    Value& children = parentData->attributes["AXChildren"];
+    if (!children.as<ValueList>()) children = ValueList{};
+    std::get<ValueList>(children).push_back(child);
+  }
+  return child;
+}
+
+Element SimDesktop::appRoot(Pid pid) { return accessibility().applicationElement(pid); }
+
+void SimDesktop::addHitRegion(const Element& root, double x, double y, double w, double h, const Element& hit) {
+  hitRegions_.push_back({root, x, y, w, h, hit});
 }
 
 void SimDesktop::remove(const Element& element) {

@@ -70,6 +70,14 @@ class SimDesktop final : public Platform {
   // element's "AXChildren" is a ValueList of Elements.
   Element makeElement(Pid pid);
   void setAttr(const Element& element, const std::string& name, Value value);
+  // A new element of the parent's application, appended to the parent's
+  // "AXChildren" and pointing back through "AXParent".
+  Element addChild(const Element& parent, std::vector<std::pair<std::string, Value>> attributes);
+  // The root element of application `pid`, as the accessibility service gives it.
+  Element appRoot(Pid pid);
+  // Hit tests below `root` (the system-wide element or an application root)
+  // inside the rectangle give `hit`; later regions lie on top of earlier ones.
+  void addHitRegion(const Element& root, double x, double y, double w, double h, const Element& hit);
   // The element vanishes: every later read of it fails quietly.
   void remove(const Element& element);
   std::vector<std::pair<std::string, Value>> writes;   // attribute writes received
@@ -118,6 +126,12 @@ class SimDesktop final : public Platform {
   std::map<std::uint64_t, ElementData> elements_;
   std::uint64_t nextElement_ = 1;
   std::map<Pid, Element> appElements_;
+  struct HitRegion {
+    Element root;
+    double x, y, w, h;
+    Element hit;
+  };
+  std::vector<HitRegion> hitRegions_;
   Element systemWide_;
   std::int64_t now_ = 0;
   std::function<void(const TappedEvent&)> tapHandler_;

@@ -1,0 +1,61 @@
+#include "ax/node.h"
+
+#include <algorithm>
+
+#include "text/text.h"
+
+namespace kelp::ax {
+
+bool isInteractive(std::string_view role) {
+  return std::find(INTERACTIVE.begin(), INTERACTIVE.end(), role) != INTERACTIVE.end();
+}
+
+namespace {
+
+std::int64_t count(const std::vector<Node>& list) { return static_cast<std::int64_t>(list.size()); }
+
+Node record(platform::Accessibility& ax, const platform::Element& element, std::string role, const std::string& full,
+            std::string shown, const std::string& path) {
+  Node node;
+  const std::string raw = str(ax, element, "AXValue");
+  const bool same = full == text::trim(raw);
+  node.value = text::firstGraphemes(raw, VALUE_CLIP);
+  node.valueLen = static_cast<std::int64_t>(text::utf16Length(raw));
+  if (text::graphemeCount(raw) > VALUE_CLIP) node.valueTail = text::lastGraphemes(raw, TAIL_LENGTH);
+  if (!same) {
+    node.labelLen = static_cast<std::int64_t>(text::utf16Length(full));
+    if (text::graphemeCount(full) > LABEL_CLIP) node.labelTail = text::lastGraphemes(full, TAIL_LENGTH);
+  }
+  node.identifier = str(ax, element, "AXIdentifier");
+  node.enabled = boolAttr(ax, element, "AXEnabled", true);
+  node.frame = frameOf(ax, element);
+  node.el = element;
+  node.role = std::move(role);
+  node.label = std::move(shown);
+  node.path = path;
+  return node;
+}
+
+}  // namespace
+
+void walk(platform::Accessibility& ax, const platform::Element& element, const std::string& path, int depth,
+          std::int64_t max, std::vector<Node>& into) {
+  // Depth is the only bound on an application that lists an element among
+  // its own descendants.
+  if (count(into) >= max || depth > MAX_WALK_DEPTH) return;
+  std::string role = str(ax, element, "AXRole");
+  const std::string full = labelFull(ax, element);
+  std::string shown = text::firstGraphemes(full, LABEL_CLIP);
+  if (isInteractive(role) && !(role == "AXStaticText" && shown.empty())) {
+    into.push_back(record(ax, element, std::move(role), full, std::move(shown), path));
+  }
+  const std::vector<platform::Element> children = elementsOf(attr(ax, element, "AXChildren"));
+  if (children.empty() || count(into) >= max) return;
+  for (std::size_t i = 0; i < children.size(); ++i) {
+    const std::string childPath = path + "/" + str(ax, children[i], "AXRole") + "[" + std::to_string(i) + "]";
+    walk(ax, children[i], childPath, depth + 1, max, into);
+    if (count(into) >= max) return;
+  }
+}
+
+}  // namespace kelp::ax

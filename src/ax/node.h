@@ -1,0 +1,50 @@
+// The flat view of another application's interface: one Node per element a
+// person could act on or read, collected by a bounded depth-first walk.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ax/attributes.h"
+#include "platform/platform.h"
+
+namespace kelp::ax {
+
+// The roles whose elements are recorded by the walk.
+inline constexpr std::array<std::string_view, 18> INTERACTIVE = {
+    "AXButton",   "AXLink",      "AXTextField",   "AXTextArea", "AXCheckBox", "AXRadioButton",
+    "AXPopUpButton", "AXComboBox", "AXMenuItem",  "AXMenuButton", "AXSlider", "AXIncrementor",
+    "AXTabGroup", "AXRow",       "AXCell",        "AXDisclosureTriangle", "AXStaticText", "AXSearchField"};
+
+bool isInteractive(std::string_view role);
+
+inline constexpr std::size_t VALUE_CLIP = 200;
+inline constexpr std::size_t TAIL_LENGTH = 80;
+inline constexpr int MAX_WALK_DEPTH = 22;
+
+struct Node {
+  platform::Element el;
+  std::string role;
+  std::string label;        // clipped to LABEL_CLIP characters
+  std::string value;        // untrimmed, clipped to VALUE_CLIP characters
+  std::int64_t valueLen = 0;  // UTF-16 units of the whole value
+  std::string valueTail;    // the last TAIL_LENGTH characters of a clipped value
+  std::int64_t labelLen = 0;  // UTF-16 units of the whole label; 0 when it is the value
+  std::string labelTail;
+  std::string identifier;
+  bool enabled = true;
+  std::string path;         // e.g. /AXWindow[0]/AXGroup[2]/AXButton[1]
+  std::optional<Frame> frame;
+};
+
+// Appends the records of `element` and its descendants to `into`, in
+// document order, until `into` holds `max` records or the walk is deeper
+// than MAX_WALK_DEPTH below its start.
+void walk(platform::Accessibility& ax, const platform::Element& element, const std::string& path, int depth,
+          std::int64_t max, std::vector<Node>& into);
+
+}  // namespace kelp::ax

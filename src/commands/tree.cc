@@ -1,0 +1,48 @@
+#include "commands/tree.h"
+
+#include <vector>
+
+#include "ax/lookup.h"
+#include "ax/node.h"
+#include "commands/node_json.h"
+#include "service/messages.h"
+#include "text/text.h"
+
+namespace kelp::commands {
+namespace {
+
+constexpr std::int64_t DEFAULT_TREE_MAX = 300;
+
+bool keep(const Request& request, const std::string& q, const ax::Node& node) {
+  if (request.cmd == "tree" || q.empty()) return true;
+  return text::canonicallyContains(text::toLower(node.label), q) ||
+         text::canonicallyContains(text::toLower(node.value), q);
+}
+
+}  // namespace
+
+void treeOrFind(Context& context, const Request& request) {
+  std::optional<ax::AppPair> target = ax::appElement(context.os, request.app, request.pid);
+  if (!target) {
+    context.replies.fail(request.id, messages::appNotFound);
+    return;
+  }
+  std::int64_t max = DEFAULT_TREE_MAX;
+  std::string q;
+  if (auto it = request.body.find("max"); it != request.body.end()) max = integerValue(*it).value_or(max);
+  if (auto it = request.body.find("q"); it != request.body.end() && it->is_string()) q = it->get<std::string>();
+  q = text::toLower(q);
+
+  std::vector<ax::Node> nodes;
+  ax::walk(context.os.accessibility(), target->element, "", 0, max, nodes);
+  Json elements = Json::array();
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    if (keep(request, q, nodes[i])) elements.push_back(nodeJson(nodes[i], static_cast<std::int64_t>(i)));
+  }
+  Json result;
+  result["app"] = target->app.name.value_or("");
+  result["elements"] = std::move(elements);
+  succeed(context, request, std::move(result));
+}
+
+}  // namespace kelp::commands

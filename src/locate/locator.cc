@@ -1,0 +1,100 @@
+#include "locate/locator.h"
+
+#include "ax/attributes.h"
+#include "text/text.h"
+
+namespace kelp::locate {
+namespace {
+
+constexpr std::int64_t WINDOW_WALK_LIMIT = 400;
+
+std::optional<std::string> stringField(const Json& object, const char* key) {
+  auto it = object.find(key);
+  if (it == object.end() || !it->is_string()) return std::nullopt;
+  return it->get<std::string>();
+}
+
+}  // namespace
+
+Locator readLocator(const Json& locator) {
+  Locator fields;
+  if (!locator.is_object()) return fields;
+  fields.identifier = stringField(locator, "identifier");
+  fields.role = stringField(locator, "role");
+  fields.label = stringField(locator, "label");
+  fields.path = stringField(locator, "path");
+  fields.window = stringField(locator, "window");
+  if (auto it = locator.find("nth"); it != locator.end()) fields.nth = integerValue(*it);
+  return fields;
+}
+
+int score(const ax::Node& node, const Locator& locator) {
+  int points = 0;
+  if (locator.identifier && !locator.identifier->empty() && text::canonicallyEqual(*locator.identifier, node.identifier)) {
+    points = IDENTIFIER_POINTS;
+  }
+  if (locator.role && text::canonicallyEqual(*locator.role, node.role)) points += ROLE_POINTS;
+  if (locator.label && !locator.label->empty()) {
+    const std::string& q = *locator.label;
+    if (text::canonicallyEqual(q, node.label)) {
+      points += EXACT_LABEL_POINTS;
+    } else if (text::canonicallyContains(node.label, q) || text::canonicallyContains(q, node.label)) {
+      points += PARTIAL_LABEL_POINTS;
+    }
+  }
+  if (locator.path && text::canonicallyEqual(*locator.path, node.path)) points += PATH_POINTS;
+  return points;
+}
+
+std::optional<ax::Node> resolve(const std::vector<ax::Node>& nodes, const Locator& locator) {
+  int bestScore = 0;
+  std::vector<const ax::Node*> tied;
+  for (const ax::Node& node : nodes) {
+    const int s = score(node, locator);
+    if (s > bestScore) {
+      bestScore = s;
+      tied.assign(1, &node);
+    } else if (s == bestScore && bestScore > 0) {
+      tied.push_back(&node);
+    }
+  }
+  if (bestScore < ACCEPTANCE_THRESHOLD) return std::nullopt;
+  // A negative "nth" takes the first best node, like one past the ties.
+  if (tied.size() >= 2 && locator.nth && *locator.nth >= 0 &&
+      *locator.nth < static_cast<std::int64_t>(tied.size())) {
+    return *tied[static_cast<std::size_t>(*locator.nth)];
+  }
+  return *tied.front();
+}
+
+std::optional<std::vector<ax::Node>> narrowToWindow(platform::Accessibility& ax,
+                                                    const platform::Element& applicationElement,
+                                                    const std::optional<Locator>& locator) {
+  if (!locator || !locator->window || locator->window->empty()) return std::nullopt;
+  const std::string& wanted = *locator->window;
+  const std::vector<platform::Element> windows = ax::elementsOf(ax::attr(ax, applicationElement, "AXWindows"));
+  if (windows.empty()) return std::nullopt;
+  std::optional<platform::Element> chosen;
+  for (const auto& window : windows) {
+    if (text::canonicallyEqual(ax::str(ax, window, "AXTitle"), wanted)) {
+      chosen = window;
+      break;
+    }
+  }
+  if (!chosen) {
+    for (const auto& window : windows) {
+      const std::string title = ax::str(ax, window, "AXTitle");
+      if (!title.empty() && (text::canonicallyContains(title, wanted) || text::canonicallyContains(wanted, title))) {
+        chosen = window;
+        break;
+      }
+    }
+  }
+  if (!chosen) return std::nullopt;
+  std::vector<ax::Node> nodes;
+  ax::walk(ax, *chosen, "", 0, WINDOW_WALK_LIMIT, nodes);
+  if (nodes.empty()) return std::nullopt;
+  return nodes;
+}
+
+}  // namespace kelp::locate

@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include "ax/node.h"
+#include "platform/sim/sim_desktop.h"
+
+namespace kelp::ax {
+namespace {
+
+using platform::Element;
+using platform::Point;
+using platform::Size;
+using platform::Value;
+
+class WalkTest : public ::testing::Test {
+ protected:
+  Element add(const Element& parent, std::string role, std::vector<std::pair<std::string, Value>> attributes = {}) {
+    attributes.emplace_back("AXRole", std::move(role));
+    return sim.addChild(parent, std::move(attributes));
+  }
+  std::vector<Node> walkFrom(const Element& start, std::int64_t max = 300) {
+    std::vector<Node> nodes;
+    walk(sim.accessibility(), start, "", 0, max, nodes);
+    return nodes;
+  }
+  platform::sim::SimDesktop sim;
+  Element app = sim.appRoot(100);
+  Element window = add(app, "AXWindow", {{"AXTitle", "Main"}});
+};
+
+TEST_F(WalkTest, PathsCountEveryChildAndRecordsComeInDocumentOrder) {
+  add(window, "AXToolbar");
+  Element group = add(window, "AXGroup");
+  add(group, "AXImage");
+  add(group, "AXStaticText", {{"AXValue", "  "}});  // nothing to show: skipped
+  Element button = add(group, "AXButton", {{"AXIdentifier", "go"}, {"AXEnabled", false}});
+  add(button, "AXStaticText", {{"AXValue", "inside"}});
+  sim.addChild(group, {});  // no role at all
+  add(sim.addChild(group, {}), "AXLink", {{"AXTitle", "more"}});
+
+  std::vector<Node> nodes = walkFrom(app);
+  ASSERT_EQ(nodes.size(), 3u);
+  EXPECT_EQ(nodes[0].path, "/AXWindow[0]/AXGroup[1]/AXButton[2]");
+  EXPECT_EQ(nodes[0].label, "") << "an unlabelled button is still recorded";
+  EXPECT_EQ(nodes[0].identifier, "go");
+  EXPECT_FALSE(nodes[0].enabled);
+  EXPECT_TRUE(nodes[0].el == button);
+  EXPECT_EQ(nodes[1].path, "/AXWindow[0]/AXGroup[1]/AXButton[2]/AXStaticText[0]");
+  EXPECT_EQ(nodes[1].label, "inside");
+  EXPECT_EQ(nodes[2].path, "/AXWindow[0]/AXGroup[1]/[4]/AXLink[0]");
+}
+
+TEST_F(WalkTest, ValueIsClippedWithTailAndUtf16Length) {
+  std::string longText;
+  for (int i = 0; i < 250; ++i) longText += (i % 2 ? "가" : "b");
+  add(window, "AXTextArea", {{"AXTitle", "Body"}, {"AXValue", longText}});
+  add(window, "AXTextArea", {{"AXTitle", "Short"}, {"AXValue", std::string(200, 'x')}});
+  std::vector<Node> nodes = walkFrom(app);
+  ASSERT_EQ(nodes.size(), 2u);
+  EXPECT_EQ(nodes[0].valueLen, 250);
+  EXPECT_EQ(nodes[0].value, longText.substr(0, 100 * (1 + 3)));  // 200 characters: 100 "b" + 100 "가"
+  EXPECT_EQ(nodes[0].valueTail, longText.substr(longText.size() - 40 * (1 + 3)));
+  EXPECT_EQ(nodes[0].labelLen, 4);
+  EXPECT_EQ(nodes[0].labelTail, "");
+  EXPECT_EQ(nodes[1].value, std::string(200, 'x'));
+  EXPECT_EQ(nodes[1].valueTail, "");
+}
+
+TEST_F(WalkTest, LabelThatIsTheValueHasNoLengthOrTail) {
+  add(window, "AXTextField", {{"AXValue", " memo "}});
+  std::string longLabel(130, 'r');
+  add(window, "AXRow", {{"AXTitle", longLabel}, {"AXValue", "other"}});
+  std::vector<Node> nodes = walkFrom(app);
+  ASSERT_EQ(nodes.size(), 2u);
+  EXPECT_EQ(nodes[0].label, "memo");
+  EXPECT_EQ(nodes[0].value, " memo ") << "values stay untrimmed";
+  EXPECT_EQ(nodes[0].labelLen, 0);
+  EXPECT_EQ(nodes[0].labelTail, "");
+  EXPECT_EQ(nodes[1].label, std::string(120, 'r'));
+  EXPECT_EQ(nodes[1].labelLen, 130);
+  EXPECT_EQ(nodes[1].labelTail, std::string(80, 'r'));
+}
+
+TEST_F(WalkTest, MaxStopsTheWalkAndSmallerWalksArePrefixes) {
+  for (int i = 0; i < 5; ++i) add(add(window, "AXGroup"), "AXButton", {{"AXTitle", "b" + std::to_string(i)}});
+  EXPECT_TRUE(walkFrom(app, 0).empty());
+  EXPECT_TRUE(walkFrom(app, -3).empty());
+  std::vector<Node> all = walkFrom(app);
+  ASSERT_EQ(all.size(), 5u);
+  for (std::int64_t max = 1; max <= 5; ++max) {
+    std::vector<Node> some = walkFrom(app, max);
+    ASSERT_EQ(some.size(), static_cast<std::size_t>(max));
+    for (std::size_t i = 0; i < some.size(); ++i) EXPECT_EQ(some[i].path, all[i].path);
+  }
+}
+
+TEST_F(WalkTest, DepthLimitIsTwentyTwoBelowTheStart) {
+  Element deep = window;  // depth 1
+  for (int depth = 2; depth <= 21; ++depth) deep = add(deep, "AXGroup");
+  Element at22 = add(deep, "AXButton", {{"AXTitle", "reachable"}});
+  add(at22, "AXButton", {{"AXTitle", "too deep"}});
+  std::vector<Node> nodes = walkFrom(app);
+  ASSERT_EQ(nodes.size(), 1u);
+  EXPECT_EQ(nodes[0].label, "reachable");
+}
+
+TEST_F(WalkTest, AnElementListingItsAncestorAsAChildStillEnds) {
+  Element button = add(window, "AXButton", {{"AXTitle", "loop"}});
+  sim.setAttr(button, "AXChildren", Value(platform::ValueList{window}));
+  std::vector<Node> nodes = walkFrom(app, 1000);
+  EXPECT_EQ(nodes.size(), 11u) << "one button per two levels down to depth 22";
+}
+
+TEST_F(WalkTest, RecordsCarryFramesAndSurviveVanishedChildren) {
+  Element gone = add(window, "AXButton", {{"AXTitle", "gone"}});
+  add(window, "AXCheckBox", {{"AXTitle", "Wrap"}, {"AXValue", true}, {"AXPosition", Point{5, 6}}, {"AXSize", Size{7, 8}}});
+  sim.remove(gone);
+  std::vector<Node> nodes = walkFrom(app);
+  ASSERT_EQ(nodes.size(), 1u);
+  EXPECT_EQ(nodes[0].path, "/AXWindow[0]/AXCheckBox[1]");
+  EXPECT_EQ(nodes[0].value, "1");
+  EXPECT_EQ(nodes[0].frame, (Frame{5, 6, 7, 8}));
+}
+
+}  // namespace
+}  // namespace kelp::ax
