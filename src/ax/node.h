@@ -41,6 +41,19 @@ struct Node {
   std::optional<Frame> frame;
 };
 
+// Keeps one snapshot of the interface open while it lives, so that a walk's
+// reads can be fetched in bulk and still reflect the live interface.
+class Snapshot {
+ public:
+  explicit Snapshot(platform::Accessibility& ax) : ax_(ax) { ax_.beginSnapshot(); }
+  ~Snapshot() { ax_.endSnapshot(); }
+  Snapshot(const Snapshot&) = delete;
+  Snapshot& operator=(const Snapshot&) = delete;
+
+ private:
+  platform::Accessibility& ax_;
+};
+
 // Appends the records of `element` and its descendants to `into`, in
 // document order, until `into` holds `max` records or the walk is deeper
 // than MAX_WALK_DEPTH below its start.

@@ -34,7 +34,10 @@ void treeOrFind(Context& context, const Request& request) {
   q = text::toLower(q);
 
   std::vector<ax::Node> nodes;
-  ax::walk(context.os.accessibility(), target->element, "", 0, max, nodes);
+  {
+    ax::Snapshot snapshot(context.os.accessibility());
+    ax::walk(context.os.accessibility(), target->element, "", 0, max, nodes);
+  }
   Json elements = Json::array();
   for (std::size_t i = 0; i < nodes.size(); ++i) {
     if (keep(request, q, nodes[i])) elements.push_back(nodeJson(nodes[i], static_cast<std::int64_t>(i)));

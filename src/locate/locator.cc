@@ -92,6 +92,7 @@ std::optional<std::vector<ax::Node>> narrowToWindow(platform::Accessibility& ax,
   }
   if (!chosen) return std::nullopt;
   std::vector<ax::Node> nodes;
+  ax::Snapshot snapshot(ax);
   ax::walk(ax, *chosen, "", 0, WINDOW_WALK_LIMIT, nodes);
   if (nodes.empty()) return std::nullopt;
   return nodes;

@@ -47,6 +47,13 @@ class Accessibility {
   // Hit test below `root` (the system-wide element or an application).
   virtual std::optional<Element> elementAtPosition(const Element& root, float x, float y) = 0;
   virtual std::optional<Pid> pidOf(const Element& element) = 0;
+
+  // Brackets a burst of reads, such as one walk of an application. Between
+  // the two calls a backend may answer reads from values it fetched in bulk
+  // after begin; nothing fetched may outlive end, so every burst sees live
+  // state. Writes and actions are never deferred.
+  virtual void beginSnapshot() {}
+  virtual void endSnapshot() {}
 };
 
 // ---- workspace -----------------------------------------------------------

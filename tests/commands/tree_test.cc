@@ -45,6 +45,13 @@ TEST_F(TreeTest, TreeListsEveryNodeWithItsJsonForm) {
     {"ref":3,"role":"AXButton","label":"Delete","enabled":false,"path":"/AXWindow[0]/AXButton[3]"}]}})"));
 }
 
+TEST_F(TreeTest, EachWalkReadsOneSnapshotThatIsClosedAfterwards) {
+  run(R"({"cmd":"tree"})");
+  run(R"({"cmd":"find","q":"x"})");
+  EXPECT_EQ(sim.snapshotsBegun, 2);
+  EXPECT_EQ(sim.snapshotsOpen, 0);
+}
+
 TEST_F(TreeTest, ClippedValuesAndLabelsCarryLengthAndTail) {
   add(sim.appRoot(300), "AXTextField", {{"AXTitle", std::string(121, 'L')}, {"AXValue", std::string(201, 'v')}});
   Json last = run(R"({"cmd":"tree"})")["result"]["elements"].back();

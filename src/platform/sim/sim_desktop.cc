@@ -73,6 +73,11 @@ class SimAccessibility final : public Accessibility {
     if (!data) return std::nullopt;
     return data->pid;
   }
+  void beginSnapshot() override {
+    ++sim_.snapshotsBegun;
+    ++sim_.snapshotsOpen;
+  }
+  void endSnapshot() override { --sim_.snapshotsOpen; }
 
  private:
   SimDesktop& sim_;

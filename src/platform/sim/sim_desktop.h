@@ -59,6 +59,8 @@ class SimDesktop final : public Platform {
   std::vector<std::pair<std::string, std::string>> env;
   std::set<std::string> existingPaths;
   std::vector<PostedEvent> posted;
+  int snapshotsBegun = 0;
+  int snapshotsOpen = 0;
 
   RunningApp& addApp(RunningApp app);
   Screen& addScreen(Screen screen);
