@@ -1,0 +1,174 @@
+#include "platform/linux/atspi_tree.h"
+
+#include <cstdlib>
+#include <limits>
+#include <memory>
+
+namespace kelp::platform::linux_x11 {
+namespace {
+
+enum class AtspiState { notStarted, ready, failed };
+
+// libatspi's own state is global, so ours is too.
+struct AtspiSession {
+  AtspiState state = AtspiState::notStarted;
+  GRef<AtspiAccessible> desktop;
+};
+
+AtspiSession& session() {
+  static AtspiSession instance;
+  return instance;
+}
+
+std::optional<std::string> environmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  if (!value || !*value) return std::nullopt;
+  return std::string(value);
+}
+
+bool startAtspi(const std::string& busAddress) {
+  // libatspi connects without a time limit and gives up for good when it
+  // cannot; a short probe of our own keeps both from happening.
+  GRef<GDBusConnection> probe = connectToBus(busAddress, DBUS_CALL_TIMEOUT_MS);
+  if (!probe) return false;
+  g_dbus_connection_close_sync(probe.get(), nullptr, nullptr);
+
+  atspi_set_timeout(ATSPI_CALL_TIMEOUT_MS, ATSPI_STARTUP_TIMEOUT_MS);
+  // libatspi looks for the bus itself (X root window property, then the
+  // session bus without a time limit). Naming the bus we just probed in its
+  // environment variable makes it use that one; the variable is ours only
+  // for the call.
+  const std::optional<std::string> preset = environmentValue("AT_SPI_BUS_ADDRESS");
+  if (!preset) ::setenv("AT_SPI_BUS_ADDRESS", busAddress.c_str(), 1);
+  const int status = atspi_init();
+  if (!preset) ::unsetenv("AT_SPI_BUS_ADDRESS");
+
+  AtspiSession& atspi = session();
+  if (status != 0) {
+    atspi.state = AtspiState::failed;
+    return false;
+  }
+  atspi.state = AtspiState::ready;
+  atspi.desktop = GRef<AtspiAccessible>::adopt(atspi_get_desktop(0));
+  return true;
+}
+
+// What an Element of this backend holds: an AT-SPI object, or the desktop,
+// resolved when used.
+class AccessibleElement final : public ElementImpl {
+ public:
+  static std::shared_ptr<const AccessibleElement> desktop() {
+    return std::shared_ptr<const AccessibleElement>(new AccessibleElement(true, {}));
+  }
+  static std::shared_ptr<const AccessibleElement> of(GRef<AtspiAccessible> object) {
+    return std::shared_ptr<const AccessibleElement>(new AccessibleElement(false, std::move(object)));
+  }
+
+  AtspiAccessible* get() const { return isDesktop_ ? atspiDesktop() : object_.get(); }
+  bool isDesktop() const { return isDesktop_; }
+
+  // libatspi keeps one object per remote object while it is alive, so the
+  // pointer is the identity.
+  bool sameAs(const ElementImpl& other) const override {
+    const auto* that = dynamic_cast<const AccessibleElement*>(&other);
+    if (!that) return false;
+    if (isDesktop_ && that->isDesktop_) return true;
+    AtspiAccessible* mine = get();
+    return mine && mine == that->get();
+  }
+
+ private:
+  AccessibleElement(bool isDesktop, GRef<AtspiAccessible> object)
+      : isDesktop_(isDesktop), object_(std::move(object)) {}
+  bool isDesktop_;
+  GRef<AtspiAccessible> object_;
+};
+
+const AccessibleElement* implOf(const Element& element) {
+  return dynamic_cast<const AccessibleElement*>(element.impl());
+}
+
+}  // namespace
+
+bool atspiReady(SessionBus& sessionBus) {
+  AtspiSession& atspi = session();
+  if (atspi.state != AtspiState::notStarted) return atspi.state == AtspiState::ready;
+  // A user's AT_SPI_BUS_ADDRESS wins, as it would inside libatspi.
+  std::optional<std::string> address = environmentValue("AT_SPI_BUS_ADDRESS");
+  if (!address) address = sessionBus.accessibilityBusAddress();
+  if (!address) return false;
+  return startAtspi(*address);
+}
+
+AtspiAccessible* atspiDesktop() { return session().desktop.get(); }
+
+Element desktopElement() { return Element(AccessibleElement::desktop()); }
+
+Element wrapAccessible(GRef<AtspiAccessible> object) {
+  if (!object) return {};
+  return Element(AccessibleElement::of(std::move(object)));
+}
+
+AtspiAccessible* accessibleOf(const Element& element) {
+  const AccessibleElement* impl = implOf(element);
+  return impl ? impl->get() : nullptr;
+}
+
+bool isDesktopElement(const Element& element) {
+  const AccessibleElement* impl = implOf(element);
+  return impl && impl->isDesktop();
+}
+
+std::optional<Pid> processOf(AtspiAccessible* object) {
+  if (!object) return std::nullopt;
+  GErrorSlot error;
+  const guint pid = atspi_accessible_get_process_id(object, error.out());
+  if (error || pid == 0 || pid > static_cast<guint>(std::numeric_limits<Pid>::max())) return std::nullopt;
+  return static_cast<Pid>(pid);
+}
+
+namespace {
+
+// Calls `visit` with each child of the desktop until it returns false.
+template <typename Visit>
+void forEachApplication(Visit visit) {
+  AtspiAccessible* desktop = atspiDesktop();
+  if (!desktop) return;
+  GErrorSlot countError;
+  const gint count = atspi_accessible_get_child_count(desktop, countError.out());
+  if (countError || count <= 0) return;
+  for (gint i = 0; i < count && i < MAX_CHILDREN; ++i) {
+    GErrorSlot childError;
+    auto child = GRef<AtspiAccessible>::adopt(atspi_accessible_get_child_at_index(desktop, i, childError.out()));
+    if (child && !visit(std::move(child))) return;
+  }
+}
+
+}  // namespace
+
+std::vector<RegisteredApp> registeredApplications() {
+  std::vector<RegisteredApp> apps;
+  forEachApplication([&](GRef<AtspiAccessible> child) {
+    RegisteredApp app;
+    app.pid = processOf(child.get());
+    GErrorSlot nameError;
+    GCharOwner name(atspi_accessible_get_name(child.get(), nameError.out()));
+    if (!nameError && name) app.name = name.get();
+    app.accessible = std::move(child);
+    apps.push_back(std::move(app));
+    return true;
+  });
+  return apps;
+}
+
+GRef<AtspiAccessible> registeredApplication(Pid pid) {
+  GRef<AtspiAccessible> found;
+  forEachApplication([&](GRef<AtspiAccessible> child) {
+    if (processOf(child.get()) != pid) return true;
+    found = std::move(child);
+    return false;
+  });
+  return found;
+}
+
+}  // namespace kelp::platform::linux_x11

@@ -1,0 +1,108 @@
+#include "platform/linux/desktop.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+#include "platform/linux/atspi_tree.h"
+
+extern char** environ;
+
+namespace kelp::platform::linux_x11 {
+namespace {
+
+void discardMessage(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+GLogWriterOutput discardRecord(GLogLevelFlags, const GLogField*, gsize, gpointer) { return G_LOG_WRITER_HANDLED; }
+void discardText(const gchar*) {}
+
+// Standard output carries the protocol and standard error belongs to the
+// parent, so GLib, GIO and libatspi must not write to either. Their messages
+// go nowhere; g_print would even land between replies.
+void silenceLibraries() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    g_log_set_default_handler(discardMessage, nullptr);
+    // GLib allows a writer to be set only once per process.
+    g_log_set_writer_func(discardRecord, nullptr, nullptr);
+    g_set_print_handler(discardText);
+    g_set_printerr_handler(discardText);
+  });
+}
+
+}  // namespace
+
+// ---- platform ----------------------------------------------------------------
+
+LinuxDesktop::LinuxDesktop() { silenceLibraries(); }
+
+Capabilities LinuxDesktop::capabilities() {
+  Capabilities caps;
+  caps.accessibility = connections_.sessionBus.accessibilityBusAddress().has_value();
+  caps.windowList = connections_.x.available();
+  caps.screens = caps.windowList;
+  return caps;
+}
+
+// ---- screens -----------------------------------------------------------------
+
+std::vector<Screen> LinuxScreens::screens() {
+  const std::optional<std::vector<MonitorRect>> monitors = connections_.x.monitors();
+  if (!monitors) return {};
+  return screensFromMonitors(*monitors);
+}
+
+// ---- process -----------------------------------------------------------------
+
+Pid LinuxProcess::ownPid() { return static_cast<Pid>(::getpid()); }
+
+std::optional<std::string> LinuxProcess::executablePath() {
+  std::string buffer(256, '\0');
+  for (;;) {
+    const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length < 0) return std::nullopt;
+    // A full buffer may have cut the path short.
+    if (static_cast<std::size_t>(length) < buffer.size()) {
+      buffer.resize(static_cast<std::size_t>(length));
+      return buffer;
+    }
+    if (buffer.size() >= (1u << 20)) return std::nullopt;
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+// ---- environment -------------------------------------------------------------
+
+std::vector<std::pair<std::string, std::string>> LinuxEnvironment::snapshot() {
+  std::vector<std::pair<std::string, std::string>> variables;
+  for (char** entry = environ; entry && *entry; ++entry) {
+    const std::string_view text(*entry);
+    const std::size_t equals = text.find('=');
+    if (equals == std::string_view::npos) continue;
+    variables.emplace_back(std::string(text.substr(0, equals)), std::string(text.substr(equals + 1)));
+  }
+  return variables;
+}
+
+bool LinuxEnvironment::unset(const std::string& name) { return ::unsetenv(name.c_str()) == 0; }
+
+// ---- clock -------------------------------------------------------------------
+
+std::int64_t LinuxClock::nowMicros() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void LinuxClock::sleepMicros(std::int64_t micros) {
+  if (micros > 0) std::this_thread::sleep_for(std::chrono::microseconds(micros));
+}
+
+}  // namespace kelp::platform::linux_x11
+
+namespace kelp::platform {
+
+std::unique_ptr<Platform> makeDesktopPlatform() { return std::make_unique<linux_x11::LinuxDesktop>(); }
+
+}  // namespace kelp::platform

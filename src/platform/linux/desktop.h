@@ -1,0 +1,158 @@
+// The Linux desktop behind the seam: AT-SPI2 for accessibility, X11 (EWMH,
+// RandR) for windows and screens, GLib's main context as the run loop.
+// Everything that talks to X or AT-SPI runs on the main thread.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/linux/rules.h"
+#include "platform/linux/run_loop.h"
+#include "platform/linux/session_bus.h"
+#include "platform/linux/x_display.h"
+#include "platform/platform.h"
+
+namespace kelp::platform::linux_x11 {
+
+// The connections the services share.
+struct Connections {
+  XDisplay x;
+  SessionBus sessionBus;
+};
+
+// ---- what several services read ----------------------------------------------
+
+// Facts about each managed top-level window, in client-list order; empty
+// without a display.
+std::vector<ClientWindow> clientWindows(XDisplay& x);
+// Applications on the accessibility bus with a process id; empty when
+// accessibility is not available.
+std::vector<AccessibleApp> accessibleApps(SessionBus& sessionBus);
+
+// ---- services ----------------------------------------------------------------
+
+class LinuxAccessibility final : public Accessibility {
+ public:
+  explicit LinuxAccessibility(Connections& connections) : connections_(connections) {}
+  bool isTrusted() override;
+  bool promptForTrust() override;
+  Element systemWide() override;
+  Element applicationElement(Pid pid) override;
+  Value copyAttribute(const Element& element, const std::string& name) override;
+  bool setAttribute(const Element& element, const std::string& name, const Value& value) override;
+  bool performAction(const Element& element, const std::string& action) override;
+  std::optional<Element> elementAtPosition(const Element& root, float x, float y) override;
+  std::optional<Pid> pidOf(const Element& element) override;
+
+ private:
+  Connections& connections_;
+};
+
+class LinuxWorkspace final : public Workspace {
+ public:
+  explicit LinuxWorkspace(Connections& connections) : connections_(connections) {}
+  std::vector<RunningApp> runningApplications() override;
+  std::optional<RunningApp> frontmostApplication() override;
+  std::optional<RunningApp> applicationWithPid(Pid pid) override;
+  bool isActive(Pid pid) override;
+  bool activate(Pid pid) override;
+  std::optional<std::string> applicationPathForBundleId(const std::string& bundleId) override;
+  void openApplication(const std::string& path, std::function<void(bool)> done) override;
+  std::string homeDirectory() override;
+  bool fileExists(const std::string& path) override;
+
+ private:
+  std::optional<Pid> activePid();
+  Connections& connections_;
+};
+
+class LinuxWindowList final : public WindowList {
+ public:
+  explicit LinuxWindowList(Connections& connections) : connections_(connections) {}
+  std::optional<std::vector<WindowInfo>> onScreenWindows() override;
+
+ private:
+  Connections& connections_;
+};
+
+class LinuxScreens final : public Screens {
+ public:
+  explicit LinuxScreens(Connections& connections) : connections_(connections) {}
+  std::vector<Screen> screens() override;
+
+ private:
+  Connections& connections_;
+};
+
+class LinuxProcess final : public Process {
+ public:
+  Pid ownPid() override;
+  std::optional<std::string> executablePath() override;
+};
+
+class LinuxEnvironment final : public Environment {
+ public:
+  std::vector<std::pair<std::string, std::string>> snapshot() override;
+  bool unset(const std::string& name) override;
+};
+
+class LinuxClock final : public Clock {
+ public:
+  std::int64_t nowMicros() override;
+  void sleepMicros(std::int64_t micros) override;
+};
+
+// Synthetic input, the event tap and screen capture are not there yet: every
+// request is refused.
+class NoEventPoster final : public EventPoster {
+ public:
+  bool postKey(const KeyEvent&) override { return false; }
+  bool postMouse(const MouseEvent&) override { return false; }
+  bool postScroll(const ScrollEvent&) override { return false; }
+};
+
+class NoEventTap final : public EventTap {
+ public:
+  bool start(std::uint64_t, std::function<void(const TappedEvent&)>) override { return false; }
+  void stop() override {}
+};
+
+class NoScreenCapture final : public ScreenCapture {
+ public:
+  std::optional<std::vector<CaptureDisplay>> displays() override { return std::nullopt; }
+  std::optional<Jpeg> captureJpeg(std::uint32_t, int, int, int) override { return std::nullopt; }
+};
+
+class LinuxDesktop final : public Platform {
+ public:
+  LinuxDesktop();
+  Capabilities capabilities() override;
+  Accessibility& accessibility() override { return accessibility_; }
+  Workspace& workspace() override { return workspace_; }
+  Process& process() override { return process_; }
+  Screens& screens() override { return screens_; }
+  WindowList& windowList() override { return windowList_; }
+  EventPoster& events() override { return events_; }
+  EventTap& eventTap() override { return eventTap_; }
+  ScreenCapture& capture() override { return capture_; }
+  Environment& environment() override { return environment_; }
+  Clock& clock() override { return clock_; }
+  RunLoop& runLoop() override { return runLoop_; }
+
+ private:
+  Connections connections_;
+  GlibRunLoop runLoop_;
+  LinuxAccessibility accessibility_{connections_};
+  LinuxWorkspace workspace_{connections_};
+  LinuxWindowList windowList_{connections_};
+  LinuxScreens screens_{connections_};
+  LinuxProcess process_;
+  LinuxEnvironment environment_;
+  LinuxClock clock_;
+  NoEventPoster events_;
+  NoEventTap eventTap_;
+  NoScreenCapture capture_;
+};
+
+}  // namespace kelp::platform::linux_x11

@@ -1,0 +1,124 @@
+// Owners of every foreign handle the Linux backend holds: GObject references,
+// GLib allocations, D-Bus variants and X resources. Nothing else in the
+// backend frees a foreign handle by hand.
+#pragma once
+
+#include <gio/gio.h>
+#include <glib-object.h>
+#include <glib.h>
+
+#include <memory>
+#include <utility>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
+
+namespace kelp::platform::linux_x11 {
+
+// A unique_ptr deleter that calls a C release function.
+template <auto Release>
+struct Releaser {
+  template <typename T>
+  void operator()(T* handle) const {
+    if (handle) Release(handle);
+  }
+};
+
+// ---- GLib ------------------------------------------------------------------
+
+using GVariantOwner = std::unique_ptr<GVariant, Releaser<g_variant_unref>>;
+using GMainContextOwner = std::unique_ptr<GMainContext, Releaser<g_main_context_unref>>;
+using GMainLoopOwner = std::unique_ptr<GMainLoop, Releaser<g_main_loop_unref>>;
+using GSourceOwner = std::unique_ptr<GSource, Releaser<g_source_unref>>;
+
+// g_free takes a gpointer, so it cannot be named as a template argument for
+// typed pointers directly.
+inline void freeGlibMemory(void* memory) { g_free(memory); }
+using GCharOwner = std::unique_ptr<gchar, Releaser<freeGlibMemory>>;
+
+// A GList of GObjects that owns both the list and a reference to each item,
+// as GIO hands out from g_app_info_get_all.
+inline void freeObjectList(GList* list) { g_list_free_full(list, g_object_unref); }
+using ObjectListOwner = std::unique_ptr<GList, Releaser<freeObjectList>>;
+
+// Takes ownership of a GError filled in by a call; `out()` is the GError**
+// to pass.
+class GErrorSlot {
+ public:
+  GError** out() { return &error_; }
+  explicit operator bool() const { return error_ != nullptr; }
+  ~GErrorSlot() {
+    if (error_) g_error_free(error_);
+  }
+  GErrorSlot() = default;
+  GErrorSlot(const GErrorSlot&) = delete;
+  GErrorSlot& operator=(const GErrorSlot&) = delete;
+
+ private:
+  GError* error_ = nullptr;
+};
+
+// A counted reference to a GObject (or an AT-SPI object, which is one).
+// Copies take another reference.
+template <typename T>
+class GRef {
+ public:
+  GRef() = default;
+  // Takes over a reference the caller already owns ("transfer full").
+  static GRef adopt(T* object) { return GRef(object); }
+  // Takes a new reference to a borrowed object ("transfer none").
+  static GRef retain(T* object) {
+    if (object) g_object_ref(object);
+    return GRef(object);
+  }
+
+  GRef(const GRef& other) : object_(other.object_) {
+    if (object_) g_object_ref(object_);
+  }
+  GRef(GRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+  GRef& operator=(GRef other) noexcept {
+    std::swap(object_, other.object_);
+    return *this;
+  }
+  ~GRef() {
+    if (object_) g_object_unref(object_);
+  }
+
+  T* get() const { return object_; }
+  explicit operator bool() const { return object_ != nullptr; }
+
+ private:
+  explicit GRef(T* object) : object_(object) {}
+  T* object_ = nullptr;
+};
+
+// ---- X11 -------------------------------------------------------------------
+
+inline void closeDisplay(Display* display) { XCloseDisplay(display); }
+using DisplayOwner = std::unique_ptr<Display, Releaser<closeDisplay>>;
+
+// Memory Xlib hands out and wants back through XFree.
+inline void freeXMemory(void* memory) { XFree(memory); }
+template <typename T>
+using XMemory = std::unique_ptr<T, Releaser<freeXMemory>>;
+
+using MonitorsOwner = std::unique_ptr<XRRMonitorInfo, Releaser<XRRFreeMonitors>>;
+
+// Both strings of a WM_CLASS hint belong to the caller.
+struct ClassHintOwner {
+  XClassHint hint{nullptr, nullptr};
+  ClassHintOwner() = default;
+  ClassHintOwner(const ClassHintOwner&) = delete;
+  ClassHintOwner& operator=(const ClassHintOwner&) = delete;
+  ~ClassHintOwner() {
+    if (hint.res_name) XFree(hint.res_name);
+    if (hint.res_class) XFree(hint.res_class);
+  }
+};
+
+// Xlib's list of strings from a text property conversion.
+inline void freeStringList(char** list) { XFreeStringList(list); }
+using StringListOwner = std::unique_ptr<char*, Releaser<freeStringList>>;
+
+}  // namespace kelp::platform::linux_x11

@@ -1,0 +1,255 @@
+#include "platform/linux/x_display.h"
+
+#include <X11/Xatom.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace kelp::platform::linux_x11 {
+namespace {
+
+// Requests about windows of other clients fail whenever such a window goes
+// away between listing and reading; each call's own result says so, and the
+// default handler would print and exit.
+int ignoreXError(Display*, XErrorEvent*) { return 0; }
+
+// Xlib's default reaction to a broken connection prints and exits. Returning
+// from both hooks (possible since libX11 1.8) lets the failed call come back
+// instead, and the display is dropped.
+int ignoreXIOError(Display*) { return 0; }
+void onXIOErrorExit(Display*, void* self) { static_cast<XDisplay*>(self)->markLost(); }
+
+constexpr long MAX_PROPERTY_LONGS = 1 << 16;
+
+constexpr std::array<const char*, 14> WINDOW_TYPE_NAMES = {
+    "_NET_WM_WINDOW_TYPE_NORMAL",        "_NET_WM_WINDOW_TYPE_DIALOG",  "_NET_WM_WINDOW_TYPE_DOCK",
+    "_NET_WM_WINDOW_TYPE_DESKTOP",       "_NET_WM_WINDOW_TYPE_TOOLBAR", "_NET_WM_WINDOW_TYPE_MENU",
+    "_NET_WM_WINDOW_TYPE_UTILITY",       "_NET_WM_WINDOW_TYPE_SPLASH",  "_NET_WM_WINDOW_TYPE_DROPDOWN_MENU",
+    "_NET_WM_WINDOW_TYPE_POPUP_MENU",    "_NET_WM_WINDOW_TYPE_TOOLTIP", "_NET_WM_WINDOW_TYPE_NOTIFICATION",
+    "_NET_WM_WINDOW_TYPE_COMBO",         "_NET_WM_WINDOW_TYPE_DND",
+};
+
+std::optional<Pid> asPid(unsigned long value) {
+  if (value == 0 || value > static_cast<unsigned long>(std::numeric_limits<Pid>::max())) return std::nullopt;
+  return static_cast<Pid>(value);
+}
+
+// Property text up to its first NUL: several clients terminate it.
+std::string untilNul(const unsigned char* data, unsigned long count) {
+  const auto* text = reinterpret_cast<const char*>(data);
+  const void* nul = std::memchr(text, '\0', count);
+  return std::string(text, nul ? static_cast<const char*>(nul) - text : count);
+}
+
+// libxcb writes the reason a server refuses a connection (a missing or
+// wrong cookie) straight to file descriptor 2, with no way to turn it off.
+// Standard error belongs to our parent, so for the connection attempt it
+// points at /dev/null; nothing else in this process writes there.
+Display* openDisplayQuietly() {
+  const char* name = std::getenv("DISPLAY");
+  if (!name || !*name) return nullptr;
+  const int saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);  // -1: it is closed
+  const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null >= 0 && null != STDERR_FILENO) {
+    ::dup2(null, STDERR_FILENO);
+    ::close(null);
+  }
+  Display* display = XOpenDisplay(nullptr);
+  // A standard error that was closed stays on /dev/null: were descriptor 2
+  // free, the next socket could land there and take stray writes.
+  if (saved >= 0) {
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+  }
+  return display;
+}
+
+}  // namespace
+
+XDisplay::~XDisplay() = default;
+
+Display* XDisplay::display() {
+  if (lost_) {
+    display_.reset();
+    atoms_.clear();
+    lost_ = false;
+  }
+  if (display_) return display_.get();
+  static const bool handlersInstalled = [] {
+    XSetErrorHandler(ignoreXError);
+    XSetIOErrorHandler(ignoreXIOError);
+    return true;
+  }();
+  (void)handlersInstalled;
+  display_.reset(openDisplayQuietly());
+  if (display_) XSetIOErrorExitHandler(display_.get(), onXIOErrorExit, this);
+  return display_.get();
+}
+
+Atom XDisplay::atom(const char* name) {
+  auto it = atoms_.find(name);
+  if (it != atoms_.end()) return it->second;
+  const Atom value = XInternAtom(display_.get(), name, False);
+  atoms_.emplace(name, value);
+  return value;
+}
+
+std::optional<std::vector<unsigned long>> XDisplay::longs(Window window, Atom property, Atom type) {
+  Atom actualType = None;
+  int actualFormat = 0;
+  unsigned long count = 0;
+  unsigned long remaining = 0;
+  unsigned char* raw = nullptr;
+  const int status = XGetWindowProperty(display_.get(), window, property, 0, MAX_PROPERTY_LONGS, False, type,
+                                        &actualType, &actualFormat, &count, &remaining, &raw);
+  XMemory<unsigned char> data(raw);
+  if (status != Success || actualType != type || actualFormat != 32 || !data) return std::nullopt;
+  // Format-32 items arrive as C longs, whatever the width of long.
+  const auto* items = reinterpret_cast<const unsigned long*>(data.get());
+  return std::vector<unsigned long>(items, items + count);
+}
+
+std::optional<std::string> XDisplay::text8(Window window, Atom property, Atom type) {
+  Atom actualType = None;
+  int actualFormat = 0;
+  unsigned long count = 0;
+  unsigned long remaining = 0;
+  unsigned char* raw = nullptr;
+  const int status = XGetWindowProperty(display_.get(), window, property, 0, MAX_PROPERTY_LONGS, False, type,
+                                        &actualType, &actualFormat, &count, &remaining, &raw);
+  XMemory<unsigned char> data(raw);
+  if (status != Success || actualType != type || actualFormat != 8 || !data) return std::nullopt;
+  return untilNul(data.get(), count);
+}
+
+std::optional<std::vector<WindowId>> XDisplay::rootWindowList(const char* property) {
+  if (!display()) return std::nullopt;
+  auto items = longs(DefaultRootWindow(display_.get()), atom(property), XA_WINDOW);
+  if (!items) return std::nullopt;
+  return std::vector<WindowId>(items->begin(), items->end());
+}
+
+std::optional<std::vector<WindowId>> XDisplay::clientList() { return rootWindowList("_NET_CLIENT_LIST"); }
+
+std::optional<std::vector<WindowId>> XDisplay::stackingList() {
+  if (auto stacking = rootWindowList("_NET_CLIENT_LIST_STACKING")) return stacking;
+  return clientList();
+}
+
+std::optional<WindowId> XDisplay::activeWindow() {
+  auto items = rootWindowList("_NET_ACTIVE_WINDOW");
+  if (!items || items->empty() || items->front() == None) return std::nullopt;
+  return items->front();
+}
+
+std::optional<Pid> XDisplay::windowPid(WindowId window) {
+  if (!display()) return std::nullopt;
+  auto items = longs(window, atom("_NET_WM_PID"), XA_CARDINAL);
+  if (!items || items->empty()) return std::nullopt;
+  return asPid(items->front());
+}
+
+std::vector<std::string> XDisplay::windowTypeNames(Window window) {
+  std::vector<std::string> names;
+  auto types = longs(window, atom("_NET_WM_WINDOW_TYPE"), XA_ATOM);
+  if (!types) return names;
+  // Only the types EWMH defines matter, so they are matched against atoms we
+  // intern ourselves instead of asking the server for every name.
+  for (unsigned long type : *types) {
+    std::string name;
+    for (const char* known : WINDOW_TYPE_NAMES) {
+      if (atom(known) == type) {
+        name = known;
+        break;
+      }
+    }
+    names.push_back(std::move(name));
+  }
+  return names;
+}
+
+ClientWindow XDisplay::clientWindow(WindowId id) {
+  ClientWindow window;
+  window.id = id;
+  if (!display()) return window;
+  const auto xid = static_cast<Window>(id);
+  window.pid = windowPid(id);
+  ClassHintOwner classHint;
+  if (XGetClassHint(display_.get(), xid, &classHint.hint) != 0) {
+    if (classHint.hint.res_name && *classHint.hint.res_name) window.wmInstance = classHint.hint.res_name;
+    if (classHint.hint.res_class && *classHint.hint.res_class) window.wmClass = classHint.hint.res_class;
+  }
+  window.gtkApplicationId = text8(xid, atom("_GTK_APPLICATION_ID"), atom("UTF8_STRING"));
+  if (window.gtkApplicationId && window.gtkApplicationId->empty()) window.gtkApplicationId.reset();
+  window.kind = windowKind(windowTypeNames(xid));
+  return window;
+}
+
+WindowTitle XDisplay::windowTitle(WindowId id) {
+  WindowTitle title;
+  if (!display()) return title;
+  const auto xid = static_cast<Window>(id);
+  const Atom utf8 = atom("UTF8_STRING");
+  if (auto text = text8(xid, atom("_NET_WM_NAME"), utf8)) {
+    title.present = true;
+    title.text = std::move(text);
+    return title;
+  }
+  XTextProperty property{};
+  if (XGetWMName(display_.get(), xid, &property) == 0) return title;
+  XMemory<unsigned char> value(property.value);
+  title.present = true;
+  if (!value) return title;
+  if (property.format == 8 && property.encoding == XA_STRING) {
+    title.text = latin1ToUtf8(untilNul(value.get(), property.nitems));
+  } else if (property.format == 8 && property.encoding == utf8) {
+    title.text = untilNul(value.get(), property.nitems);
+  } else {
+    // COMPOUND_TEXT and the like: Xlib converts what the locale allows.
+    char** list = nullptr;
+    int count = 0;
+    if (Xutf8TextPropertyToTextList(display_.get(), &property, &list, &count) == Success) {
+      StringListOwner strings(list);
+      if (count > 0 && list[0]) title.text = std::string(list[0]);
+    }
+  }
+  return title;
+}
+
+bool XDisplay::isViewable(WindowId id) {
+  if (!display()) return false;
+  XWindowAttributes attributes{};
+  if (XGetWindowAttributes(display_.get(), static_cast<Window>(id), &attributes) == 0) return false;
+  return attributes.map_state == IsViewable;
+}
+
+std::optional<std::vector<MonitorRect>> XDisplay::monitors() {
+  Display* x = display();
+  if (!x) return std::nullopt;
+  std::vector<MonitorRect> list;
+  int eventBase = 0;
+  int errorBase = 0;
+  int major = 0;
+  int minor = 0;
+  const bool hasMonitors = XRRQueryExtension(x, &eventBase, &errorBase) && XRRQueryVersion(x, &major, &minor) &&
+                           (major > 1 || (major == 1 && minor >= 5));
+  if (hasMonitors) {
+    int count = 0;
+    MonitorsOwner monitors(XRRGetMonitors(x, DefaultRootWindow(x), True, &count));
+    for (int i = 0; monitors && i < count; ++i) {
+      const XRRMonitorInfo& m = monitors.get()[i];
+      list.push_back({m.x, m.y, m.width, m.height, m.primary != False});
+    }
+  }
+  if (list.empty()) {
+    const int screen = DefaultScreen(x);
+    list.push_back({0, 0, DisplayWidth(x, screen), DisplayHeight(x, screen), true});
+  }
+  return list;
+}
+
+}  // namespace kelp::platform::linux_x11

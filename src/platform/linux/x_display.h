@@ -1,0 +1,68 @@
+// The X display, opened on first need and read through EWMH properties and
+// RandR. Main thread only, like all of Xlib here.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/linux/handles.h"
+#include "platform/linux/rules.h"
+
+namespace kelp::platform::linux_x11 {
+
+using WindowId = std::uint64_t;
+
+// A window's title as the window manager would show it.
+struct WindowTitle {
+  bool present = false;            // _NET_WM_NAME or WM_NAME is set at all
+  std::optional<std::string> text;  // as UTF-8, when it could be decoded
+};
+
+class XDisplay {
+ public:
+  XDisplay() = default;
+  ~XDisplay();
+  XDisplay(const XDisplay&) = delete;
+  XDisplay& operator=(const XDisplay&) = delete;
+
+  // Whether an X display can be had (opening it if need be).
+  bool available() { return display() != nullptr; }
+
+  // Managed top-level windows in the window manager's client-list order;
+  // none without a display or without an EWMH window manager.
+  std::optional<std::vector<WindowId>> clientList();
+  // Managed top-level windows from bottom to top of the stacking order,
+  // falling back to the client list where the stacking list is missing.
+  std::optional<std::vector<WindowId>> stackingList();
+  std::optional<WindowId> activeWindow();
+
+  ClientWindow clientWindow(WindowId window);
+  std::optional<Pid> windowPid(WindowId window);
+  WindowTitle windowTitle(WindowId window);
+  bool isViewable(WindowId window);
+
+  // The active RandR monitors; the whole screen as one primary monitor where
+  // RandR cannot list monitors. None without a display.
+  std::optional<std::vector<MonitorRect>> monitors();
+
+  // Called by Xlib when the connection broke; the display is dropped at the
+  // next use and opened anew.
+  void markLost() { lost_ = true; }
+
+ private:
+  Display* display();
+  Atom atom(const char* name);
+  std::optional<std::vector<unsigned long>> longs(Window window, Atom property, Atom type);
+  std::optional<std::string> text8(Window window, Atom property, Atom type);
+  std::vector<std::string> windowTypeNames(Window window);
+  std::optional<std::vector<WindowId>> rootWindowList(const char* property);
+
+  DisplayOwner display_;
+  bool lost_ = false;
+  std::map<std::string, Atom, std::less<>> atoms_;
+};
+
+}  // namespace kelp::platform::linux_x11
