@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building kelp-cua, its tests and its
+# benchmarks need. Does nothing when all of them are installed already.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake pkg-config g++
+  nlohmann-json3-dev libicu-dev libglib2.0-dev libatspi2.0-dev
+  libx11-dev libxrandr-dev libxtst-dev libxi-dev libturbojpeg0-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # the private desktop of the desktop tests, and the applications they drive
+  xvfb openbox at-spi2-core dbus dbus-x11 x11-utils xdotool
+  gtk-3-examples zenity mousepad
+  # the reference walk the tree benchmark compares with
+  python3-pyatspi
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$package")
+done
+
+if ((${#missing[@]} == 0)); then
+  echo "setup: all ${#packages[@]} packages are installed"
+  exit 0
+fi
+
+if ((EUID == 0)); then
+  as_root=()
+elif command -v sudo >/dev/null 2>&1; then
+  as_root=(sudo)
+else
+  echo "setup: these packages are missing and neither root nor sudo is available: ${missing[*]}" >&2
+  exit 1
+fi
+
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"

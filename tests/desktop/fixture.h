@@ -1,0 +1,77 @@
+// One private desktop with the GTK widget factory for a whole test suite.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "desktop/harness.h"
+
+namespace kelp::test {
+
+class WidgetFactoryDesktop : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    failure_.clear();
+    try {
+      desktop_ = std::make_unique<DesktopSession>();
+      app_ = &desktop_->startApplication();
+    } catch (const std::exception& error) {
+      failure_ = error.what();
+      app_ = nullptr;
+      desktop_.reset();
+    }
+  }
+
+  static void TearDownTestSuite() {
+    app_ = nullptr;
+    desktop_.reset();
+  }
+
+  // A desktop that did not start fails every test of the suite, with the
+  // reason: the machines that run these tests have everything installed.
+  void SetUp() override {
+    if (!desktop_) FAIL() << failure_;
+  }
+
+  DesktopSession& desktop() { return *desktop_; }
+  DesktopApp& app() { return *app_; }
+
+  // Sends `requests` to one kelp-cua in server mode and returns its replies.
+  // The helper must answer each, end at end of input with status 0, and
+  // write nothing to standard error.
+  std::vector<Json> ask(const std::vector<Json>& requests) {
+    std::vector<Json> replies;
+    auto helper = desktop_->startHelper();
+    for (const Json& request : requests) {
+      auto reply = helper->request(request);
+      EXPECT_TRUE(reply.has_value()) << "no reply to " << request.dump();
+      if (!reply) break;
+      replies.push_back(*reply);
+    }
+    auto status = helper->finish();
+    EXPECT_TRUE(status.has_value()) << "kelp-cua still runs after its input ended";
+    if (status) {
+      EXPECT_TRUE(status->success()) << status->describe();
+    }
+    EXPECT_EQ(helper->trailingOutput(), "");
+    EXPECT_EQ(helper->stderrText(), "");
+    lastHelperPid_ = helper->process().pid();
+    return replies;
+  }
+
+  Json askOne(const Json& request) {
+    auto replies = ask({request});
+    return replies.empty() ? Json() : replies.front();
+  }
+
+  pid_t lastHelperPid_ = 0;
+
+  static inline std::unique_ptr<DesktopSession> desktop_;
+  static inline DesktopApp* app_ = nullptr;
+  static inline std::string failure_;
+};
+
+}  // namespace kelp::test

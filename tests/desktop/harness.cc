@@ -1,0 +1,670 @@
+#include "desktop/harness.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <dirent.h>
+#include <gio/gio.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <deque>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+namespace kelp::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr Milliseconds POLL_INTERVAL{20};
+constexpr int DBUS_CALL_TIMEOUT_MS = 2000;
+constexpr const char* MARKER_NAME = "KELP_DESKTOP_SESSION";
+
+// ---- small owners of foreign handles ---------------------------------------
+
+struct GErrorFree {
+  void operator()(GError* error) const { g_error_free(error); }
+};
+struct GVariantUnref {
+  void operator()(GVariant* variant) const { g_variant_unref(variant); }
+};
+struct DisplayClose {
+  void operator()(Display* display) const { XCloseDisplay(display); }
+};
+struct XFreeDeleter {
+  void operator()(unsigned char* data) const { XFree(data); }
+};
+using ErrorPtr = std::unique_ptr<GError, GErrorFree>;
+using VariantPtr = std::unique_ptr<GVariant, GVariantUnref>;
+using DisplayPtr = std::unique_ptr<Display, DisplayClose>;
+using XDataPtr = std::unique_ptr<unsigned char, XFreeDeleter>;
+
+class Connection {
+ public:
+  Connection() = default;
+  explicit Connection(GDBusConnection* connection) : connection_(connection) {}
+  Connection(Connection&& other) noexcept : connection_(std::exchange(other.connection_, nullptr)) {}
+  Connection& operator=(Connection&& other) noexcept {
+    reset();
+    connection_ = std::exchange(other.connection_, nullptr);
+    return *this;
+  }
+  ~Connection() { reset(); }
+  GDBusConnection* get() const { return connection_; }
+  explicit operator bool() const { return connection_ != nullptr; }
+
+ private:
+  void reset() {
+    if (connection_ == nullptr) return;
+    g_dbus_connection_close_sync(connection_, nullptr, nullptr);
+    g_object_unref(connection_);
+    connection_ = nullptr;
+  }
+  GDBusConnection* connection_ = nullptr;
+};
+
+// X errors about windows that went away between two requests are expected
+// while polling; the default handler would end the test process.
+int ignoreXError(Display*, XErrorEvent*) { return 0; }
+
+void installXErrorHandler() {
+  static std::once_flag once;
+  std::call_once(once, [] { XSetErrorHandler(ignoreXError); });
+}
+
+Connection connectBus(const std::string& address, std::string& error) {
+  GError* raw = nullptr;
+  GDBusConnection* connection = g_dbus_connection_new_for_address_sync(
+      address.c_str(),
+      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      nullptr, nullptr, &raw);
+  ErrorPtr owned(raw);
+  if (connection == nullptr) {
+    error = owned ? owned->message : "cannot connect to " + address;
+    return Connection();
+  }
+  g_dbus_connection_set_exit_on_close(connection, FALSE);
+  return Connection(connection);
+}
+
+VariantPtr call(const Connection& connection, const char* destination, const char* path,
+                const char* interface, const char* method, GVariant* parameters, const char* replyType,
+                std::string* error = nullptr, GDBusCallFlags flags = G_DBUS_CALL_FLAGS_NO_AUTO_START) {
+  if (!connection) {
+    if (parameters != nullptr) g_variant_unref(g_variant_ref_sink(parameters));
+    if (error) *error = "not connected";
+    return nullptr;
+  }
+  GError* raw = nullptr;
+  GVariant* reply =
+      g_dbus_connection_call_sync(connection.get(), destination, path, interface, method, parameters,
+                                  G_VARIANT_TYPE(replyType), flags, DBUS_CALL_TIMEOUT_MS, nullptr, &raw);
+  ErrorPtr owned(raw);
+  if (reply == nullptr && error != nullptr) *error = owned ? owned->message : "no reply";
+  return VariantPtr(reply);
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string tail(const std::string& text, std::size_t lines) {
+  std::size_t position = text.size();
+  for (std::size_t count = 0; position > 0 && count <= lines;) {
+    --position;
+    if (text[position] == '\n') ++count;
+  }
+  return position == 0 ? text : text.substr(position + 1);
+}
+
+std::optional<std::string> findAccessibilityBusLauncher() {
+  for (const char* path : {"/usr/libexec/at-spi-bus-launcher", "/usr/lib/at-spi2-core/at-spi-bus-launcher",
+                           "/usr/lib/at-spi2/at-spi-bus-launcher", "/usr/libexec/at-spi2/at-spi-bus-launcher",
+                           "/usr/lib/x86_64-linux-gnu/at-spi2-core/at-spi-bus-launcher"}) {
+    if (::access(path, X_OK) == 0) return std::string(path);
+  }
+  return std::nullopt;
+}
+
+// The parent of `pid` as /proc tells it.
+std::optional<pid_t> parentOf(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text;
+  if (!std::getline(stat, text)) return std::nullopt;
+  auto close = text.rfind(')');
+  if (close == std::string::npos) return std::nullopt;
+  std::istringstream fields(text.substr(close + 1));
+  char state = 0;
+  pid_t parent = 0;
+  if (!(fields >> state >> parent)) return std::nullopt;
+  if (state == 'Z' || state == 'X') return std::nullopt;
+  return parent;
+}
+
+}  // namespace
+
+// ---- free functions ----------------------------------------------------------
+
+std::vector<pid_t> processesMarkedWith(const std::string& marker) {
+  std::vector<pid_t> found;
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return found;
+  const pid_t self = ::getpid();
+  while (dirent* entry = ::readdir(proc)) {
+    if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+    pid_t pid = static_cast<pid_t>(std::atol(entry->d_name));
+    if (pid == self || !parentOf(pid)) continue;
+    std::string environ = readFile(std::string("/proc/") + entry->d_name + "/environ");
+    std::size_t start = 0;
+    while (start < environ.size()) {
+      std::size_t end = environ.find('\0', start);
+      if (end == std::string::npos) end = environ.size();
+      if (environ.compare(start, end - start, marker) == 0) {
+        found.push_back(pid);
+        break;
+      }
+      start = end + 1;
+    }
+  }
+  ::closedir(proc);
+  return found;
+}
+
+bool isSameOrDescendant(pid_t pid, pid_t ancestor) {
+  for (int depth = 0; depth < 64 && pid > 1; ++depth) {
+    if (pid == ancestor) return true;
+    auto parent = parentOf(pid);
+    if (!parent) return false;
+    pid = *parent;
+  }
+  return false;
+}
+
+// ---- the session -------------------------------------------------------------
+
+struct DesktopSession::Impl {
+  DesktopOptions options;
+  std::unique_ptr<TempDir> root;
+  std::string runtimeDir;
+  std::string homeDir;
+  std::string marker;
+  std::string display;
+  std::string sessionBus;
+  std::string accessibilityBus;
+  std::vector<std::string> logs;  // in start order, shown when something fails
+
+  // Declared in start order, so that they are stopped in reverse.
+  std::unique_ptr<Process> xserver;
+  std::unique_ptr<Process> sessionBusDaemon;
+  std::unique_ptr<Process> accessibilityLauncher;
+  std::unique_ptr<Process> windowManager;
+  std::deque<DesktopApp> apps;
+
+  DisplayPtr x;
+  Connection session;
+  Connection accessibility;
+
+  ~Impl() { stop(); }
+
+  void stop() {
+    // Our own connections first, so that no daemon waits on them.
+    accessibility = Connection();
+    session = Connection();
+    x.reset();
+    while (!apps.empty()) apps.pop_back();
+    windowManager.reset();
+    accessibilityLauncher.reset();
+    sessionBusDaemon.reset();
+    xserver.reset();
+    // Daemons start helpers of their own (the accessibility bus and its
+    // registry); whatever carries this desktop's marker goes too.
+    if (!marker.empty()) {
+      for (int signal : {SIGTERM, SIGKILL}) {
+        auto left = processesMarkedWith(marker);
+        if (left.empty()) break;
+        for (pid_t pid : left) ::kill(pid, signal);
+        const auto deadline = Clock::now() + Milliseconds(2000);
+        while (!processesMarkedWith(marker).empty() && Clock::now() < deadline)
+          std::this_thread::sleep_for(POLL_INTERVAL);
+      }
+    }
+    reapOrphans();
+    root.reset();
+  }
+
+  std::string logPath(const std::string& name) {
+    std::string path = root->path() + "/" + name + ".log";
+    logs.push_back(path);
+    return path;
+  }
+
+  std::string logReport() const {
+    std::string report;
+    for (const std::string& path : logs) {
+      std::string text = tail(readFile(path), 15);
+      if (text.empty()) continue;
+      report += "\n--- " + path.substr(path.rfind('/') + 1) + " (last lines) ---\n" + text;
+    }
+    return report;
+  }
+
+  [[noreturn]] void fail(const std::string& what) const {
+    throw DesktopError("private desktop: " + what + logReport());
+  }
+
+  Environment baseEnvironment() const {
+    Environment environment = Environment::inherit();
+    for (const char* name : {"WAYLAND_DISPLAY", "AT_SPI_BUS_ADDRESS", "XAUTHORITY", "SESSION_MANAGER",
+                             "DESKTOP_STARTUP_ID", "NO_AT_BRIDGE", "GTK_MODULES", "XDG_SESSION_TYPE",
+                             "XDG_CURRENT_DESKTOP", "DBUS_SESSION_BUS_ADDRESS", "DISPLAY"}) {
+      environment.unset(name);
+    }
+    environment.set(MARKER_NAME, root->path());
+    environment.set("XDG_RUNTIME_DIR", runtimeDir);
+    environment.set("HOME", homeDir);
+    environment.set("XDG_CONFIG_HOME", homeDir + "/.config");
+    environment.set("XDG_CACHE_HOME", homeDir + "/.cache");
+    environment.set("XDG_DATA_HOME", homeDir + "/.local/share");
+    // Settings live in memory: no dconf service, nothing written anywhere.
+    environment.set("GSETTINGS_BACKEND", "memory");
+    environment.set("GTK_USE_PORTAL", "0");
+    environment.set("GDK_BACKEND", "x11");
+    if (!display.empty()) environment.set("DISPLAY", display);
+    if (!sessionBus.empty()) environment.set("DBUS_SESSION_BUS_ADDRESS", sessionBus);
+    return environment;
+  }
+
+  std::unique_ptr<Process> launch(std::vector<std::string> argv, const std::string& logName,
+                                  Environment environment) {
+    ProcessOptions options;
+    options.argv = std::move(argv);
+    options.environment = std::move(environment);
+    options.workingDirectory = homeDir;
+    options.in = Stream::discarded();
+    options.out = Stream::toFile(logPath(logName));
+    options.err = Stream::toFile(logPath(logName + "-err"));
+    try {
+      return std::make_unique<Process>(std::move(options));
+    } catch (const std::exception& error) {
+      fail(error.what());
+    }
+  }
+
+  // Polls `ready` until it holds; fails early when one of `vital` ends.
+  template <typename Ready>
+  void waitFor(const std::string& what, Ready ready, std::initializer_list<Process*> vital,
+               const std::string* lastError = nullptr) {
+    const auto deadline = Clock::now() + options.readinessTimeout;
+    for (;;) {
+      if (ready()) return;
+      for (Process* process : vital) {
+        if (process != nullptr && !process->running()) {
+          fail(process->program() + " ended (" + process->exitStatus()->describe() + ") while waiting for " +
+               what);
+        }
+      }
+      if (Clock::now() >= deadline) {
+        fail("timed out after " + std::to_string(options.readinessTimeout.count()) + " ms waiting for " +
+             what +
+             (lastError != nullptr && !lastError->empty() ? " (last error: " + *lastError + ")"
+                                                          : std::string()));
+      }
+      std::this_thread::sleep_for(POLL_INTERVAL);
+    }
+  }
+
+  void checkPrograms(const std::optional<std::string>& launcher) const {
+    const std::string path = Environment::inherit().get("PATH").value_or("/usr/bin:/bin");
+    std::vector<std::string> missing;
+    for (const char* program : {"Xvfb", "dbus-daemon", "openbox"}) {
+      if (!findProgram(program, path)) missing.push_back(program);
+    }
+    if (!launcher) missing.push_back("at-spi-bus-launcher (package at-spi2-core)");
+    if (!missing.empty()) {
+      std::string list;
+      for (const std::string& name : missing) list += (list.empty() ? "" : ", ") + name;
+      throw DesktopError("private desktop: missing programs: " + list +
+                         ". The desktop tests need them; scripts/setup.sh installs them.");
+    }
+  }
+
+  // ---- parts of the desktop ----------------------------------------------------
+
+  void startXServer() {
+    ProcessOptions options;
+    // With -displayfd the server itself picks a free display and says which
+    // one once it accepts connections: no race with other X servers.
+    options.argv = {
+        "Xvfb",      "-displayfd",
+        "1",         "-screen",
+        "0",         std::to_string(this->options.width) + "x" + std::to_string(this->options.height) + "x24",
+        "-nolisten", "tcp",
+        "-noreset"};
+    options.environment = baseEnvironment();
+    options.workingDirectory = homeDir;
+    options.in = Stream::discarded();
+    options.out = Stream::piped();
+    options.err = Stream::toFile(logPath("xvfb"));
+    try {
+      xserver = std::make_unique<Process>(std::move(options));
+    } catch (const std::exception& error) {
+      fail(error.what());
+    }
+    auto number = xserver->readLine(this->options.readinessTimeout);
+    if (!number || number->empty() || number->find_first_not_of("0123456789") != std::string::npos) {
+      fail("Xvfb did not report its display number" +
+           (xserver->running() ? std::string() : " (" + xserver->exitStatus()->describe() + ")"));
+    }
+    display = ":" + *number;
+    installXErrorHandler();
+    waitFor("the X server on " + display,
+            [&] {
+              x.reset(XOpenDisplay(display.c_str()));
+              return x != nullptr;
+            },
+            {xserver.get()});
+  }
+
+  void startSessionBus() {
+    const std::string config = root->path() + "/session.conf";
+    // A session bus that activates nothing: every service the desktop needs
+    // is started here, so nothing of the machine's own comes along.
+    std::ofstream(config)
+        << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+           "<busconfig>\n"
+           "  <type>session</type>\n"
+           "  <keep_umask/>\n"
+           "  <listen>unix:path="
+        << root->path()
+        << "/bus</listen>\n"
+           "  <auth>EXTERNAL</auth>\n"
+           "  <policy context=\"default\">\n"
+           "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+           "    <allow eavesdrop=\"true\"/>\n"
+           "    <allow own=\"*\"/>\n"
+           "  </policy>\n"
+           "</busconfig>\n";
+    ProcessOptions options;
+    options.argv = {"dbus-daemon", "--config-file=" + config, "--nofork", "--nopidfile", "--print-address=1"};
+    options.environment = baseEnvironment();
+    options.workingDirectory = homeDir;
+    options.in = Stream::discarded();
+    options.out = Stream::piped();
+    options.err = Stream::toFile(logPath("dbus"));
+    try {
+      sessionBusDaemon = std::make_unique<Process>(std::move(options));
+    } catch (const std::exception& error) {
+      fail(error.what());
+    }
+    auto address = sessionBusDaemon->readLine(this->options.readinessTimeout);
+    if (!address || address->empty()) fail("dbus-daemon did not report its address");
+    sessionBus = *address;
+    std::string error;
+    waitFor(
+        "the session bus at " + sessionBus,
+        [&] {
+          session = connectBus(sessionBus, error);
+          return bool(session);
+        },
+        {sessionBusDaemon.get()}, &error);
+  }
+
+  std::optional<std::string> askAccessibilityBusAddress(std::string* error) {
+    VariantPtr reply =
+        call(session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", nullptr, "(s)", error);
+    if (!reply) return std::nullopt;
+    const gchar* address = nullptr;
+    g_variant_get(reply.get(), "(&s)", &address);
+    if (address == nullptr || *address == '\0') return std::nullopt;
+    return std::string(address);
+  }
+
+  void startAccessibilityBus(const std::string& launcherPath) {
+    accessibilityLauncher =
+        launch({launcherPath, "--launch-immediately"}, "at-spi-bus-launcher", baseEnvironment());
+    std::string error;
+    waitFor(
+        "the accessibility bus (org.a11y.Bus GetAddress)",
+        [&] {
+          auto address = askAccessibilityBusAddress(&error);
+          if (!address) return false;
+          accessibilityBus = *address;
+          return true;
+        },
+        {accessibilityLauncher.get(), sessionBusDaemon.get()}, &error);
+    waitFor(
+        "a connection to the accessibility bus at " + accessibilityBus,
+        [&] {
+          accessibility = connectBus(accessibilityBus, error);
+          return bool(accessibility);
+        },
+        {accessibilityLauncher.get()}, &error);
+  }
+
+  void setEnabled(bool enabled) {
+    std::string error;
+    VariantPtr reply = call(
+        session, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
+        g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(enabled)), "()", &error);
+    if (!reply) fail("cannot set org.a11y.Status IsEnabled: " + error);
+  }
+
+  std::optional<bool> enabled() {
+    VariantPtr reply = call(session, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties",
+                            "Get", g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"), "(v)");
+    if (!reply) return std::nullopt;
+    GVariant* boxed = nullptr;
+    g_variant_get(reply.get(), "(v)", &boxed);
+    VariantPtr value(boxed);
+    if (!g_variant_is_of_type(value.get(), G_VARIANT_TYPE_BOOLEAN)) return std::nullopt;
+    return g_variant_get_boolean(value.get()) != FALSE;
+  }
+
+  // ---- X11 --------------------------------------------------------------------
+
+  Atom atom(const char* name) { return XInternAtom(x.get(), name, False); }
+
+  std::vector<unsigned long> windowsProperty(Window window, const char* name, Atom type) {
+    Atom actualType = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* raw = nullptr;
+    std::vector<unsigned long> values;
+    if (XGetWindowProperty(x.get(), window, atom(name), 0, 4096, False, type, &actualType, &format, &count,
+                           &after, &raw) != Success) {
+      return values;
+    }
+    XDataPtr data(raw);
+    if (data && format == 32 && actualType == type) {
+      const unsigned long* items = reinterpret_cast<const unsigned long*>(data.get());
+      values.assign(items, items + count);
+    }
+    return values;
+  }
+
+  std::optional<std::string> textProperty(Window window, const char* name, Atom type) {
+    Atom actualType = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* raw = nullptr;
+    if (XGetWindowProperty(x.get(), window, atom(name), 0, 4096, False, type, &actualType, &format, &count,
+                           &after, &raw) != Success) {
+      return std::nullopt;
+    }
+    XDataPtr data(raw);
+    if (!data || format != 8 || actualType != type) return std::nullopt;
+    return std::string(reinterpret_cast<const char*>(data.get()), count);
+  }
+
+  Window rootWindow() { return DefaultRootWindow(x.get()); }
+
+  bool windowManagerReady() {
+    auto check = windowsProperty(rootWindow(), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW);
+    if (check.size() != 1) return false;
+    // The check window names itself, which a stale property from a window
+    // manager that has gone would not do.
+    auto self = windowsProperty(check[0], "_NET_SUPPORTING_WM_CHECK", XA_WINDOW);
+    return self.size() == 1 && self[0] == check[0];
+  }
+
+  std::string titleOf(Window window) {
+    if (auto title = textProperty(window, "_NET_WM_NAME", atom("UTF8_STRING"))) return *title;
+    return textProperty(window, "WM_NAME", XA_STRING).value_or("");
+  }
+
+  std::optional<pid_t> pidOf(Window window) {
+    auto pid = windowsProperty(window, "_NET_WM_PID", XA_CARDINAL);
+    if (pid.size() != 1) return std::nullopt;
+    return static_cast<pid_t>(pid[0]);
+  }
+
+  bool viewable(Window window) {
+    XWindowAttributes attributes{};
+    return XGetWindowAttributes(x.get(), window, &attributes) != 0 && attributes.map_state == IsViewable;
+  }
+
+  std::optional<Window> active() {
+    auto value = windowsProperty(rootWindow(), "_NET_ACTIVE_WINDOW", XA_WINDOW);
+    if (value.size() != 1 || value[0] == None) return std::nullopt;
+    return value[0];
+  }
+
+  // ---- accessibility registry ----------------------------------------------
+
+  // Whether the application of `pid` is registered on the accessibility
+  // bus with at least one window.
+  bool registeredWithWindow(pid_t pid) {
+    VariantPtr children =
+        call(accessibility, "org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root",
+             "org.a11y.atspi.Accessible", "GetChildren", nullptr, "(a(so))", nullptr, G_DBUS_CALL_FLAGS_NONE);
+    if (!children) return false;
+    VariantPtr list(g_variant_get_child_value(children.get(), 0));
+    const gsize count = g_variant_n_children(list.get());
+    for (gsize i = 0; i < count; ++i) {
+      const gchar* name = nullptr;
+      const gchar* path = nullptr;
+      g_variant_get_child(list.get(), i, "(&s&o)", &name, &path);
+      VariantPtr owner =
+          call(accessibility, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+               "GetConnectionUnixProcessID", g_variant_new("(s)", name), "(u)");
+      if (!owner) continue;
+      guint32 ownerPid = 0;
+      g_variant_get(owner.get(), "(u)", &ownerPid);
+      if (static_cast<pid_t>(ownerPid) != pid) continue;
+      VariantPtr property = call(accessibility, name, path, "org.freedesktop.DBus.Properties", "Get",
+                                 g_variant_new("(ss)", "org.a11y.atspi.Accessible", "ChildCount"), "(v)");
+      if (!property) return false;
+      GVariant* boxed = nullptr;
+      g_variant_get(property.get(), "(v)", &boxed);
+      VariantPtr value(boxed);
+      return g_variant_is_of_type(value.get(), G_VARIANT_TYPE_INT32) && g_variant_get_int32(value.get()) > 0;
+    }
+    return false;
+  }
+};
+
+DesktopSession::DesktopSession(DesktopOptions options) : impl_(std::make_unique<Impl>()) {
+  Impl& d = *impl_;
+  d.options = options;
+  // The accessibility bus and its registry outlive their parents at
+  // teardown; as their reaper this process can wait for them.
+  adoptOrphans();
+  const auto launcher = findAccessibilityBusLauncher();
+  d.checkPrograms(launcher);
+  d.root = std::make_unique<TempDir>("kelp-desktop");
+  d.marker = std::string(MARKER_NAME) + "=" + d.root->path();
+  d.runtimeDir = d.root->subdirectory("runtime");
+  d.homeDir = d.root->subdirectory("home");
+
+  d.startXServer();
+  d.startSessionBus();
+  d.startAccessibilityBus(*launcher);
+  if (options.accessibility) d.setEnabled(true);
+  d.windowManager = d.launch({"openbox", "--sm-disable"}, "openbox", d.baseEnvironment());
+  d.waitFor("the window manager (_NET_SUPPORTING_WM_CHECK)", [&] { return d.windowManagerReady(); },
+            {d.windowManager.get(), d.xserver.get()});
+}
+
+DesktopSession::~DesktopSession() = default;
+
+DesktopApp& DesktopSession::startApplication(AppOptions options) {
+  Impl& d = *impl_;
+  if (options.argv.empty()) d.fail("no application given");
+  const std::string name = options.argv.front().substr(options.argv.front().rfind('/') + 1);
+  DesktopApp app;
+  app.process = d.launch(options.argv, name + "-" + std::to_string(d.apps.size()), d.baseEnvironment());
+  Process* process = app.process.get();
+  const pid_t pid = process->pid();
+
+  d.waitFor(name + " to map a top-level window" + (options.title ? " titled \"" + *options.title + "\"" : ""),
+            [&] {
+              for (unsigned long window : d.windowsProperty(d.rootWindow(), "_NET_CLIENT_LIST", XA_WINDOW)) {
+                auto owner = d.pidOf(window);
+                if (!owner || !isSameOrDescendant(*owner, pid)) continue;
+                std::string title = d.titleOf(window);
+                if (options.title && title != *options.title) continue;
+                if (!d.viewable(window)) continue;
+                app.window = window;
+                app.title = title;
+                return true;
+              }
+              return false;
+            },
+            {process, d.xserver.get(), d.windowManager.get()});
+  if (options.waitUntilActive) {
+    d.waitFor(name + " to be the active window", [&] { return d.active() == app.window; },
+              {process, d.windowManager.get()});
+  }
+  if (options.waitForAccessibility && d.enabled().value_or(false)) {
+    d.waitFor(name + " to show a window on the accessibility bus",
+              [&] { return d.registeredWithWindow(pid); }, {process, d.accessibilityLauncher.get()});
+  }
+  d.apps.push_back(std::move(app));
+  return d.apps.back();
+}
+
+const std::string& DesktopSession::display() const { return impl_->display; }
+const std::string& DesktopSession::sessionBusAddress() const { return impl_->sessionBus; }
+const std::string& DesktopSession::accessibilityBusAddress() const { return impl_->accessibilityBus; }
+int DesktopSession::width() const { return impl_->options.width; }
+int DesktopSession::height() const { return impl_->options.height; }
+std::string DesktopSession::marker() const { return impl_->marker; }
+
+Environment DesktopSession::environment() const { return impl_->baseEnvironment(); }
+
+std::unique_ptr<HelperSession> DesktopSession::startHelper() const {
+  return std::make_unique<HelperSession>(environment());
+}
+
+RunResult DesktopSession::runHelper(const std::vector<std::string>& args, const std::string& input) const {
+  return kelp::test::runHelper(args, input, environment());
+}
+
+void DesktopSession::setAccessibilityEnabled(bool enabled) {
+  impl_->setEnabled(enabled);
+  impl_->waitFor(std::string("IsEnabled to read ") + (enabled ? "true" : "false"),
+                 [&] { return impl_->enabled() == enabled; }, {impl_->accessibilityLauncher.get()});
+}
+
+bool DesktopSession::accessibilityEnabled() { return impl_->enabled().value_or(false); }
+
+std::vector<unsigned long> DesktopSession::clientWindows() {
+  return impl_->windowsProperty(impl_->rootWindow(), "_NET_CLIENT_LIST", XA_WINDOW);
+}
+
+std::optional<unsigned long> DesktopSession::activeWindow() { return impl_->active(); }
+
+std::string DesktopSession::windowTitle(unsigned long window) { return impl_->titleOf(window); }
+
+std::optional<pid_t> DesktopSession::windowPid(unsigned long window) { return impl_->pidOf(window); }
+
+}  // namespace kelp::test

@@ -1,0 +1,108 @@
+// A private headless desktop for tests of the built kelp-cua against real
+// applications: Xvfb on a free display, a D-Bus session bus of its own, the
+// accessibility bus, openbox, and the applications a test asks for. Nothing
+// of it is shared with the machine's own desktop, and everything it started
+// ends with it, also when a test fails.
+#pragma once
+
+#include <sys/types.h>
+
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "support/helper.h"
+#include "support/process.h"
+
+namespace kelp::test {
+
+// The desktop could not be started (a program is missing, or a part of it
+// did not become ready in time). The message says which and shows the logs.
+class DesktopError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct DesktopOptions {
+  int width = 1920;
+  int height = 1080;
+  // Accessibility turned on, as a person does in the system settings.
+  bool accessibility = true;
+  // How long each part may take to become ready.
+  Milliseconds readinessTimeout{20000};
+};
+
+struct AppOptions {
+  std::vector<std::string> argv = {"gtk3-widget-factory"};
+  // Wait for a top-level window with exactly this title (any title if none).
+  std::optional<std::string> title;
+  // Wait until the application shows itself with a window on the
+  // accessibility bus (only when accessibility is on).
+  bool waitForAccessibility = true;
+  // Wait until the window manager has made its window the active one.
+  bool waitUntilActive = true;
+};
+
+// An application started in the desktop.
+struct DesktopApp {
+  std::unique_ptr<Process> process;
+  unsigned long window = 0;  // its top-level window that was waited for
+  std::string title;
+
+  pid_t pid() const { return process->pid(); }
+};
+
+class DesktopSession {
+ public:
+  // Starts the desktop and waits until every part of it answers. Throws
+  // DesktopError; whatever was started by then is stopped again.
+  explicit DesktopSession(DesktopOptions options = {});
+  ~DesktopSession();
+
+  DesktopSession(const DesktopSession&) = delete;
+  DesktopSession& operator=(const DesktopSession&) = delete;
+
+  // Starts an application and waits until it is on screen.
+  DesktopApp& startApplication(AppOptions options = {});
+
+  const std::string& display() const;  // ":N"
+  const std::string& sessionBusAddress() const;
+  const std::string& accessibilityBusAddress() const;
+  int width() const;
+  int height() const;
+
+  // The environment of a program that runs in this desktop.
+  Environment environment() const;
+
+  // kelp-cua in this desktop: in server mode, or once with arguments.
+  std::unique_ptr<HelperSession> startHelper() const;
+  RunResult runHelper(const std::vector<std::string>& args, const std::string& input = "") const;
+
+  // The accessibility switch (org.a11y.Status IsEnabled of the accessibility bus launcher).
+  void setAccessibilityEnabled(bool enabled);
+  bool accessibilityEnabled();
+
+  // What the window manager publishes (EWMH).
+  std::vector<unsigned long> clientWindows();
+  std::optional<unsigned long> activeWindow();
+  std::string windowTitle(unsigned long window);
+  std::optional<pid_t> windowPid(unsigned long window);
+
+  // Every process of this desktop carries this in its environment, also
+  // those that its daemons start on their own.
+  std::string marker() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Processes still running (zombies aside) whose environment holds `marker`.
+std::vector<pid_t> processesMarkedWith(const std::string& marker);
+
+// `pid` is `ancestor` or was started by it, directly or further down.
+bool isSameOrDescendant(pid_t pid, pid_t ancestor);
+
+}  // namespace kelp::test

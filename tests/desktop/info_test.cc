@@ -1,0 +1,123 @@
+// The information commands against a real desktop: permissions, screens
+// and the running applications.
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <string>
+
+#include "desktop/fixture.h"
+
+namespace kelp::test {
+namespace {
+
+using DesktopInfo = WidgetFactoryDesktop;
+
+std::string lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+  return text;
+}
+
+bool isWidgetFactory(const Json& app) {
+  return app.value("bundleId", "") == "org.gtk.WidgetFactory3" ||
+         lower(app.value("name", "")).find("widget") != std::string::npos;
+}
+
+TEST_F(DesktopInfo, DoctorSeesAccessibilityAndOtherWindows) {
+  Json reply = askOne({{"cmd", "doctor"}, {"id", "d"}});
+  ASSERT_EQ(reply.value("ok", false), true) << reply.dump();
+  EXPECT_EQ(reply["id"], "d");
+  const Json& result = reply["result"];
+  EXPECT_EQ(result.size(), 4u) << result.dump();
+  EXPECT_EQ(result["accessibility"], true) << result.dump();
+  EXPECT_EQ(result["screen"], true) << "the widget factory's titled window is on screen: " << result.dump();
+  EXPECT_EQ(result["pid"], lastHelperPid_);
+  std::error_code error;
+  EXPECT_EQ(std::filesystem::canonical(result.value("helperPath", ""), error),
+            std::filesystem::canonical(helperPath()));
+
+  // One-shot mode in the same desktop says the same.
+  RunResult once = desktop().runHelper({"doctor"});
+  ASSERT_TRUE(once.status.success()) << once.status.describe() << "\n" << once.err;
+  EXPECT_EQ(once.err, "");
+  ASSERT_EQ(once.lines().size(), 1u) << once.out;
+  auto oneShot = parseReply(once.lines().front());
+  ASSERT_TRUE(oneShot.has_value()) << once.out;
+  EXPECT_EQ((*oneShot)["id"], 0);
+  EXPECT_EQ((*oneShot)["result"]["accessibility"], true);
+  EXPECT_EQ((*oneShot)["result"]["screen"], true);
+}
+
+TEST_F(DesktopInfo, DisplaysListsTheOneVirtualScreen) {
+  Json reply = askOne({{"cmd", "displays"}, {"id", 1}});
+  Json expected = {{"id", 1},
+                   {"ok", true},
+                   {"result",
+                    {{"displays", Json::array({{{"index", 0},
+                                                {"w", desktop().width()},
+                                                {"h", desktop().height()},
+                                                {"x", 0},
+                                                {"y", 0},
+                                                {"main", true}}})}}}};
+  EXPECT_EQ(reply, expected) << reply.dump();
+}
+
+TEST_F(DesktopInfo, AppsListsTheWidgetFactoryAsFrontmost) {
+  Json reply = askOne({{"cmd", "apps"}, {"id", 2}});
+  ASSERT_EQ(reply.value("ok", false), true) << reply.dump();
+  const Json& apps = reply["result"]["apps"];
+  ASSERT_TRUE(apps.is_array()) << reply.dump();
+
+  int fronts = 0;
+  const Json* factory = nullptr;
+  for (const Json& entry : apps) {
+    ASSERT_EQ(entry.size(), 4u) << entry.dump();
+    ASSERT_TRUE(entry["name"].is_string()) << entry.dump();
+    ASSERT_TRUE(entry["bundleId"].is_string()) << entry.dump();
+    ASSERT_TRUE(entry["pid"].is_number_integer()) << entry.dump();
+    ASSERT_TRUE(entry["front"].is_boolean()) << entry.dump();
+    if (entry["front"] == true) ++fronts;
+    if (isWidgetFactory(entry)) {
+      EXPECT_EQ(factory, nullptr) << "listed twice: " << apps.dump();
+      factory = &entry;
+    }
+  }
+  ASSERT_NE(factory, nullptr) << "no widget factory in " << apps.dump();
+  const pid_t pid = factory->at("pid").get<pid_t>();
+  EXPECT_NE(pid, 0);
+  EXPECT_TRUE(isSameOrDescendant(pid, app().pid()))
+      << "listed pid " << pid << ", started pid " << app().pid();
+  EXPECT_EQ(factory->at("front"), true) << apps.dump();
+  EXPECT_EQ(fronts, 1) << "exactly one application is active: " << apps.dump();
+  // The harness's own view agrees: the factory's window is the active one.
+  EXPECT_EQ(desktop().activeWindow(), app().window);
+}
+
+TEST_F(DesktopInfo, AccessibilityFollowsTheDesktopSwitchAndPromptTurnsItOn) {
+  desktop().setAccessibilityEnabled(false);
+  // Whatever happens below, the suite's later tests get the switch back on.
+  struct Restore {
+    DesktopSession& desktop;
+    ~Restore() {
+      try {
+        desktop.setAccessibilityEnabled(true);
+      } catch (const std::exception& error) {
+        ADD_FAILURE() << error.what();
+      }
+    }
+  } restore{desktop()};
+
+  std::vector<Json> replies =
+      ask({{{"cmd", "doctor"}, {"id", 1}}, {{"cmd", "prompt"}, {"id", 2}}, {{"cmd", "doctor"}, {"id", 3}}});
+  ASSERT_EQ(replies.size(), 3u);
+  EXPECT_EQ(replies[0]["result"]["accessibility"], false) << replies[0].dump();
+  EXPECT_EQ(replies[0]["result"].size(), 4u)
+      << "doctor keeps all its keys without permission: " << replies[0].dump();
+  ASSERT_EQ(replies[1].value("ok", false), true) << replies[1].dump();
+  EXPECT_TRUE(replies[1]["result"]["accessibility"].is_boolean()) << replies[1].dump();
+  // On this desktop asking for trust turns the accessibility switch on.
+  EXPECT_TRUE(desktop().accessibilityEnabled());
+  EXPECT_EQ(replies[2]["result"]["accessibility"], true) << replies[2].dump();
+}
+
+}  // namespace
+}  // namespace kelp::test
