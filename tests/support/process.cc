@@ -53,15 +53,20 @@ std::set<pid_t>& ownedChildren() {
 
 void setNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
-// Members of a process group that can still act: zombies are left out, as
-// nobody may reap them here and signals no longer reach them anyway.
-bool groupHasLiveMembers(pid_t group) {
-  if (::kill(-group, 0) != 0) return false;
+struct ProcStat {
+  pid_t pid = 0;
+  char state = 0;
+  pid_t parent = 0;
+  pid_t group = 0;
+};
+
+// Every process's state, parent and group, as /proc tells them at this moment.
+std::vector<ProcStat> listProcesses() {
+  std::vector<ProcStat> processes;
   DIR* proc = ::opendir("/proc");
-  if (proc == nullptr) return true;
-  bool live = false;
+  if (proc == nullptr) return processes;
   while (dirent* entry = ::readdir(proc)) {
-    if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+    if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
     std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
     std::string text;
     if (!std::getline(stat, text)) continue;
@@ -69,17 +74,24 @@ bool groupHasLiveMembers(pid_t group) {
     auto close = text.rfind(')');
     if (close == std::string::npos) continue;
     std::istringstream fields(text.substr(close + 1));
-    char state = 0;
-    pid_t parent = 0;
-    pid_t pgrp = 0;
-    fields >> state >> parent >> pgrp;
-    if (pgrp == group && state != 'Z' && state != 'X') {
-      live = true;
-      break;
-    }
+    ProcStat process;
+    process.pid = static_cast<pid_t>(std::atol(entry->d_name));
+    fields >> process.state >> process.parent >> process.group;
+    processes.push_back(process);
   }
   ::closedir(proc);
-  return live;
+  return processes;
+}
+
+// Members of a process group that can still act: zombies are left out, as
+// nobody may reap them here and signals no longer reach them anyway.
+bool groupHasLiveMembers(pid_t group) {
+  if (::kill(-group, 0) != 0) return false;
+  if (::access("/proc/self/stat", R_OK) != 0) return true;
+  for (const ProcStat& process : listProcesses()) {
+    if (process.group == group && process.state != 'Z' && process.state != 'X') return true;
+  }
+  return false;
 }
 
 // Ends whatever is left of a process group: SIGTERM, then SIGKILL.
@@ -508,22 +520,9 @@ void adoptOrphans() {
 void reapOrphans() {
   const pid_t self = ::getpid();
   std::vector<pid_t> ended;
-  DIR* proc = ::opendir("/proc");
-  if (proc == nullptr) return;
-  while (dirent* entry = ::readdir(proc)) {
-    if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
-    std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
-    std::string text;
-    if (!std::getline(stat, text)) continue;
-    auto close = text.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream fields(text.substr(close + 1));
-    char state = 0;
-    pid_t parent = 0;
-    fields >> state >> parent;
-    if (parent == self && state == 'Z') ended.push_back(static_cast<pid_t>(std::atol(entry->d_name)));
+  for (const ProcStat& process : listProcesses()) {
+    if (process.parent == self && process.state == 'Z') ended.push_back(process.pid);
   }
-  ::closedir(proc);
   std::lock_guard<std::mutex> lock(ownedMutex);
   for (pid_t pid : ended) {
     if (ownedChildren().count(pid) == 0) ::waitpid(pid, nullptr, WNOHANG);

@@ -139,32 +139,26 @@ RunLoop::TimerId GlibRunLoop::addTimer(std::int64_t delayMicros, std::function<v
   return id;
 }
 
+std::optional<GlibRunLoop::Timer> GlibRunLoop::takeTimer(TimerId id) {
+  std::lock_guard lock(mutex_);
+  auto it = timers_.find(id);
+  if (it == timers_.end()) return std::nullopt;
+  Timer timer = std::move(it->second);
+  timers_.erase(it);
+  return timer;
+}
+
 void GlibRunLoop::cancelTimer(TimerId id) {
-  GSourceOwner source;
-  std::function<void()> fire;
-  {
-    std::lock_guard lock(mutex_);
-    auto it = timers_.find(id);
-    if (it == timers_.end()) return;
-    source = std::move(it->second.source);
-    fire = std::move(it->second.fire);
-    timers_.erase(it);
-  }
-  g_source_destroy(source.get());
-  // `fire` is dropped here, outside the lock: its captures may own anything.
+  std::optional<Timer> timer = takeTimer(id);
+  if (!timer) return;
+  g_source_destroy(timer->source.get());
+  // The callback is dropped here, outside the lock: its captures may own anything.
 }
 
 void GlibRunLoop::fireTimer(TimerId id) {
-  GSourceOwner source;
-  std::function<void()> fire;
-  {
-    std::lock_guard lock(mutex_);
-    auto it = timers_.find(id);
-    if (it == timers_.end()) return;
-    source = std::move(it->second.source);
-    fire = std::move(it->second.fire);
-    timers_.erase(it);
-  }
+  std::optional<Timer> timer = takeTimer(id);
+  if (!timer) return;
+  std::function<void()> fire = std::move(timer->fire);
   // Out of the table first, so the callback may add or cancel timers. An
   // exception cannot travel through GLib's C frames, and there is nobody to
   // hand it to, so it ends here.

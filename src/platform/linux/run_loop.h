@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 
 #include "platform/linux/handles.h"
 #include "platform/platform.h"
@@ -43,6 +44,8 @@ class GlibRunLoop final : public RunLoop {
     std::function<void()> fire;
   };
   std::map<TimerId, Timer> timers_;
+  // Removes a timer from the table and hands it over; none when it is gone.
+  std::optional<Timer> takeTimer(TimerId id);
   TimerId nextTimer_ = 1;
 };
 
