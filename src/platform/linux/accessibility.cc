@@ -1,19 +1,9 @@
 #include "platform/linux/atspi_tree.h"
 #include "platform/linux/ax_mapping.h"
 #include "platform/linux/desktop.h"
+#include "platform/linux/hit_test.h"
 
 namespace kelp::platform::linux_x11 {
-namespace {
-
-// The AT-SPI object behind `element`. The desktop element may exist before
-// libatspi runs, so it is the one handle that may need to start it.
-AtspiAccessible* resolve(const Element& element, SessionBus& sessionBus) {
-  if (!element) return nullptr;
-  if (isDesktopElement(element) && !atspiReady(sessionBus)) return nullptr;
-  return accessibleOf(element);
-}
-
-}  // namespace
 
 bool LinuxAccessibility::isTrusted() {
   SessionBus& bus = connections_.sessionBus;
@@ -35,20 +25,92 @@ Element LinuxAccessibility::applicationElement(Pid pid) {
   return wrapAccessible(registeredApplication(pid));
 }
 
+Point LinuxAccessibility::screenOrigin() {
+  if (snapshot_ && snapshotOrigin_) return *snapshotOrigin_;
+  const std::optional<std::vector<MonitorRect>> monitors = connections_.x.monitors();
+  const Point origin = monitors ? accessibilityOrigin(*monitors) : Point{};
+  if (snapshot_) snapshotOrigin_ = origin;
+  return origin;
+}
+
 Value LinuxAccessibility::copyAttribute(const Element& element, const std::string& name) {
-  return readAxAttribute(resolve(element, connections_.sessionBus), name);
+  const std::optional<ObjectRef> ref = refOf(element);
+  // The desktop element exists before accessibility does, so any read may
+  // be the one that has to start libatspi.
+  if (!ref || !atspiReady(connections_.sessionBus)) return {};
+  // Outside a snapshot every read fetches afresh.
+  std::optional<FactStore> single;
+  FactStore& facts = snapshot_ ? *snapshot_ : single.emplace(channels_, false);
+  ReadScope scope{facts, [this] { return screenOrigin(); },
+                  [this, &facts](const ObjectRef& window) { return windowManagerTitle(facts, window); }};
+  return readAxAttribute(scope, *ref, name);
 }
 
 bool LinuxAccessibility::setAttribute(const Element&, const std::string&, const Value&) { return false; }
 
 bool LinuxAccessibility::performAction(const Element&, const std::string&) { return false; }
 
-std::optional<Element> LinuxAccessibility::elementAtPosition(const Element&, float, float) { return std::nullopt; }
+std::optional<Element> LinuxAccessibility::elementAtPosition(const Element& root, float x, float y) {
+  const std::optional<ObjectRef> ref = refOf(root);
+  if (!ref || !atspiReady(connections_.sessionBus)) return std::nullopt;
+  const Point origin = screenOrigin();
+  const Point point{origin.x + x, origin.y + y};
+  std::optional<ObjectRef> found;
+  if (snapshot_) {
+    found = objectAtPoint(*snapshot_, connections_.x, *ref, isDesktopElement(root), point);
+  } else {
+    FactStore facts(channels_, false);
+    found = objectAtPoint(facts, connections_.x, *ref, isDesktopElement(root), point);
+  }
+  if (!found) return std::nullopt;
+  Element element = elementFor(*found);
+  if (!element) return std::nullopt;
+  return element;
+}
 
 std::optional<Pid> LinuxAccessibility::pidOf(const Element& element) {
   // The desktop belongs to no application.
-  if (isDesktopElement(element)) return std::nullopt;
-  return processOf(resolve(element, connections_.sessionBus));
+  const std::optional<ObjectRef> ref = refOf(element);
+  if (!ref || isDesktopElement(element) || !atspiReady(connections_.sessionBus)) return std::nullopt;
+  std::set<std::string> silent;
+  return processOfBus(channels_, silent, ref->bus);
+}
+
+std::optional<std::string> LinuxAccessibility::windowManagerTitle(FactStore& facts, const ObjectRef& window) {
+  XDisplay& x = connections_.x;
+  const std::optional<Pid> pid = processOfBus(channels_, facts.silent(), window.bus);
+  const std::optional<std::vector<WindowId>> clients = x.clientList();
+  if (!pid || !clients) return std::nullopt;
+  std::vector<WindowId> own;
+  for (WindowId id : *clients) {
+    if (x.windowPid(id) == pid) own.push_back(id);
+  }
+  // The X window with the same rectangle (toolkits report the client area or
+  // the decorated frame); a process with a single window needs no match.
+  std::optional<WindowId> match;
+  const Facts& known = facts.need(window, EXTENTS);
+  if (known.has(EXTENTS)) {
+    const RootRect rect{known.extents.x, known.extents.y, known.extents.width, known.extents.height};
+    for (WindowId id : own) {
+      if (x.clientRect(id) == rect || x.frameRect(id) == rect) {
+        match = id;
+        break;
+      }
+    }
+  }
+  if (!match && own.size() == 1) match = own.front();
+  if (!match) return std::nullopt;
+  return x.windowTitle(*match).text;
+}
+
+void LinuxAccessibility::beginSnapshot() {
+  if (snapshotDepth_++ == 0) snapshot_ = std::make_unique<FactStore>(channels_, true);
+}
+
+void LinuxAccessibility::endSnapshot() {
+  if (snapshotDepth_ == 0 || --snapshotDepth_ > 0) return;
+  snapshot_.reset();
+  snapshotOrigin_.reset();
 }
 
 }  // namespace kelp::platform::linux_x11

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <utility>
 
 namespace kelp::platform::linux_x11 {
 namespace {
@@ -53,35 +54,24 @@ bool startAtspi(const std::string& busAddress) {
   return true;
 }
 
-// What an Element of this backend holds: an AT-SPI object, or the desktop,
-// resolved when used.
+// What an Element of this backend holds: the name of a remote object. The
+// desktop is the registry's root, marked because hit tests and process
+// questions treat it apart from the applications.
 class AccessibleElement final : public ElementImpl {
  public:
-  static std::shared_ptr<const AccessibleElement> desktop() {
-    return std::shared_ptr<const AccessibleElement>(new AccessibleElement(true, {}));
-  }
-  static std::shared_ptr<const AccessibleElement> of(GRef<AtspiAccessible> object) {
-    return std::shared_ptr<const AccessibleElement>(new AccessibleElement(false, std::move(object)));
-  }
+  AccessibleElement(ObjectRef ref, bool isDesktop) : ref_(std::move(ref)), isDesktop_(isDesktop) {}
 
-  AtspiAccessible* get() const { return isDesktop_ ? atspiDesktop() : object_.get(); }
+  const ObjectRef& ref() const { return ref_; }
   bool isDesktop() const { return isDesktop_; }
 
-  // libatspi keeps one object per remote object while it is alive, so the
-  // pointer is the identity.
   bool sameAs(const ElementImpl& other) const override {
     const auto* that = dynamic_cast<const AccessibleElement*>(&other);
-    if (!that) return false;
-    if (isDesktop_ && that->isDesktop_) return true;
-    AtspiAccessible* mine = get();
-    return mine && mine == that->get();
+    return that && that->ref_ == ref_;
   }
 
  private:
-  AccessibleElement(bool isDesktop, GRef<AtspiAccessible> object)
-      : isDesktop_(isDesktop), object_(std::move(object)) {}
+  ObjectRef ref_;
   bool isDesktop_;
-  GRef<AtspiAccessible> object_;
 };
 
 const AccessibleElement* implOf(const Element& element) {
@@ -102,16 +92,28 @@ bool atspiReady(SessionBus& sessionBus) {
 
 AtspiAccessible* atspiDesktop() { return session().desktop.get(); }
 
-Element desktopElement() { return Element(AccessibleElement::desktop()); }
+ObjectRef desktopRef() { return {REGISTRY_BUS_NAME, ROOT_PATH}; }
 
-Element wrapAccessible(GRef<AtspiAccessible> object) {
-  if (!object) return {};
-  return Element(AccessibleElement::of(std::move(object)));
+Element desktopElement() { return Element(std::make_shared<const AccessibleElement>(desktopRef(), true)); }
+
+Element elementFor(const ObjectRef& ref) {
+  if (ref.bus.empty() || ref.path.empty() || ref.path == NULL_PATH) return {};
+  const bool isDesktop = ref == desktopRef();
+  return Element(std::make_shared<const AccessibleElement>(ref, isDesktop));
 }
 
-AtspiAccessible* accessibleOf(const Element& element) {
+Element wrapAccessible(const GRef<AtspiAccessible>& object) {
+  if (!object) return {};
+  // libatspi keeps the bus name and path of every object it hands out.
+  const AtspiObject* remote = ATSPI_OBJECT(object.get());
+  if (!remote->app || !remote->app->bus_name || !remote->path) return {};
+  return elementFor({remote->app->bus_name, remote->path});
+}
+
+std::optional<ObjectRef> refOf(const Element& element) {
   const AccessibleElement* impl = implOf(element);
-  return impl ? impl->get() : nullptr;
+  if (!impl) return std::nullopt;
+  return impl->ref();
 }
 
 bool isDesktopElement(const Element& element) {

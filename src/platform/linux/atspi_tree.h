@@ -1,5 +1,6 @@
-// libatspi behind the seam's Element: starting it safely, wrapping its
-// objects, and listing the applications registered on the accessibility bus.
+// AT-SPI objects behind the seam's Element: starting libatspi safely, naming
+// objects the way the accessibility bus does, and listing the applications
+// registered on it.
 #pragma once
 
 #include <atspi/atspi.h>
@@ -20,6 +21,21 @@ inline constexpr int ATSPI_STARTUP_TIMEOUT_MS = 2000;
 // keep us reading for minutes.
 inline constexpr int MAX_CHILDREN = 10000;
 
+inline constexpr const char* REGISTRY_BUS_NAME = "org.a11y.atspi.Registry";
+inline constexpr const char* ROOT_PATH = "/org/a11y/atspi/accessible/root";
+// What AT-SPI sends where a reference to no object stands.
+inline constexpr const char* NULL_PATH = "/org/a11y/atspi/null";
+
+// One remote object as the accessibility bus names it: the unique name of
+// the application's connection and the object's path there. Two references
+// to the same live object are equal however they were obtained.
+struct ObjectRef {
+  std::string bus;
+  std::string path;
+  friend bool operator==(const ObjectRef&, const ObjectRef&) = default;
+  bool isApplicationRoot() const { return path == ROOT_PATH; }
+};
+
 // Whether libatspi is running, starting it first if the accessibility bus
 // answers. libatspi is process-wide and initialises once: a failed start
 // leaves it unusable for the rest of the process, so it is only attempted on
@@ -29,15 +45,17 @@ bool atspiReady(SessionBus& sessionBus);
 // The AT-SPI desktop (the registry's root), borrowed; null unless started.
 AtspiAccessible* atspiDesktop();
 
-// The element standing for the AT-SPI desktop. It resolves the desktop at
-// each use, so it can be made before accessibility is available.
+// The element standing for the AT-SPI desktop.
 Element desktopElement();
-// An element for `object`; empty for null.
-Element wrapAccessible(GRef<AtspiAccessible> object);
-// The AT-SPI object behind an element of this backend, borrowed; null for
-// empty or foreign handles and for the desktop before it is available.
-AtspiAccessible* accessibleOf(const Element& element);
+// An element for a remote object; empty for a null reference.
+Element elementFor(const ObjectRef& ref);
+// An element for a libatspi object; empty for null.
+Element wrapAccessible(const GRef<AtspiAccessible>& object);
+// The remote object behind an element of this backend; none for empty or
+// foreign handles.
+std::optional<ObjectRef> refOf(const Element& element);
 bool isDesktopElement(const Element& element);
+ObjectRef desktopRef();
 
 // An application registered on the accessibility bus.
 struct RegisteredApp {
@@ -51,7 +69,7 @@ std::vector<RegisteredApp> registeredApplications();
 // The desktop's child that runs in process `pid`; null when none does.
 GRef<AtspiAccessible> registeredApplication(Pid pid);
 
-// The process behind an AT-SPI object.
+// The process behind a libatspi object.
 std::optional<Pid> processOf(AtspiAccessible* object);
 
 }  // namespace kelp::platform::linux_x11

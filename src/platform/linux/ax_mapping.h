@@ -1,21 +1,84 @@
-// The one place where AX vocabulary meets AT-SPI: which AT-SPI source
-// answers each AX attribute, and which AT-SPI role is which AX role.
+// The one place where AX vocabulary meets AT-SPI: which AT-SPI role is which
+// AX role, and which AT-SPI facts answer each AX attribute.
 #pragma once
 
 #include <atspi/atspi.h>
 
+#include <cstdint>
+#include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
+#include "platform/linux/atspi_facts.h"
 #include "platform/value.h"
 
 namespace kelp::platform::linux_x11 {
 
-// The AX role for an AT-SPI role; none for roles not mapped yet.
-std::optional<std::string_view> axRoleFor(AtspiRole role);
+// ---- decisions on plain facts (no desktop needed) -------------------------------
 
-// Reads attribute `name` of `object`; none for attributes without an AT-SPI
-// source and for failed reads.
-Value readAxAttribute(AtspiAccessible* object, std::string_view name);
+// What decides the AX role of an object besides its AT-SPI role.
+struct RoleContext {
+  std::uint64_t states = 0;  // bit n stands for AtspiStateType n
+  std::optional<AtspiRole> parentRole;
+  bool hasEditableTextChild = false;  // a combo box with an entry
+  bool searchSemantics = false;       // the toolkit says it is a search field
+};
+
+// The AX role of an object; every existing object has one ("AXGroup" when
+// nothing more telling fits).
+std::string_view axRoleFor(AtspiRole role, const RoleContext& context);
+
+// The facts the AX role of an object with AT-SPI role `role` depends on,
+// beyond role and states.
+bool roleDependsOnParent(AtspiRole role);
+bool roleDependsOnChildren(AtspiRole role);
+bool roleDependsOnAttributes(AtspiRole role);
+
+// A frame from AT-SPI extents: none where the toolkit says the object has no
+// place on screen (a coordinate of INT32_MIN, as hidden menu items report, or
+// a negative size). `origin` is where the seam's (0, 0) lies in AT-SPI screen
+// coordinates.
+struct ScreenFrame {
+  Point position;
+  Size size;
+};
+std::optional<ScreenFrame> frameFromExtents(const Extents& extents, Point origin);
+
+// A check box's value: 1 checked, 2 mixed, 0 otherwise.
+std::int64_t checkValue(std::uint64_t states);
+
+// Whether an object with these search hints in its attributes ("xml-roles",
+// as web engines set it) is a search field.
+bool hasSearchSemantics(const std::map<std::string, std::string, std::less<>>& attributes);
+
+// ---- reading attributes ------------------------------------------------------
+
+// What attribute reads draw on.
+struct ReadScope {
+  FactStore& facts;
+  // Where the seam's (0, 0) lies in AT-SPI screen coordinates; asked only
+  // by reads of positions.
+  std::function<Point()> screenOrigin;
+  // The title the window manager shows for an application's window, for
+  // windows whose toolkit gives them no accessible name.
+  std::function<std::optional<std::string>(const ObjectRef& window)> windowManagerTitle;
+};
+
+// Reads attribute `name` of the object `ref`; none for attributes without an
+// AT-SPI source and for failed reads.
+Value readAxAttribute(ReadScope& scope, const ObjectRef& ref, std::string_view name);
+
+// The AX role of `ref`; empty when its role cannot be read.
+std::string_view axRoleOf(FactStore& facts, const ObjectRef& ref);
+
+// An application's children that are windows, in its order.
+std::vector<ObjectRef> applicationWindows(FactStore& store, const ObjectRef& application);
+
+// The facts a walk reads of an object of which `facts` is known so far: what
+// fetching ahead of a walk asks for. It mirrors the readers below; a wrong
+// guess costs time, never a wrong value.
+unsigned factsAWalkReads(const Facts& facts);
 
 }  // namespace kelp::platform::linux_x11

@@ -3,10 +3,13 @@
 // Everything that talks to X or AT-SPI runs on the main thread.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/linux/atspi_calls.h"
+#include "platform/linux/atspi_facts.h"
 #include "platform/linux/rules.h"
 #include "platform/linux/run_loop.h"
 #include "platform/linux/session_bus.h"
@@ -44,9 +47,19 @@ class LinuxAccessibility final : public Accessibility {
   bool performAction(const Element& element, const std::string& action) override;
   std::optional<Element> elementAtPosition(const Element& root, float x, float y) override;
   std::optional<Pid> pidOf(const Element& element) override;
+  void beginSnapshot() override;
+  void endSnapshot() override;
 
  private:
+  // The seam's (0, 0) in X root coordinates, read once per snapshot.
+  Point screenOrigin();
+  std::optional<std::string> windowManagerTitle(FactStore& facts, const ObjectRef& window);
+
   Connections& connections_;
+  AtspiChannels channels_;
+  int snapshotDepth_ = 0;
+  std::unique_ptr<FactStore> snapshot_;  // while a snapshot is open
+  std::optional<Point> snapshotOrigin_;
 };
 
 class LinuxWorkspace final : public Workspace {

@@ -1,8 +1,9 @@
 // Owners of every foreign handle the Linux backend holds: GObject references,
-// GLib allocations, D-Bus variants and X resources. Nothing else in the
-// backend frees a foreign handle by hand.
+// GLib allocations, D-Bus variants and messages, and X resources. Nothing else
+// in the backend frees a foreign handle by hand.
 #pragma once
 
+#include <dbus/dbus.h>
 #include <gio/gio.h>
 #include <glib-object.h>
 #include <glib.h>
@@ -91,6 +92,32 @@ class GRef {
  private:
   explicit GRef(T* object) : object_(object) {}
   T* object_ = nullptr;
+};
+
+// ---- libdbus ---------------------------------------------------------------
+
+using DBusMessageOwner = std::unique_ptr<DBusMessage, Releaser<dbus_message_unref>>;
+using DBusPendingCallOwner = std::unique_ptr<DBusPendingCall, Releaser<dbus_pending_call_unref>>;
+
+// A private connection must be closed before its last reference goes.
+inline void closePrivateConnection(DBusConnection* connection) {
+  dbus_connection_close(connection);
+  dbus_connection_unref(connection);
+}
+using PrivateConnectionOwner = std::unique_ptr<DBusConnection, Releaser<closePrivateConnection>>;
+
+// A DBusError filled in by a call; `out()` is the DBusError* to pass.
+class DBusErrorSlot {
+ public:
+  DBusErrorSlot() { dbus_error_init(&error_); }
+  ~DBusErrorSlot() { dbus_error_free(&error_); }
+  DBusErrorSlot(const DBusErrorSlot&) = delete;
+  DBusErrorSlot& operator=(const DBusErrorSlot&) = delete;
+  DBusError* out() { return &error_; }
+  explicit operator bool() const { return dbus_error_is_set(&error_) != FALSE; }
+
+ private:
+  DBusError error_;
 };
 
 // ---- X11 -------------------------------------------------------------------

@@ -5,6 +5,8 @@
 #include <set>
 #include <utility>
 
+#include "platform/linux/handles.h"
+
 namespace kelp::platform::linux_x11 {
 
 std::optional<std::string> sessionBusAddress(const std::optional<std::string>& sessionAddress,
@@ -68,6 +70,14 @@ std::vector<Screen> screensFromMonitors(const std::vector<MonitorRect>& monitors
     screens.push_back(screen);
   }
   return screens;
+}
+
+Point accessibilityOrigin(const std::vector<MonitorRect>& monitors) {
+  if (monitors.empty()) return {};
+  auto primary =
+      std::find_if(monitors.begin(), monitors.end(), [](const MonitorRect& m) { return m.primary; });
+  const MonitorRect& reference = primary != monitors.end() ? *primary : monitors.front();
+  return {static_cast<double>(reference.x), static_cast<double>(reference.y)};
 }
 
 WindowKind windowKind(const std::vector<std::string>& typeNames) {
@@ -208,18 +218,13 @@ std::vector<RunningApp> mergeRunningApps(const std::vector<WindowOwner>& owners,
 }
 
 std::string latin1ToUtf8(std::string_view latin1) {
-  std::string utf8;
-  utf8.reserve(latin1.size());
-  for (char byte : latin1) {
-    const auto c = static_cast<unsigned char>(byte);
-    if (c < 0x80) {
-      utf8 += static_cast<char>(c);
-    } else {
-      utf8 += static_cast<char>(0xC0 | (c >> 6));
-      utf8 += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return utf8;
+  gsize written = 0;
+  // Every byte is a character in ISO 8859-1, so the conversion cannot fail
+  // on the text; only a missing converter could make it.
+  GCharOwner utf8(g_convert(latin1.data(), static_cast<gssize>(latin1.size()), "UTF-8", "ISO-8859-1", nullptr,
+                            &written, nullptr));
+  if (!utf8) return {};
+  return std::string(utf8.get(), written);
 }
 
 }  // namespace kelp::platform::linux_x11

@@ -42,6 +42,11 @@ struct MonitorRect {
 // one takes its place.
 std::vector<Screen> screensFromMonitors(const std::vector<MonitorRect>& monitors);
 
+// Where the accessibility space's origin (the top left of the main screen,
+// as screensFromMonitors chooses it) lies in X root coordinates; (0, 0)
+// without monitors.
+Point accessibilityOrigin(const std::vector<MonitorRect>& monitors);
+
 // ---- windows ---------------------------------------------------------------
 
 // What an EWMH window type list makes of a top-level window.

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -225,6 +226,36 @@ bool XDisplay::isViewable(WindowId id) {
   XWindowAttributes attributes{};
   if (XGetWindowAttributes(display_.get(), static_cast<Window>(id), &attributes) == 0) return false;
   return attributes.map_state == IsViewable;
+}
+
+std::optional<RootRect> XDisplay::clientRect(WindowId id) {
+  if (!display()) return std::nullopt;
+  const auto xid = static_cast<Window>(id);
+  XWindowAttributes attributes{};
+  if (XGetWindowAttributes(display_.get(), xid, &attributes) == 0) return std::nullopt;
+  int x = 0;
+  int y = 0;
+  Window child = None;
+  if (!XTranslateCoordinates(display_.get(), xid, DefaultRootWindow(display_.get()), 0, 0, &x, &y, &child)) {
+    return std::nullopt;
+  }
+  return RootRect{x, y, attributes.width, attributes.height};
+}
+
+std::optional<RootRect> XDisplay::frameRect(WindowId id) {
+  std::optional<RootRect> rect = clientRect(id);
+  if (!rect) return std::nullopt;
+  auto extents = longs(static_cast<Window>(id), atom("_NET_FRAME_EXTENTS"), XA_CARDINAL);
+  if (!extents || extents->size() < 4) return rect;
+  // left, right, top, bottom
+  const auto grow = [&](std::size_t i) {
+    return static_cast<int>(std::min<unsigned long>((*extents)[i], 1u << 16));
+  };
+  rect->x -= grow(0);
+  rect->y -= grow(2);
+  rect->width += grow(0) + grow(1);
+  rect->height += grow(2) + grow(3);
+  return rect;
 }
 
 std::optional<std::vector<MonitorRect>> XDisplay::monitors() {

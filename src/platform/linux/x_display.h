@@ -15,6 +15,18 @@ namespace kelp::platform::linux_x11 {
 
 using WindowId = std::uint64_t;
 
+// A rectangle in X root coordinates.
+struct RootRect {
+  int x = 0;
+  int y = 0;
+  int width = 0;
+  int height = 0;
+  bool contains(double px, double py) const {
+    return px >= x && py >= y && px < x + width && py < y + height;
+  }
+  friend bool operator==(const RootRect&, const RootRect&) = default;
+};
+
 // A window's title as the window manager would show it.
 struct WindowTitle {
   bool present = false;            // _NET_WM_NAME or WM_NAME is set at all
@@ -43,6 +55,10 @@ class XDisplay {
   std::optional<Pid> windowPid(WindowId window);
   WindowTitle windowTitle(WindowId window);
   bool isViewable(WindowId window);
+  // Where a client window lies on the root window, without and with the
+  // frame the window manager draws around it (_NET_FRAME_EXTENTS).
+  std::optional<RootRect> clientRect(WindowId window);
+  std::optional<RootRect> frameRect(WindowId window);
 
   // The active RandR monitors; the whole screen as one primary monitor where
   // RandR cannot list monitors. None without a display.

@@ -1,0 +1,18 @@
+// Which accessible object is at a point of the screen: X knows which window
+// is in front there, AT-SPI what is inside it.
+#pragma once
+
+#include <optional>
+
+#include "platform/linux/atspi_facts.h"
+#include "platform/linux/x_display.h"
+
+namespace kelp::platform::linux_x11 {
+
+// The deepest object at `point` (X root coordinates) below `root`: the
+// desktop, meaning whatever window is in front there, or an application,
+// meaning its own windows only. None where no accessible window is there.
+std::optional<ObjectRef> objectAtPoint(FactStore& facts, XDisplay& x, const ObjectRef& root,
+                                       bool rootIsDesktop, Point point);
+
+}  // namespace kelp::platform::linux_x11
