@@ -24,9 +24,16 @@ std::string toUtf8(const icu::UnicodeString& text) {
 // Grapheme boundaries of `text`, in UTF-16 offsets, in order.
 template <typename Visit>
 void forEachBoundary(const icu::UnicodeString& text, Visit visit) {
-  UErrorCode status = U_ZERO_ERROR;
-  std::unique_ptr<icu::BreakIterator> it(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-  if (U_FAILURE(status) || !it) return;
+  // Building an iterator loads ICU's rules; a walk clips thousands of texts,
+  // so each thread keeps one.
+  thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> made(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    return U_FAILURE(status) ? nullptr : std::move(made);
+  }();
+  if (!iterator) return;
+  icu::BreakIterator* it = iterator.get();
   it->setText(text);
   for (int32_t at = it->first(); at != icu::BreakIterator::DONE; at = it->next()) {
     if (!visit(at)) return;
