@@ -42,6 +42,8 @@ else
     '{"cmd":"displays","id":2}'
     '{"cmd":"apps","id":3}'
     '{"cmd":"ping","id":4}'
+    '{"cmd":"tree","app":"gtk3-widget-factory","max":5,"id":5}'
+    '{"cmd":"find","app":"gtk3-widget-factory","q":"checkbutton","id":6}'
   )
   mapfile -t replies < <(printf '%s\n' "${requests[@]}" | "$helper")
   for i in "${!requests[@]}"; do
