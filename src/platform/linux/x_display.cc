@@ -99,7 +99,7 @@ Atom XDisplay::atom(const char* name) {
   return value;
 }
 
-std::optional<std::vector<unsigned long>> XDisplay::longs(Window window, Atom property, Atom type) {
+XDisplay::Property XDisplay::property(Window window, Atom property, Atom type, int format) {
   Atom actualType = None;
   int actualFormat = 0;
   unsigned long count = 0;
@@ -107,24 +107,23 @@ std::optional<std::vector<unsigned long>> XDisplay::longs(Window window, Atom pr
   unsigned char* raw = nullptr;
   const int status = XGetWindowProperty(display_.get(), window, property, 0, MAX_PROPERTY_LONGS, False, type,
                                         &actualType, &actualFormat, &count, &remaining, &raw);
-  XMemory<unsigned char> data(raw);
-  if (status != Success || actualType != type || actualFormat != 32 || !data) return std::nullopt;
+  Property read{XMemory<unsigned char>(raw), count};
+  if (status != Success || actualType != type || actualFormat != format) read.data = XMemory<unsigned char>(nullptr);
+  return read;
+}
+
+std::optional<std::vector<unsigned long>> XDisplay::longs(Window window, Atom property, Atom type) {
+  Property read = this->property(window, property, type, 32);
+  if (!read.data) return std::nullopt;
   // Format-32 items arrive as C longs, whatever the width of long.
-  const auto* items = reinterpret_cast<const unsigned long*>(data.get());
-  return std::vector<unsigned long>(items, items + count);
+  const auto* items = reinterpret_cast<const unsigned long*>(read.data.get());
+  return std::vector<unsigned long>(items, items + read.count);
 }
 
 std::optional<std::string> XDisplay::text8(Window window, Atom property, Atom type) {
-  Atom actualType = None;
-  int actualFormat = 0;
-  unsigned long count = 0;
-  unsigned long remaining = 0;
-  unsigned char* raw = nullptr;
-  const int status = XGetWindowProperty(display_.get(), window, property, 0, MAX_PROPERTY_LONGS, False, type,
-                                        &actualType, &actualFormat, &count, &remaining, &raw);
-  XMemory<unsigned char> data(raw);
-  if (status != Success || actualType != type || actualFormat != 8 || !data) return std::nullopt;
-  return untilNul(data.get(), count);
+  Property read = this->property(window, property, type, 8);
+  if (!read.data) return std::nullopt;
+  return untilNul(read.data.get(), read.count);
 }
 
 std::optional<std::vector<WindowId>> XDisplay::rootWindowList(const char* property) {

@@ -71,6 +71,12 @@ class XDisplay {
  private:
   Display* display();
   Atom atom(const char* name);
+  // A property's items when it has exactly this type and format; no data otherwise.
+  struct Property {
+    XMemory<unsigned char> data;
+    unsigned long count = 0;
+  };
+  Property property(Window window, Atom property, Atom type, int format);
   std::optional<std::vector<unsigned long>> longs(Window window, Atom property, Atom type);
   std::optional<std::string> text8(Window window, Atom property, Atom type);
   std::vector<std::string> windowTypeNames(Window window);
