@@ -19,10 +19,6 @@ class LookupTest : public ::testing::Test {
     EXPECT_TRUE(found->element == sim.appRoot(found->app.pid));
     return found->app.pid;
   }
-  Element add(const Element& parent, std::string role, std::vector<std::pair<std::string, Value>> attributes = {}) {
-    attributes.emplace_back("AXRole", std::move(role));
-    return sim.addChild(parent, std::move(attributes));
-  }
   platform::sim::SimDesktop sim;
   platform::Accessibility& ax = sim.accessibility();
 };
@@ -65,8 +61,8 @@ TEST_F(LookupTest, PidWinsAndAnUnknownPidFindsNothing) {
 
 TEST_F(LookupTest, ElementAtTriesTheSystemWideHitTestThenTheFallbackApplication) {
   sim.addApp({.pid = 7, .name = "Paint"});
-  Element canvas = add(sim.appRoot(7), "AXGroup");
-  Element button = add(sim.appRoot(7), "AXButton");
+  Element canvas = sim.addElement(sim.appRoot(7), "AXGroup");
+  Element button = sim.addElement(sim.appRoot(7), "AXButton");
   sim.addHitRegion(sim.appRoot(7), 0, 0, 100, 100, canvas);
   sim.addHitRegion(sim.accessibility().systemWide(), 50, 50, 10, 10, button);
   Element systemWide = ax.systemWide();
@@ -78,9 +74,9 @@ TEST_F(LookupTest, ElementAtTriesTheSystemWideHitTestThenTheFallbackApplication)
 
 TEST_F(LookupTest, OwnerAndFocus) {
   sim.addApp({.pid = 7, .name = "Paint", .active = true});
-  Element field = add(sim.appRoot(7), "AXTextField");
+  Element field = sim.addElement(sim.appRoot(7), "AXTextField");
   EXPECT_EQ(ownerName(sim, field), "Paint");
-  EXPECT_EQ(ownerName(sim, add(sim.appRoot(8), "AXButton")), "") << "no running application with that pid";
+  EXPECT_EQ(ownerName(sim, sim.addElement(sim.appRoot(8), "AXButton")), "") << "no running application with that pid";
   EXPECT_FALSE(focusedElement(sim));
   sim.setAttr(sim.appRoot(7), "AXFocusedUIElement", "not an element");
   EXPECT_FALSE(focusedElement(sim));
@@ -89,37 +85,37 @@ TEST_F(LookupTest, OwnerAndFocus) {
 }
 
 TEST_F(LookupTest, WindowTitleLooksUpElevenAncestorsThenAsksTheElement) {
-  Element window = add(sim.appRoot(7), "AXWindow", {{"AXTitle", "Doc"}});
+  Element window = sim.addElement(sim.appRoot(7), "AXWindow", {{"AXTitle", "Doc"}});
   Element near = window;
-  for (int i = 0; i < 11; ++i) near = add(near, "AXGroup");
+  for (int i = 0; i < 11; ++i) near = sim.addElement(near, "AXGroup");
   EXPECT_EQ(windowTitleOf(ax, near), "Doc") << "the eleventh ancestor is still examined";
-  Element far = add(near, "AXButton");
+  Element far = sim.addElement(near, "AXButton");
   EXPECT_EQ(windowTitleOf(ax, far), "") << "the window is the twelfth ancestor";
   sim.setAttr(far, "AXWindow", window);
   EXPECT_EQ(windowTitleOf(ax, far), "Doc");
-  EXPECT_EQ(windowTitleOf(ax, add(sim.appRoot(7), "AXButton")), "");
+  EXPECT_EQ(windowTitleOf(ax, sim.addElement(sim.appRoot(7), "AXButton")), "");
 }
 
 TEST_F(LookupTest, NamedAncestorPrefersANamedInteractiveElement) {
-  Element window = add(sim.appRoot(7), "AXWindow", {{"AXTitle", "Doc"}});
-  Element button = add(window, "AXButton", {{"AXTitle", "Save"}});
-  Element image = add(button, "AXImage");
+  Element window = sim.addElement(sim.appRoot(7), "AXWindow", {{"AXTitle", "Doc"}});
+  Element button = sim.addElement(window, "AXButton", {{"AXTitle", "Save"}});
+  Element image = sim.addElement(button, "AXImage");
   EXPECT_TRUE(namedAncestor(ax, image) == button);
   EXPECT_TRUE(namedAncestor(ax, window) == window);
 
-  Element plain = add(window, "AXButton");
-  Element group = add(plain, "AXGroup", {{"AXDescription", "Tools"}});
-  Element icon = add(group, "AXImage");
+  Element plain = sim.addElement(window, "AXButton");
+  Element group = sim.addElement(plain, "AXGroup", {{"AXDescription", "Tools"}});
+  Element icon = sim.addElement(group, "AXImage");
   EXPECT_TRUE(namedAncestor(ax, icon) == group) << "the innermost named element when no named control";
 
-  Element lonely = add(add(window, "AXGroup"), "AXImage");
+  Element lonely = sim.addElement(sim.addElement(window, "AXGroup"), "AXImage");
   EXPECT_TRUE(namedAncestor(ax, lonely) == lonely);
 
-  Element identified = add(window, "AXGroup", {{"AXIdentifier", "panel"}});
+  Element identified = sim.addElement(window, "AXGroup", {{"AXIdentifier", "panel"}});
   Element chain = identified;
-  for (int i = 0; i < 5; ++i) chain = add(chain, "AXGroup");
+  for (int i = 0; i < 5; ++i) chain = sim.addElement(chain, "AXGroup");
   EXPECT_TRUE(namedAncestor(ax, chain) == identified) << "the sixth examined element";
-  Element further = add(chain, "AXGroup");
+  Element further = sim.addElement(chain, "AXGroup");
   EXPECT_TRUE(namedAncestor(ax, further) == further) << "a seventh is never examined";
   EXPECT_TRUE(namedAncestor(ax, sim.appRoot(7)) == sim.appRoot(7));
 }

@@ -13,10 +13,6 @@ using platform::Value;
 
 class WalkTest : public ::testing::Test {
  protected:
-  Element add(const Element& parent, std::string role, std::vector<std::pair<std::string, Value>> attributes = {}) {
-    attributes.emplace_back("AXRole", std::move(role));
-    return sim.addChild(parent, std::move(attributes));
-  }
   std::vector<Node> walkFrom(const Element& start, std::int64_t max = 300) {
     std::vector<Node> nodes;
     walk(sim.accessibility(), start, "", 0, max, nodes);
@@ -24,18 +20,18 @@ class WalkTest : public ::testing::Test {
   }
   platform::sim::SimDesktop sim;
   Element app = sim.appRoot(100);
-  Element window = add(app, "AXWindow", {{"AXTitle", "Main"}});
+  Element window = sim.addElement(app, "AXWindow", {{"AXTitle", "Main"}});
 };
 
 TEST_F(WalkTest, PathsCountEveryChildAndRecordsComeInDocumentOrder) {
-  add(window, "AXToolbar");
-  Element group = add(window, "AXGroup");
-  add(group, "AXImage");
-  add(group, "AXStaticText", {{"AXValue", "  "}});  // nothing to show: skipped
-  Element button = add(group, "AXButton", {{"AXIdentifier", "go"}, {"AXEnabled", false}});
-  add(button, "AXStaticText", {{"AXValue", "inside"}});
+  sim.addElement(window, "AXToolbar");
+  Element group = sim.addElement(window, "AXGroup");
+  sim.addElement(group, "AXImage");
+  sim.addElement(group, "AXStaticText", {{"AXValue", "  "}});  // nothing to show: skipped
+  Element button = sim.addElement(group, "AXButton", {{"AXIdentifier", "go"}, {"AXEnabled", false}});
+  sim.addElement(button, "AXStaticText", {{"AXValue", "inside"}});
   sim.addChild(group, {});  // no role at all
-  add(sim.addChild(group, {}), "AXLink", {{"AXTitle", "more"}});
+  sim.addElement(sim.addChild(group, {}), "AXLink", {{"AXTitle", "more"}});
 
   std::vector<Node> nodes = walkFrom(app);
   ASSERT_EQ(nodes.size(), 3u);
@@ -52,8 +48,8 @@ TEST_F(WalkTest, PathsCountEveryChildAndRecordsComeInDocumentOrder) {
 TEST_F(WalkTest, ValueIsClippedWithTailAndUtf16Length) {
   std::string longText;
   for (int i = 0; i < 250; ++i) longText += (i % 2 ? "가" : "b");
-  add(window, "AXTextArea", {{"AXTitle", "Body"}, {"AXValue", longText}});
-  add(window, "AXTextArea", {{"AXTitle", "Short"}, {"AXValue", std::string(200, 'x')}});
+  sim.addElement(window, "AXTextArea", {{"AXTitle", "Body"}, {"AXValue", longText}});
+  sim.addElement(window, "AXTextArea", {{"AXTitle", "Short"}, {"AXValue", std::string(200, 'x')}});
   std::vector<Node> nodes = walkFrom(app);
   ASSERT_EQ(nodes.size(), 2u);
   EXPECT_EQ(nodes[0].valueLen, 250);
@@ -66,9 +62,9 @@ TEST_F(WalkTest, ValueIsClippedWithTailAndUtf16Length) {
 }
 
 TEST_F(WalkTest, LabelThatIsTheValueHasNoLengthOrTail) {
-  add(window, "AXTextField", {{"AXValue", " memo "}});
+  sim.addElement(window, "AXTextField", {{"AXValue", " memo "}});
   std::string longLabel(130, 'r');
-  add(window, "AXRow", {{"AXTitle", longLabel}, {"AXValue", "other"}});
+  sim.addElement(window, "AXRow", {{"AXTitle", longLabel}, {"AXValue", "other"}});
   std::vector<Node> nodes = walkFrom(app);
   ASSERT_EQ(nodes.size(), 2u);
   EXPECT_EQ(nodes[0].label, "memo");
@@ -81,7 +77,7 @@ TEST_F(WalkTest, LabelThatIsTheValueHasNoLengthOrTail) {
 }
 
 TEST_F(WalkTest, MaxStopsTheWalkAndSmallerWalksArePrefixes) {
-  for (int i = 0; i < 5; ++i) add(add(window, "AXGroup"), "AXButton", {{"AXTitle", "b" + std::to_string(i)}});
+  for (int i = 0; i < 5; ++i) sim.addElement(sim.addElement(window, "AXGroup"), "AXButton", {{"AXTitle", "b" + std::to_string(i)}});
   EXPECT_TRUE(walkFrom(app, 0).empty());
   EXPECT_TRUE(walkFrom(app, -3).empty());
   std::vector<Node> all = walkFrom(app);
@@ -95,24 +91,24 @@ TEST_F(WalkTest, MaxStopsTheWalkAndSmallerWalksArePrefixes) {
 
 TEST_F(WalkTest, DepthLimitIsTwentyTwoBelowTheStart) {
   Element deep = window;  // depth 1
-  for (int depth = 2; depth <= 21; ++depth) deep = add(deep, "AXGroup");
-  Element at22 = add(deep, "AXButton", {{"AXTitle", "reachable"}});
-  add(at22, "AXButton", {{"AXTitle", "too deep"}});
+  for (int depth = 2; depth <= 21; ++depth) deep = sim.addElement(deep, "AXGroup");
+  Element at22 = sim.addElement(deep, "AXButton", {{"AXTitle", "reachable"}});
+  sim.addElement(at22, "AXButton", {{"AXTitle", "too deep"}});
   std::vector<Node> nodes = walkFrom(app);
   ASSERT_EQ(nodes.size(), 1u);
   EXPECT_EQ(nodes[0].label, "reachable");
 }
 
 TEST_F(WalkTest, AnElementListingItsAncestorAsAChildStillEnds) {
-  Element button = add(window, "AXButton", {{"AXTitle", "loop"}});
+  Element button = sim.addElement(window, "AXButton", {{"AXTitle", "loop"}});
   sim.setAttr(button, "AXChildren", Value(platform::ValueList{window}));
   std::vector<Node> nodes = walkFrom(app, 1000);
   EXPECT_EQ(nodes.size(), 11u) << "one button per two levels down to depth 22";
 }
 
 TEST_F(WalkTest, RecordsCarryFramesAndSurviveVanishedChildren) {
-  Element gone = add(window, "AXButton", {{"AXTitle", "gone"}});
-  add(window, "AXCheckBox", {{"AXTitle", "Wrap"}, {"AXValue", true}, {"AXPosition", Point{5, 6}}, {"AXSize", Size{7, 8}}});
+  Element gone = sim.addElement(window, "AXButton", {{"AXTitle", "gone"}});
+  sim.addElement(window, "AXCheckBox", {{"AXTitle", "Wrap"}, {"AXValue", true}, {"AXPosition", Point{5, 6}}, {"AXSize", Size{7, 8}}});
   sim.remove(gone);
   std::vector<Node> nodes = walkFrom(app);
   ASSERT_EQ(nodes.size(), 1u);

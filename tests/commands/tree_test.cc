@@ -15,16 +15,12 @@ class TreeTest : public testing::CommandFixture {
   void SetUp() override {
     sim.addApp({.pid = 300, .name = "Notes", .bundleId = "com.example.notes", .active = true});
     sim.addApp({.pid = 301, .name = std::nullopt, .bundleId = "com.example.anon"});
-    Element window = add(sim.appRoot(300), "AXWindow", {{"AXTitle", "Memo"}});
-    add(window, "AXButton", {{"AXTitle", "New Note"}, {"AXIdentifier", "new"},
+    Element window = sim.addElement(sim.appRoot(300), "AXWindow", {{"AXTitle", "Memo"}});
+    sim.addElement(window, "AXButton", {{"AXTitle", "New Note"}, {"AXIdentifier", "new"},
                              {"AXPosition", Point{10, 20}}, {"AXSize", Size{80, 24}}});
-    add(window, "AXTextArea", {{"AXDescription", "Body"}, {"AXValue", "Buy MILK today"}});
-    add(window, "AXStaticText", {{"AXValue", "3 notes"}});
-    add(window, "AXButton", {{"AXTitle", "Delete"}, {"AXEnabled", false}});
-  }
-  Element add(const Element& parent, std::string role, std::vector<std::pair<std::string, Value>> attributes = {}) {
-    attributes.emplace_back("AXRole", std::move(role));
-    return sim.addChild(parent, std::move(attributes));
+    sim.addElement(window, "AXTextArea", {{"AXDescription", "Body"}, {"AXValue", "Buy MILK today"}});
+    sim.addElement(window, "AXStaticText", {{"AXValue", "3 notes"}});
+    sim.addElement(window, "AXButton", {{"AXTitle", "Delete"}, {"AXEnabled", false}});
   }
   static std::vector<std::int64_t> refs(const Json& reply) {
     std::vector<std::int64_t> list;
@@ -53,7 +49,7 @@ TEST_F(TreeTest, EachWalkReadsOneSnapshotThatIsClosedAfterwards) {
 }
 
 TEST_F(TreeTest, ClippedValuesAndLabelsCarryLengthAndTail) {
-  add(sim.appRoot(300), "AXTextField", {{"AXTitle", std::string(121, 'L')}, {"AXValue", std::string(201, 'v')}});
+  sim.addElement(sim.appRoot(300), "AXTextField", {{"AXTitle", std::string(121, 'L')}, {"AXValue", std::string(201, 'v')}});
   Json last = run(R"({"cmd":"tree"})")["result"]["elements"].back();
   EXPECT_EQ(last["valueLen"], 201);
   EXPECT_EQ(last["valueTail"], std::string(80, 'v'));

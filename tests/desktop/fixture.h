@@ -11,6 +11,28 @@
 
 namespace kelp::test {
 
+// Turns the desktop's accessibility switch off for as long as it lives and
+// back on afterwards, whatever happens in between, so that a suite's later
+// tests find it on.
+class AccessibilitySwitchedOff {
+ public:
+  explicit AccessibilitySwitchedOff(DesktopSession& desktop) : desktop_(desktop) {
+    desktop_.setAccessibilityEnabled(false);
+  }
+  ~AccessibilitySwitchedOff() {
+    try {
+      desktop_.setAccessibilityEnabled(true);
+    } catch (const std::exception& error) {
+      ADD_FAILURE() << error.what();
+    }
+  }
+  AccessibilitySwitchedOff(const AccessibilitySwitchedOff&) = delete;
+  AccessibilitySwitchedOff& operator=(const AccessibilitySwitchedOff&) = delete;
+
+ private:
+  DesktopSession& desktop_;
+};
+
 class WidgetFactoryDesktop : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {

@@ -93,18 +93,7 @@ TEST_F(DesktopInfo, AppsListsTheWidgetFactoryAsFrontmost) {
 }
 
 TEST_F(DesktopInfo, AccessibilityFollowsTheDesktopSwitchAndPromptTurnsItOn) {
-  desktop().setAccessibilityEnabled(false);
-  // Whatever happens below, the suite's later tests get the switch back on.
-  struct Restore {
-    DesktopSession& desktop;
-    ~Restore() {
-      try {
-        desktop.setAccessibilityEnabled(true);
-      } catch (const std::exception& error) {
-        ADD_FAILURE() << error.what();
-      }
-    }
-  } restore{desktop()};
+  AccessibilitySwitchedOff switchedOff(desktop());
 
   std::vector<Json> replies =
       ask({{{"cmd", "doctor"}, {"id", 1}}, {{"cmd", "prompt"}, {"id", 2}}, {{"cmd", "doctor"}, {"id", 3}}});

@@ -215,19 +215,8 @@ TEST_F(DesktopLookup, AnApplicationThatQuitsBetweenRequestsIsNotFound) {
 }
 
 TEST_F(DesktopLookup, WithoutAccessibilityTreeAndFindSayNoAccessibility) {
-  desktop().setAccessibilityEnabled(false);
-  struct Restore {
-    DesktopSession& desktop;
-    ~Restore() {
-      try {
-        desktop.setAccessibilityEnabled(true);
-      } catch (const std::exception& error) {
-        ADD_FAILURE() << error.what();
-      }
-    }
-  };
   {
-    Restore restore{desktop()};
+    AccessibilitySwitchedOff switchedOff(desktop());
     std::vector<Json> replies = ask({{{"cmd", "tree"}, {"app", WIDGET_FACTORY}, {"id", 1}},
                                      {{"cmd", "find"}, {"app", WIDGET_FACTORY}, {"q", "entry"}, {"id", 2}},
                                      {{"cmd", "tree"}, {"app", "no such application"}, {"id", 3}},

@@ -360,6 +360,12 @@ Element SimDesktop::addChild(const Element& parent, std::vector<std::pair<std::s
   return child;
 }
 
+Element SimDesktop::addElement(const Element& parent, std::string role,
+                               std::vector<std::pair<std::string, Value>> attributes) {
+  attributes.emplace_back("AXRole", std::move(role));
+  return addChild(parent, std::move(attributes));
+}
+
 Element SimDesktop::appRoot(Pid pid) { return accessibility().applicationElement(pid); }
 
 void SimDesktop::addHitRegion(const Element& root, double x, double y, double w, double h, const Element& hit) {

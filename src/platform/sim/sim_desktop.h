@@ -75,6 +75,9 @@ class SimDesktop final : public Platform {
   // A new element of the parent's application, appended to the parent's
   // "AXChildren" and pointing back through "AXParent".
   Element addChild(const Element& parent, std::vector<std::pair<std::string, Value>> attributes);
+  // The same with its "AXRole" given first, as most scenes build elements.
+  Element addElement(const Element& parent, std::string role,
+                     std::vector<std::pair<std::string, Value>> attributes = {});
   // The root element of application `pid`, as the accessibility service gives it.
   Element appRoot(Pid pid);
   // Hit tests below `root` (the system-wide element or an application root)

@@ -17,6 +17,7 @@
 #include "ax/attributes.h"
 #include "ax/lookup.h"
 #include "ax/node.h"
+#include "desktop/fixture.h"
 #include "desktop/harness.h"
 #include "locate/locator.h"
 #include "platform/platform.h"
@@ -65,13 +66,12 @@ class ProcessEnvironment {
   std::optional<std::vector<std::pair<std::string, std::string>>> saved_;
 };
 
-class CoreOnLinuxDesktop : public ::testing::Test {
+class CoreOnLinuxDesktop : public WidgetFactoryDesktop {
  protected:
   static void SetUpTestSuite() {
-    failure_.clear();
+    WidgetFactoryDesktop::SetUpTestSuite();
+    if (!desktop_) return;
     try {
-      desktop_ = std::make_unique<DesktopSession>();
-      app_ = &desktop_->startApplication();
       // The backend finds the display and the buses through the
       // environment, as kelp-cua started in that desktop would.
       environment_.replaceWith(desktop_->environment());
@@ -85,8 +85,7 @@ class CoreOnLinuxDesktop : public ::testing::Test {
   static void TearDownTestSuite() {
     os_.reset();
     environment_.restore();
-    app_ = nullptr;
-    desktop_.reset();
+    WidgetFactoryDesktop::TearDownTestSuite();
   }
 
   void SetUp() override {
@@ -95,8 +94,6 @@ class CoreOnLinuxDesktop : public ::testing::Test {
 
   platform::Platform& os() { return *os_; }
   platform::Accessibility& ax() { return os_->accessibility(); }
-  DesktopApp& app() { return *app_; }
-
   ax::AppPair factory() {
     std::optional<ax::AppPair> pair = ax::appElement(os(), std::string("gtk3-widget-factory"), std::nullopt);
     if (!pair) throw std::runtime_error("the widget factory is not found");
@@ -119,11 +116,8 @@ class CoreOnLinuxDesktop : public ::testing::Test {
     return found;
   }
 
-  static inline std::unique_ptr<DesktopSession> desktop_;
-  static inline DesktopApp* app_ = nullptr;
   static inline std::unique_ptr<platform::Platform> os_;
   static inline ProcessEnvironment environment_;
-  static inline std::string failure_;
 };
 
 // Locator with designated fields; each field left out stays absent.
