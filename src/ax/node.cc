@@ -1,14 +1,11 @@
 #include "ax/node.h"
 
-#include <algorithm>
-
+#include "service/tables.h"
 #include "text/text.h"
 
 namespace kelp::ax {
 
-bool isInteractive(std::string_view role) {
-  return std::find(INTERACTIVE.begin(), INTERACTIVE.end(), role) != INTERACTIVE.end();
-}
+bool isInteractive(std::string_view role) { return contains(INTERACTIVE, role); }
 
 namespace {
 
