@@ -68,6 +68,11 @@ struct RunningApp {
   bool active = false;
 };
 
+struct ApplicationFolders {
+  std::vector<std::string> folders;
+  std::string suffix;
+};
+
 class Workspace {
  public:
   virtual ~Workspace() = default;
@@ -77,10 +82,16 @@ class Workspace {
   virtual std::optional<RunningApp> applicationWithPid(Pid pid) = 0;
   virtual bool isActive(Pid pid) = 0;
   virtual bool activate(Pid pid) = 0;
-  // Where an application can be opened from, by bundle id or name.
+  // Where the application known to the platform by this bundle identifier
+  // can be opened from.
   virtual std::optional<std::string> applicationPathForBundleId(const std::string& bundleId) = 0;
+  // The folders applications are installed in, in the order a name is looked
+  // up there, and the suffix of an application's file in them: a name's
+  // candidate is folder + "/" + name + suffix.
+  virtual ApplicationFolders applicationFolders() = 0;
   // Starts the application at `path` and calls `done(ok)` once the platform
-  // reports the outcome, possibly from another thread.
+  // reports the outcome, possibly from another thread and possibly after the
+  // caller stopped waiting; `done` must stay safe to call then.
   virtual void openApplication(const std::string& path, std::function<void(bool)> done) = 0;
   virtual std::string homeDirectory() = 0;
   virtual bool fileExists(const std::string& path) = 0;

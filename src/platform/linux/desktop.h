@@ -71,6 +71,7 @@ class LinuxWorkspace final : public Workspace {
   bool isActive(Pid pid) override;
   bool activate(Pid pid) override;
   std::optional<std::string> applicationPathForBundleId(const std::string& bundleId) override;
+  ApplicationFolders applicationFolders() override;
   void openApplication(const std::string& path, std::function<void(bool)> done) override;
   std::string homeDirectory() override;
   bool fileExists(const std::string& path) override;

@@ -125,6 +125,8 @@ bool LinuxWorkspace::activate(Pid) { return false; }
 // Locating and starting applications from desktop entries is not there yet.
 std::optional<std::string> LinuxWorkspace::applicationPathForBundleId(const std::string&) { return std::nullopt; }
 
+ApplicationFolders LinuxWorkspace::applicationFolders() { return {{}, ".desktop"}; }
+
 void LinuxWorkspace::openApplication(const std::string&, std::function<void(bool)> done) {
   if (done) done(false);
 }

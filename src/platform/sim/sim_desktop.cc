@@ -109,6 +109,10 @@ class SimWorkspace final : public Workspace {
     return true;
   }
   std::optional<std::string> applicationPathForBundleId(const std::string&) override { return std::nullopt; }
+  ApplicationFolders applicationFolders() override {
+    return {{"/Applications", "/System/Applications", "/System/Applications/Utilities", homeDirectory() + "/Applications"},
+            ".app"};
+  }
   void openApplication(const std::string&, std::function<void(bool)> done) override { done(false); }
   std::string homeDirectory() override { return "/home/sim"; }
   bool fileExists(const std::string& path) override { return sim_.existingPaths.count(path) > 0; }
