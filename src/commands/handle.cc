@@ -3,8 +3,11 @@
 #include <array>
 #include <string_view>
 
+#include "commands/act.h"
 #include "commands/info.h"
+#include "commands/keys.h"
 #include "commands/tree.h"
+#include "commands/windows.h"
 #include "service/messages.h"
 
 namespace kelp {
@@ -20,13 +23,19 @@ struct Command {
 
 // Compared exactly and in this order; the first match runs. Commands whose
 // Parts are not built yet get the unknown-command reply until they join.
-constexpr std::array<Command, 7> COMMANDS = {{
+constexpr std::array<Command, 13> COMMANDS = {{
     {"doctor", false, commands::doctor},
     {"prompt", false, commands::prompt},
     {"displays", false, commands::displays},
     {"apps", false, commands::apps},
+    {"windowtitles", false, commands::windowTitles},
+    {"window", true, commands::window},
+    {"activate", false, commands::activate},
     {"tree", true, commands::treeOrFind},
     {"find", true, commands::treeOrFind},
+    {"act", true, commands::act},
+    {"key", true, commands::key},
+    {"typetext", true, commands::typeText},
     {"ping", false, commands::ping},
 }};
 

@@ -10,6 +10,18 @@ inline constexpr std::string_view unreadableRequest = "요청을 읽지 못했�
 inline constexpr std::string_view unknownCommand = "모르는 명령이에요: ";
 inline constexpr std::string_view appNotFound = "그 프로그램을 찾지 못했어요";
 inline constexpr std::string_view noPosition = "위치를 알 수 없어요";
+inline constexpr std::string_view notPressable = "이 항목은 누를 수 없어요";
+inline constexpr std::string_view typeCannotActivate = "그 프로그램을 앞으로 부를 수 없어서 글자를 넣지 못했어요";
+inline constexpr std::string_view textDidNotLand =
+    "글자가 그 칸에 들어가지 않았어요 — 그 칸을 먼저 눌러 커서를 넣고 type_here 로 쳐 보세요";
+inline constexpr std::string_view unknownAction = "모르는 동작이에요";
+inline constexpr std::string_view badMoveAmount = "움직일 양이 너무 크거나 숫자가 아니에요";
+
+// Written right after an application's name, which is why they begin with a space.
+inline constexpr std::string_view keyAppNotFound = " 을(를) 찾지 못해서 단축키를 보내지 않았어요";
+inline constexpr std::string_view keyCannotActivate = " 을(를) 앞으로 부를 수 없어서 단축키를 보내지 않았어요";
+inline constexpr std::string_view typeAppNotFound = " 을(를) 찾지 못해서 글자를 넣지 못했어요";
+inline constexpr std::string_view typeAppCannotActivate = " 을(를) 앞으로 부를 수 없어서 글자를 넣지 못했어요";
 
 inline constexpr std::string_view noAccessibility = "no-accessibility";
 inline constexpr std::string_view noScreenRecording = "no-screen-recording";

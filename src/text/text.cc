@@ -91,6 +91,15 @@ std::string trim(std::string_view utf8) {
   return toUtf8(text.tempSubStringBetween(start, end));
 }
 
+std::u16string toUtf16(std::string_view utf8) {
+  const icu::UnicodeString text = fromUtf8(utf8);
+  return std::u16string(text.getBuffer(), static_cast<std::size_t>(text.length()));
+}
+
+std::string fromUtf16(std::u16string_view utf16) {
+  return toUtf8(icu::UnicodeString(utf16.data(), static_cast<int32_t>(utf16.size())));
+}
+
 std::size_t graphemeCount(std::string_view utf8) {
   std::size_t boundaries = 0;
   forEachBoundary(fromUtf8(utf8), [&](int32_t) {

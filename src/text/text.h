@@ -17,6 +17,9 @@ std::string toLower(std::string_view utf8);
 std::string trim(std::string_view utf8);
 
 std::size_t graphemeCount(std::string_view utf8);
+std::u16string toUtf16(std::string_view utf8);
+// Unpaired surrogates become U+FFFD.
+std::string fromUtf16(std::u16string_view utf16);
 std::size_t utf16Length(std::string_view utf8);
 
 // The first / last `count` user-perceived characters; the whole text when it

@@ -73,11 +73,14 @@ TEST_F(ServerTest, OneShotRunsTheArgumentsAsOneRequestWithIdZero) {
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0], R"({"id":0,"ok":true,"result":{"pong":true}})");
 
+  // The second argument is the target application; later ones are ignored.
+  sim.addApp({.pid = 100, .name = "Notes"});
   globals.args = {"kelp-cua", "activate", "Notes", "ignored"};
   lines.clear();
   runOneShot(context);
   ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(Json::parse(lines[0]), Json::parse(R"({"id":0,"ok":false,"error":"모르는 명령이에요: activate"})"));
+  EXPECT_EQ(Json::parse(lines[0]), Json::parse(R"({"id":0,"ok":true,"result":{"name":"Notes"}})"));
+  EXPECT_TRUE(sim.apps[0].active);
 }
 
 TEST_F(ServerTest, StartUpScrubsTheEnvironmentAndKeepsTheArguments) {

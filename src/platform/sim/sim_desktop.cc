@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "text/text.h"
+
 namespace kelp::platform::sim {
 namespace {
 
@@ -50,12 +52,25 @@ class SimAccessibility final : public Accessibility {
     auto* data = sim_.find(element);
     if (!data) return false;
     sim_.writes.emplace_back(name, value);
+    if (data->refused.count(name)) return false;
     data->attributes[name] = value;
+    if (name == "AXFocused" && value.as<bool>() && *value.as<bool>()) focus(element, data->pid);
+    if (name == "AXFrontmost" && value.as<bool>() && *value.as<bool>()) sim_.workspace().activate(data->pid);
     return true;
   }
   bool performAction(const Element& element, const std::string& action) override {
-    if (!sim_.find(element)) return false;
+    auto* data = sim_.find(element);
+    if (!data) return false;
     sim_.actions.emplace_back(element, action);
+    if (data->refused.count(action)) return false;
+    // Pressing a text field puts the cursor in it, as clicking would.
+    if (action == "AXPress") {
+      auto role = data->attributes.find("AXRole");
+      const std::string* name = role == data->attributes.end() ? nullptr : role->second.as<std::string>();
+      if (name && (*name == "AXTextField" || *name == "AXTextArea" || *name == "AXSearchField")) {
+        focus(element, data->pid);
+      }
+    }
     return true;
   }
   std::optional<Element> elementAtPosition(const Element& root, float x, float y) override {
@@ -80,6 +95,7 @@ class SimAccessibility final : public Accessibility {
   void endSnapshot() override { --sim_.snapshotsOpen; }
 
  private:
+  void focus(const Element& element, Pid pid) { sim_.setAttr(applicationElement(pid), "AXFocusedUIElement", element); }
   SimDesktop& sim_;
 };
 
@@ -104,16 +120,36 @@ class SimWorkspace final : public Workspace {
     return app && app->active;
   }
   bool activate(Pid pid) override {
+    ++sim_.activationRequests;
     if (!applicationWithPid(pid)) return false;
-    for (RunningApp& app : sim_.apps) app.active = app.pid == pid;
+    auto behaviour = sim_.activationDelay.find(pid);
+    if (behaviour == sim_.activationDelay.end() || (behaviour->second && *behaviour->second <= 0)) {
+      sim_.makeActive(pid);
+    } else if (behaviour->second) {
+      sim_.activationDue_[pid] = sim_.now_ + *behaviour->second;
+    }
     return true;
   }
-  std::optional<std::string> applicationPathForBundleId(const std::string&) override { return std::nullopt; }
+  std::optional<std::string> applicationPathForBundleId(const std::string& bundleId) override {
+    auto it = sim_.bundlePaths.find(bundleId);
+    if (it == sim_.bundlePaths.end()) return std::nullopt;
+    return it->second;
+  }
   ApplicationFolders applicationFolders() override {
     return {{"/Applications", "/System/Applications", "/System/Applications/Utilities", homeDirectory() + "/Applications"},
             ".app"};
   }
-  void openApplication(const std::string&, std::function<void(bool)> done) override { done(false); }
+  void openApplication(const std::string& path, std::function<void(bool)> done) override {
+    sim_.opened.push_back(path);
+    auto outcome = sim_.launchOutcomes.find(path);
+    if (outcome == sim_.launchOutcomes.end()) {
+      sim_.unansweredLaunches.push_back(std::move(done));
+    } else if (outcome->second.micros <= 0) {
+      done(outcome->second.ok);
+    } else {
+      sim_.pendingLaunches_.push_back({sim_.now_ + outcome->second.micros, outcome->second.ok, std::move(done)});
+    }
+  }
   std::string homeDirectory() override { return "/home/sim"; }
   bool fileExists(const std::string& path) override { return sim_.existingPaths.count(path) > 0; }
 
@@ -162,6 +198,7 @@ class SimEventPoster final : public EventPoster {
   bool postKey(const KeyEvent& event) override {
     PostedEvent posted{sim_.nowMicros(), PostedEvent::Kind::key, event, {}, {}};
     sim_.posted.push_back(posted);
+    if (event.down && !event.unicode.empty()) sim_.typeAtFocus(event.unicode);
     return true;
   }
   bool postMouse(const MouseEvent& event) override {
@@ -218,7 +255,7 @@ class SimClock final : public Clock {
   explicit SimClock(SimDesktop& sim) : sim_(sim) {}
   std::int64_t nowMicros() override { return sim_.now_; }
   void sleepMicros(std::int64_t micros) override {
-    if (micros > 0) sim_.now_ += micros;
+    if (micros > 0) sim_.advanceTo(sim_.now_ + micros);
   }
 
  private:
@@ -374,6 +411,53 @@ Element SimDesktop::appRoot(Pid pid) { return accessibility().applicationElement
 
 void SimDesktop::addHitRegion(const Element& root, double x, double y, double w, double h, const Element& hit) {
   hitRegions_.push_back({root, x, y, w, h, hit});
+}
+
+void SimDesktop::refuse(const Element& element, const std::string& writeOrAction) {
+  if (auto* data = find(element)) data->refused.insert(writeOrAction);
+}
+
+void SimDesktop::onTyping(const Element& element, TypingRule rule) {
+  if (auto* data = find(element)) data->typing = std::move(rule);
+}
+
+void SimDesktop::makeActive(Pid pid) {
+  activationDue_.erase(pid);
+  for (RunningApp& app : apps) app.active = app.pid == pid;
+}
+
+void SimDesktop::typeAtFocus(const std::u16string& text) {
+  std::optional<RunningApp> front = workspace().frontmostApplication();
+  if (!front) return;
+  Value target = accessibility().copyAttribute(appRoot(front->pid), "AXFocusedUIElement");
+  const Element* element = target.as<Element>();
+  ElementData* data = element ? find(*element) : nullptr;
+  if (!data) return;
+  const std::string typed = text::fromUtf16(text);
+  const std::string* current = data->attributes["AXValue"].as<std::string>();
+  const std::string value = current ? *current : std::string();
+  data->attributes["AXValue"] = data->typing ? data->typing(value, typed) : value + typed;
+}
+
+void SimDesktop::advanceTo(std::int64_t micros) {
+  now_ = std::max(now_, micros);
+  // Activations and launch completions that fall due as time passes.
+  for (auto it = activationDue_.begin(); it != activationDue_.end();) {
+    const Pid pid = it->first;
+    if (it->second <= now_) {
+      it = activationDue_.erase(it);
+      for (RunningApp& app : apps) app.active = app.pid == pid;
+    } else {
+      ++it;
+    }
+  }
+  std::vector<PendingLaunch> due;
+  std::erase_if(pendingLaunches_, [&](PendingLaunch& launch) {
+    if (launch.due > now_) return false;
+    due.push_back(std::move(launch));
+    return true;
+  });
+  for (PendingLaunch& launch : due) launch.done(launch.ok);
 }
 
 void SimDesktop::remove(const Element& element) {

@@ -87,10 +87,35 @@ class SimDesktop final : public Platform {
   void remove(const Element& element);
   std::vector<std::pair<std::string, Value>> writes;   // attribute writes received
   std::vector<std::pair<Element, std::string>> actions;  // actions performed
+  // The element refuses this attribute write or action: the call fails and
+  // changes nothing. Everything else is accepted.
+  void refuse(const Element& element, const std::string& writeOrAction);
+  // What a text the keyboard types at the element does to its "AXValue";
+  // by default it is appended.
+  using TypingRule = std::function<std::string(const std::string& value, const std::string& typed)>;
+  void onTyping(const Element& element, TypingRule rule);
+
+  // ---- activation and launch ---------------------------------------------
+  // How an application answers a request to activate it: at once (the
+  // default), `micros` later, or never (none).
+  std::map<Pid, std::optional<std::int64_t>> activationDelay;
+  int activationRequests = 0;
+  // Applications the platform knows by bundle identifier, to their paths.
+  std::map<std::string, std::string> bundlePaths;
+  // How opening an application at a path ends: with ok after `micros` of
+  // virtual time, or never when absent from the map.
+  struct LaunchOutcome {
+    bool ok = true;
+    std::int64_t micros = 0;
+  };
+  std::map<std::string, LaunchOutcome> launchOutcomes;
+  std::vector<std::string> opened;  // paths asked to open, in order
+  // A completion that has not arrived yet; a test may call it late.
+  std::vector<std::function<void(bool)>> unansweredLaunches;
 
   // ---- virtual clock -----------------------------------------------------
   std::int64_t nowMicros() const { return now_; }
-  void advance(std::int64_t micros) { now_ += micros; }
+  void advance(std::int64_t micros) { advanceTo(now_ + micros); }
 
   // ---- run loop ----------------------------------------------------------
   // Runs queued tasks and due timers on the calling thread without blocking.
@@ -120,11 +145,25 @@ class SimDesktop final : public Platform {
   friend class SimRunLoop;
   friend class SimEventTap;
   friend class SimClock;
+  friend class SimWorkspace;
+  friend class SimEventPoster;
+  void makeActive(Pid pid);
   struct ElementData {
     Pid pid = 0;
     bool removed = false;
     std::map<std::string, Value> attributes;
+    std::set<std::string> refused;
+    TypingRule typing;
   };
+  void typeAtFocus(const std::u16string& text);
+  void advanceTo(std::int64_t micros);
+  struct PendingLaunch {
+    std::int64_t due;
+    bool ok;
+    std::function<void(bool)> done;
+  };
+  std::vector<PendingLaunch> pendingLaunches_;
+  std::map<Pid, std::int64_t> activationDue_;
   ElementData* find(const Element& element);
 
   std::unique_ptr<class SimServices> services_;

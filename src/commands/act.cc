@@ -1,0 +1,171 @@
+#include "commands/act.h"
+
+#include <cmath>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ax/lookup.h"
+#include "ax/node.h"
+#include "input/actions.h"
+#include "input/activation.h"
+#include "input/mouse.h"
+#include "locate/locator.h"
+#include "service/messages.h"
+#include "text/text.h"
+
+namespace kelp::commands {
+namespace {
+
+constexpr std::int64_t ACT_WALK_LIMIT = 400;
+constexpr std::int64_t AFTER_LOOK_PAUSE_MICROS = 450000;
+constexpr std::size_t MAX_APPEARED = 12;
+constexpr std::size_t APPEARED_VALUE_CLIP = 60;
+
+std::vector<ax::Node> walkApplication(platform::Accessibility& ax, const platform::Element& application) {
+  std::vector<ax::Node> nodes;
+  ax::Snapshot snapshot(ax);
+  ax::walk(ax, application, "", 0, ACT_WALK_LIMIT, nodes);
+  return nodes;
+}
+
+std::string seenKey(const ax::Node& node) { return node.role + "|" + node.label; }
+
+std::optional<ax::Node> nodeAt(const std::vector<ax::Node>& nodes, const Json& body, const char* field) {
+  auto it = body.find(field);
+  if (it == body.end()) return std::nullopt;
+  std::optional<std::int64_t> index = integerValue(*it);
+  if (!index || *index < 0 || *index >= static_cast<std::int64_t>(nodes.size())) return std::nullopt;
+  return nodes[static_cast<std::size_t>(*index)];
+}
+
+std::optional<locate::Locator> locatorField(const Json& body, const char* field) {
+  auto it = body.find(field);
+  if (it == body.end() || !it->is_object()) return std::nullopt;
+  return locate::readLocator(*it);
+}
+
+double numberField(const Json& body, const char* field) {
+  auto it = body.find(field);
+  return it != body.end() && it->is_number() ? it->get<double>() : 0.0;
+}
+
+std::string stringField(const Json& body, const char* field, std::string fallback) {
+  auto it = body.find(field);
+  return it != body.end() && it->is_string() ? it->get<std::string>() : fallback;
+}
+
+std::vector<std::string> modsField(const Json& body) {
+  std::vector<std::string> mods;
+  auto it = body.find("mods");
+  if (it == body.end() || !it->is_array()) return mods;
+  for (const Json& item : *it) {
+    if (!item.is_string()) return {};
+    mods.push_back(item.get<std::string>());
+  }
+  return mods;
+}
+
+Json appearedEntry(const ax::Node& node, std::size_t ref) {
+  Json entry;
+  entry["ref"] = ref;
+  entry["role"] = node.role;
+  entry["label"] = node.label;
+  if (!node.value.empty()) entry["value"] = text::firstGraphemes(node.value, APPEARED_VALUE_CLIP);
+  return entry;
+}
+
+void replyFound(Context& context, const Request& request, const ax::Node& target) {
+  succeed(context, request, {{"found", true}, {"label", target.label}});
+}
+
+}  // namespace
+
+void act(Context& context, const Request& request) {
+  platform::Accessibility& ax = context.os.accessibility();
+  std::optional<ax::AppPair> target = ax::appElement(context.os, request.app, request.pid);
+  if (!target) {
+    context.replies.fail(request.id, messages::appNotFound);
+    return;
+  }
+  input::activateFront(context.os, target->app);
+
+  const Json& body = request.body;
+  const std::optional<locate::Locator> locator = locatorField(body, "locator");
+  std::vector<ax::Node> nodes;
+  if (auto window = locate::narrowToWindow(ax, target->element, locator)) {
+    nodes = std::move(*window);
+  } else {
+    nodes = walkApplication(ax, target->element);
+  }
+  const std::string action = stringField(body, "action", "click");
+  const std::string text = stringField(body, "text", "");
+
+  std::optional<ax::Node> element = nodeAt(nodes, body, "ref");
+  if (!element && locator) element = locate::resolve(nodes, *locator);
+  if (!element) {
+    succeed(context, request, {{"found", false}});
+    return;
+  }
+  std::set<std::string> before;
+  for (const ax::Node& node : nodes) before.insert(seenKey(node));
+
+  if (action == "scroll" || action == "drag") {
+    const std::optional<platform::Point> from = input::centerOf(*element);
+    if (!from) {
+      context.replies.fail(request.id, messages::noPosition);
+      return;
+    }
+    const double dx = numberField(body, "dx");
+    const double dy = numberField(body, "dy");
+    // Amounts that no event can carry are refused rather than half-sent.
+    const bool usable = action == "scroll" ? input::scrollDeltasUsable(dx, dy)
+                                           : std::isfinite(dx) && std::isfinite(dy);
+    if (!usable) {
+      context.replies.fail(request.id, messages::badMoveAmount);
+      return;
+    }
+    if (action == "scroll") {
+      input::scrollAt(context.os, *from, dx, dy);
+      replyFound(context, request, *element);
+      return;
+    }
+    std::optional<platform::Point> to;
+    if (auto destination = nodeAt(nodes, body, "toRef")) to = input::centerOf(*destination);
+    if (!to) {
+      to = platform::Point{from->x + dx, from->y + dy};
+      if (auto toLocator = locatorField(body, "toLocator")) {
+        if (auto destination = locate::resolve(nodes, *toLocator)) {
+          if (auto point = input::centerOf(*destination)) to = point;
+        }
+      }
+    }
+    input::dragMouse(context.os, *from, *to);
+    replyFound(context, request, *element);
+    return;
+  }
+
+  const input::ActionResult outcome =
+      input::doAction(context.os, context.globals.safety, *element, action, text, modsField(body));
+  Json result;
+  result["found"] = true;
+  result["label"] = outcome.message;
+  if (outcome.ok) {
+    context.os.clock().sleepMicros(AFTER_LOOK_PAUSE_MICROS);
+    const std::vector<ax::Node> after = walkApplication(ax, target->element);
+    Json appeared = Json::array();
+    for (std::size_t i = 0; i < after.size() && appeared.size() < MAX_APPEARED; ++i) {
+      if (!before.count(seenKey(after[i]))) appeared.push_back(appearedEntry(after[i], i));
+    }
+    if (!appeared.empty()) result["appeared"] = std::move(appeared);
+  }
+  Json reply;
+  reply["id"] = request.id;
+  reply["ok"] = outcome.ok;
+  reply["result"] = std::move(result);
+  reply["error"] = outcome.ok ? Json(nullptr) : Json(outcome.message);
+  context.replies.out(reply);
+}
+
+}  // namespace kelp::commands

@@ -1,0 +1,112 @@
+#include "commands/keys.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ax/attributes.h"
+#include "ax/lookup.h"
+#include "ax/node.h"
+#include "input/activation.h"
+#include "input/keyboard.h"
+#include "locate/safety.h"
+#include "service/messages.h"
+#include "text/text.h"
+
+namespace kelp::commands {
+namespace {
+
+constexpr std::int64_t TYPETEXT_SETTLE_MICROS = 200000;
+
+struct Failures {
+  std::string_view notFound;
+  std::string_view cannotActivate;
+};
+
+std::string stringField(const Json& body, const char* name) {
+  auto it = body.find(name);
+  return it != body.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+std::vector<std::string> stringList(const Json& body, const char* name) {
+  std::vector<std::string> list;
+  auto it = body.find(name);
+  if (it == body.end() || !it->is_array()) return list;
+  for (const Json& item : *it) {
+    if (!item.is_string()) return {};
+    list.push_back(item.get<std::string>());
+  }
+  return list;
+}
+
+// Brings the named application to the front when the request names one.
+// False after replying with the failure.
+bool bringAppForward(Context& context, const Request& request, const Failures& failures) {
+  if (!request.app || request.app->empty()) return true;
+  const std::string& name = *request.app;
+  std::optional<ax::AppPair> target = ax::appElement(context.os, name, std::nullopt);
+  if (!target) {
+    context.replies.fail(request.id, name + std::string(failures.notFound));
+    return false;
+  }
+  if (!input::activateFront(context.os, target->app)) {
+    const std::string shown = target->app.name.value_or(name);
+    context.replies.fail(request.id, shown + std::string(failures.cannotActivate));
+    return false;
+  }
+  return true;
+}
+
+// The gate's field rule for the element that would receive typed text.
+bool focusRefusesTyping(Context& context, const platform::Element& focused) {
+  platform::Accessibility& ax = context.os.accessibility();
+  ax::Node node;
+  node.el = focused;
+  node.label = ax::label(ax, focused);
+  node.identifier = ax::str(ax, focused, "AXIdentifier");
+  return locate::hardBlocked(context.globals.safety, node, "type");
+}
+
+}  // namespace
+
+void key(Context& context, const Request& request) {
+  if (!bringAppForward(context, request, {messages::keyAppNotFound, messages::keyCannotActivate})) return;
+  const bool pressed = input::pressKey(context.os, stringField(request.body, "key"), stringList(request.body, "mods"));
+  Json reply;
+  reply["id"] = request.id;
+  reply["ok"] = pressed;
+  reply["result"] = {{"pressed", pressed}};
+  context.replies.out(reply);
+}
+
+void typeText(Context& context, const Request& request) {
+  const std::string text = stringField(request.body, "text");
+  if (!bringAppForward(context, request, {messages::typeAppNotFound, messages::typeAppCannotActivate})) return;
+  platform::Accessibility& ax = context.os.accessibility();
+  const std::optional<platform::Element> focusedBefore = ax::focusedElement(context.os);
+  if (focusedBefore && focusRefusesTyping(context, *focusedBefore)) {
+    context.replies.fail(request.id, messages::blockedBySafety);
+    return;
+  }
+  const std::string before = focusedBefore ? ax::str(ax, *focusedBefore, "AXValue") : std::string();
+
+  input::typeUnicode(context.os, text);
+  context.os.clock().sleepMicros(TYPETEXT_SETTLE_MICROS);
+
+  Json result;
+  result["typed"] = text::graphemeCount(text);
+  if (std::optional<platform::Element> focused = ax::focusedElement(context.os)) {
+    const std::string after = ax::str(ax, *focused, "AXValue");
+    const bool landed = (!text.empty() && text::canonicallyContains(after, text)) ||
+                        text::graphemeCount(before) < text::graphemeCount(after);
+    result["landed"] = landed;
+    result["into"] = ax::label(ax, *focused);
+    result["valueLen"] = text::utf16Length(after);
+    result["valueTail"] = text::lastGraphemes(after, ax::TAIL_LENGTH);
+  } else {
+    result["landed"] = nullptr;
+  }
+  succeed(context, request, std::move(result));
+}
+
+}  // namespace kelp::commands
