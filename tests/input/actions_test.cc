@@ -1,0 +1,183 @@
+#include "input/actions.h"
+
+#include <gtest/gtest.h>
+
+#include "ax/node.h"
+#include "event_trace.h"
+
+namespace kelp::input {
+namespace {
+
+using platform::Element;
+using platform::Point;
+using platform::Size;
+using testing::trace;
+
+class DoAction : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim.addApp({.pid = 100, .name = "Shop", .active = true});
+    window = sim.addElement(sim.appRoot(100), "AXWindow", {{"AXTitle", "Checkout"}});
+  }
+  ax::Node node(const Element& element) {
+    std::vector<ax::Node> nodes;
+    ax::walk(sim.accessibility(), element, "", 0, 1, nodes);
+    return nodes.at(0);
+  }
+  ax::Node button(const std::string& title, bool framed = true) {
+    std::vector<std::pair<std::string, platform::Value>> attributes{{"AXTitle", title}};
+    if (framed) {
+      attributes.emplace_back("AXPosition", Point{10, 20});
+      attributes.emplace_back("AXSize", Size{100, 50});
+    }
+    return node(sim.addElement(window, "AXButton", attributes));
+  }
+  ax::Node field(const std::string& title) {
+    return node(sim.addElement(window, "AXTextField",
+                               {{"AXTitle", title}, {"AXPosition", Point{0, 0}}, {"AXSize", Size{200, 20}}}));
+  }
+  ActionResult act(const ax::Node& target, std::string_view action, const std::string& text = "",
+                   const std::vector<std::string>& mods = {}) {
+    return doAction(sim, safety, target, action, text, mods);
+  }
+  std::string valueOf(const ax::Node& target) { return ax::str(sim.accessibility(), target.el, "AXValue"); }
+
+  platform::sim::SimDesktop sim;
+  locate::SafetyPatterns safety = locate::compileSafetyPatterns();
+  Element window;
+};
+
+TEST_F(DoAction, TheGateRefusesBeforeAnythingIsDone) {
+  for (const char* action : {"click", "doubleclick"}) {
+    ActionResult result = act(button("결제하기"), action, "", {"cmd"});
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.message, "blocked-by-safety");
+  }
+  ActionResult typed = act(field("Card number"), "type", "4111");
+  EXPECT_EQ(typed.message, "blocked-by-safety");
+  EXPECT_TRUE(sim.actions.empty());
+  EXPECT_TRUE(sim.writes.empty());
+  EXPECT_TRUE(sim.posted.empty());
+  // Other actions on the same elements are not the gate's business.
+  EXPECT_TRUE(act(button("결제하기"), "focus").ok);
+}
+
+TEST_F(DoAction, ClickPressesThenClicksThenSelects) {
+  ActionResult pressed = act(button("Save"), "click");
+  EXPECT_TRUE(pressed.ok);
+  EXPECT_EQ(pressed.message, "Save");
+  EXPECT_TRUE(sim.posted.empty());
+  ASSERT_EQ(sim.actions.size(), 1u);
+  EXPECT_EQ(sim.actions[0].second, "AXPress");
+
+  ax::Node stubborn = button("Stubborn");
+  sim.refuse(stubborn.el, "AXPress");
+  EXPECT_TRUE(act(stubborn, "click").ok);
+  EXPECT_EQ(trace(sim), "move 60,45 | +60 down#1 60,45 | +28 up#1 60,45");
+
+  ax::Node row = button("Row", false);
+  sim.refuse(row.el, "AXPress");
+  EXPECT_TRUE(act(row, "click").ok);
+  EXPECT_EQ(sim.writes.back().first, "AXSelected");
+
+  ax::Node dead = button("Dead", false);
+  sim.refuse(dead.el, "AXPress");
+  sim.refuse(dead.el, "AXSelected");
+  ActionResult refused = act(dead, "click");
+  EXPECT_FALSE(refused.ok);
+  EXPECT_EQ(refused.message, "이 항목은 누를 수 없어요");
+}
+
+TEST_F(DoAction, ModifiedAndDoubleClicksAreAlwaysSynthesised) {
+  EXPECT_TRUE(act(button("Item"), "click", "", {"cmd"}).ok);
+  EXPECT_TRUE(sim.actions.empty());
+  EXPECT_EQ(trace(sim), "move 60,45 | +60 down#1+cmd 60,45 | +28 up#1+cmd 60,45");
+
+  sim.posted.clear();
+  EXPECT_TRUE(act(button("Item"), "doubleclick").ok);
+  EXPECT_EQ(sim.posted.size(), 5u);
+  EXPECT_TRUE(sim.actions.empty());
+
+  for (auto mods : {std::vector<std::string>{}, std::vector<std::string>{"shift"}}) {
+    ActionResult nowhere = act(button("Frameless", false), "doubleclick", "", mods);
+    EXPECT_FALSE(nowhere.ok);
+    EXPECT_EQ(nowhere.message, "위치를 알 수 없어요");
+  }
+}
+
+TEST_F(DoAction, RightClickShowsTheMenuOrClicksTheRightButton) {
+  EXPECT_TRUE(act(button("File"), "rightclick").ok);
+  EXPECT_EQ(sim.actions.back().second, "AXShowMenu");
+  EXPECT_TRUE(sim.posted.empty());
+
+  ax::Node plain = button("Plain");
+  sim.refuse(plain.el, "AXShowMenu");
+  EXPECT_TRUE(act(plain, "rightclick").ok);
+  EXPECT_EQ(trace(sim), "move 60,45 | +50 rdown 60,45 | +40 rup 60,45");
+
+  ax::Node frameless = button("Frameless", false);
+  sim.refuse(frameless.el, "AXShowMenu");
+  EXPECT_EQ(act(frameless, "rightclick").message, "위치를 알 수 없어요");
+}
+
+TEST_F(DoAction, TypeWritesTheValueAndChecksItArrived) {
+  ax::Node name = field("Name");
+  ActionResult result = act(name, "type", "Kim");
+  EXPECT_TRUE(result.ok);
+  EXPECT_EQ(result.message, "Name");
+  EXPECT_EQ(valueOf(name), "Kim");
+  EXPECT_TRUE(sim.posted.empty());
+  EXPECT_EQ(sim.nowMicros(), 60000);
+}
+
+TEST_F(DoAction, TypeFallsBackToTheKeyboardWhenTheWriteIsIgnored) {
+  ax::Node memo = field("Memo");
+  sim.refuse(memo.el, "AXValue");
+  sim.setAttr(memo.el, "AXValue", "Dear ");
+  ActionResult result = act(memo, "type", "안녕 😀");
+  EXPECT_TRUE(result.ok) << result.message;
+  EXPECT_EQ(valueOf(memo), "Dear 안녕 😀");
+  // 60 ms check, 120 ms after the press, one chunk of 12 ms, 200 ms settle.
+  EXPECT_EQ(sim.nowMicros(), 60000 + 120000 + 12000 + 200000);
+  EXPECT_EQ(sim.actions.back().second, "AXPress");
+}
+
+TEST_F(DoAction, TypeReportsTextThatNeverLanded) {
+  ax::Node locked = field("Locked");
+  sim.refuse(locked.el, "AXValue");
+  sim.onTyping(locked.el, [](const std::string& value, const std::string&) { return value; });
+  ActionResult result = act(locked, "type", "abc");
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.message, "글자가 그 칸에 들어가지 않았어요 — 그 칸을 먼저 눌러 커서를 넣고 type_here 로 쳐 보세요");
+}
+
+TEST_F(DoAction, TypeStopsWhenItsApplicationWillNotComeForward) {
+  sim.apps[0].active = false;
+  sim.activationDelay[100] = std::nullopt;
+  ax::Node memo = field("Memo");
+  sim.refuse(memo.el, "AXValue");
+  ActionResult result = act(memo, "type", "abc");
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.message, "그 프로그램을 앞으로 부를 수 없어서 글자를 넣지 못했어요");
+  EXPECT_TRUE(sim.posted.empty());
+}
+
+TEST_F(DoAction, FocusAndUnknownActions) {
+  ax::Node memo = field("Memo");
+  ActionResult focused = act(memo, "focus");
+  EXPECT_TRUE(focused.ok);
+  EXPECT_EQ(focused.message, "Memo");
+  sim.refuse(memo.el, "AXFocused");
+  ActionResult refused = act(memo, "focus");
+  EXPECT_FALSE(refused.ok);
+  EXPECT_EQ(refused.message, "Memo");
+
+  for (const char* action : {"Click", "press", ""}) {
+    ActionResult unknown = act(memo, action);
+    EXPECT_FALSE(unknown.ok);
+    EXPECT_EQ(unknown.message, "모르는 동작이에요");
+  }
+}
+
+}  // namespace
+}  // namespace kelp::input
