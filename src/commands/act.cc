@@ -1,6 +1,5 @@
 #include "commands/act.h"
 
-#include <cmath>
 #include <optional>
 #include <set>
 #include <string>
@@ -119,14 +118,12 @@ void act(Context& context, const Request& request) {
     }
     const double dx = numberField(body, "dx");
     const double dy = numberField(body, "dy");
-    // Amounts that no event can carry are refused rather than half-sent.
-    const bool usable = action == "scroll" ? input::scrollDeltasUsable(dx, dy)
-                                           : std::isfinite(dx) && std::isfinite(dy);
-    if (!usable) {
-      context.replies.fail(request.id, messages::badMoveAmount);
-      return;
-    }
     if (action == "scroll") {
+      // Amounts that no wheel event can carry are refused rather than cut.
+      if (!input::scrollDeltasUsable(dx, dy)) {
+        context.replies.fail(request.id, messages::badScrollAmount);
+        return;
+      }
       input::scrollAt(context.os, *from, dx, dy);
       replyFound(context, request, *element);
       return;

@@ -15,7 +15,7 @@ inline constexpr std::string_view typeCannotActivate = "그 프로그램을 앞�
 inline constexpr std::string_view textDidNotLand =
     "글자가 그 칸에 들어가지 않았어요 — 그 칸을 먼저 눌러 커서를 넣고 type_here 로 쳐 보세요";
 inline constexpr std::string_view unknownAction = "모르는 동작이에요";
-inline constexpr std::string_view badMoveAmount = "움직일 양이 너무 크거나 숫자가 아니에요";
+inline constexpr std::string_view badScrollAmount = "스크롤 양이 너무 크거나 숫자가 아니에요";
 
 // Written right after an application's name, which is why they begin with a space.
 inline constexpr std::string_view keyAppNotFound = " 을(를) 찾지 못해서 단축키를 보내지 않았어요";

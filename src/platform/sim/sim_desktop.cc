@@ -71,6 +71,8 @@ class SimAccessibility final : public Accessibility {
         focus(element, data->pid);
       }
     }
+    // A copy, so that an answer may replace itself.
+    if (auto answer = data->answer) answer(action);
     return true;
   }
   std::optional<Element> elementAtPosition(const Element& root, float x, float y) override {
@@ -415,6 +417,10 @@ void SimDesktop::addHitRegion(const Element& root, double x, double y, double w,
 
 void SimDesktop::refuse(const Element& element, const std::string& writeOrAction) {
   if (auto* data = find(element)) data->refused.insert(writeOrAction);
+}
+
+void SimDesktop::onAction(const Element& element, std::function<void(const std::string&)> answer) {
+  if (auto* data = find(element)) data->answer = std::move(answer);
 }
 
 void SimDesktop::onTyping(const Element& element, TypingRule rule) {

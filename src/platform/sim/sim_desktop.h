@@ -92,6 +92,9 @@ class SimDesktop final : public Platform {
   void refuse(const Element& element, const std::string& writeOrAction);
   // What a text the keyboard types at the element does to its "AXValue";
   // by default it is appended.
+  // Runs after the element performed an action it does not refuse, as the
+  // application's answer (a menu opening, a dialog appearing).
+  void onAction(const Element& element, std::function<void(const std::string& action)> answer);
   using TypingRule = std::function<std::string(const std::string& value, const std::string& typed)>;
   void onTyping(const Element& element, TypingRule rule);
 
@@ -154,6 +157,7 @@ class SimDesktop final : public Platform {
     std::map<std::string, Value> attributes;
     std::set<std::string> refused;
     TypingRule typing;
+    std::function<void(const std::string&)> answer;
   };
   void typeAtFocus(const std::u16string& text);
   void advanceTo(std::int64_t micros);

@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include "command_fixture.h"
+#include "event_trace.h"
+
+namespace kelp {
+namespace {
+
+using platform::Element;
+using testing::trace;
+
+class KeysTest : public testing::CommandFixture {
+ protected:
+  void SetUp() override {
+    sim.addApp({.pid = 100, .name = "Front", .active = true});
+    sim.addApp({.pid = 200, .name = "Editor"});
+    field = sim.addElement(sim.appRoot(100), "AXTextField", {{"AXTitle", "Search"}});
+    sim.setAttr(sim.appRoot(100), "AXFocusedUIElement", field);
+  }
+  Element field;
+};
+
+TEST_F(KeysTest, KeyPressesInTheFrontmostApplication) {
+  EXPECT_EQ(run(R"({"cmd":"key","id":1,"key":"return"})"),
+            Json::parse(R"({"id":1,"ok":true,"result":{"pressed":true}})"));
+  EXPECT_EQ(trace(sim), "keydown 36 | +20 keyup 36");
+  sim.posted.clear();
+  EXPECT_EQ(run(R"({"cmd":"key","id":2,"key":"f13"})"),
+            Json::parse(R"({"id":2,"ok":false,"result":{"pressed":false}})"));
+  EXPECT_EQ(run(R"({"cmd":"key","id":3})"), Json::parse(R"({"id":3,"ok":false,"result":{"pressed":false}})"));
+  EXPECT_TRUE(sim.posted.empty());
+  run(R"({"cmd":"key","id":4,"key":"a","mods":["ctrl","Shift"],"app":""})");
+  EXPECT_EQ(trace(sim), "keydown 0+shift+ctrl | +20 keyup 0+shift+ctrl");
+  EXPECT_EQ(sim.activationRequests, 0);
+}
+
+TEST_F(KeysTest, TheNamedApplicationComesForwardFirst) {
+  // Even a key that is no key name brings the application forward.
+  run(R"({"cmd":"key","id":1,"key":"f13","app":"editor"})");
+  EXPECT_TRUE(sim.apps[1].active);
+
+  EXPECT_EQ(run(R"({"cmd":"key","id":2,"key":"a","app":"Ghost"})"),
+            Json::parse(R"({"id":2,"ok":false,"error":"Ghost 을(를) 찾지 못해서 단축키를 보내지 않았어요"})"));
+  EXPECT_EQ(run(R"({"cmd":"typetext","id":3,"text":"a","app":"Ghost"})"),
+            Json::parse(R"({"id":3,"ok":false,"error":"Ghost 을(를) 찾지 못해서 글자를 넣지 못했어요"})"));
+
+  sim.activationDelay[100] = std::nullopt;
+  sim.apps.push_back({.pid = 300, .name = std::nullopt, .bundleId = "com.example.anon"});
+  sim.activationDelay[300] = std::nullopt;
+  EXPECT_EQ(run(R"({"cmd":"key","id":4,"key":"a","app":"Front"})")["error"],
+            "Front 을(를) 앞으로 부를 수 없어서 단축키를 보내지 않았어요");
+  EXPECT_EQ(run(R"({"cmd":"typetext","id":5,"text":"a","app":"com.example.anon"})")["error"],
+            "com.example.anon 을(를) 앞으로 부를 수 없어서 글자를 넣지 못했어요");
+  EXPECT_TRUE(sim.posted.empty());
+}
+
+TEST_F(KeysTest, TypetextReportsWhereTheTextLanded) {
+  sim.setAttr(field, "AXValue", "x");
+  const std::int64_t start = sim.nowMicros();
+  Json reply = run(R"({"cmd":"typetext","id":1,"text":"안녕😀"})");
+  EXPECT_EQ(reply, Json::parse(R"({"id":1,"ok":true,"result":{"typed":3,"landed":true,"into":"Search",
+                                   "valueLen":5,"valueTail":"x안녕😀"}})"));
+  EXPECT_EQ(sim.nowMicros() - start, 12000 + 200000);
+
+  // A field that keeps its old value.
+  sim.onTyping(field, [](const std::string& value, const std::string&) { return value; });
+  EXPECT_FALSE(run(R"({"cmd":"typetext","id":2,"text":"abc"})")["result"]["landed"]);
+  // A field that reformats what it gets still grew.
+  sim.onTyping(field, [](const std::string& value, const std::string& typed) { return value + "-" + typed + "-"; });
+  EXPECT_TRUE(run(R"({"cmd":"typetext","id":3,"text":"abc"})")["result"]["landed"]);
+  sim.onTyping(field, [](const std::string&, const std::string&) { return std::string(100, 'z') + "😀"; });
+  Json tail = run(R"({"cmd":"typetext","id":4,"text":"q"})")["result"];
+  EXPECT_EQ(tail["valueLen"], 102);
+  EXPECT_EQ(tail["valueTail"], std::string(79, 'z') + "😀");
+}
+
+TEST_F(KeysTest, TypetextWithoutAFocusReportsNull) {
+  sim.setAttr(sim.appRoot(100), "AXFocusedUIElement", platform::Value{});
+  EXPECT_EQ(run(R"({"cmd":"typetext","id":1,"text":"hi"})"),
+            Json::parse(R"({"id":1,"ok":true,"result":{"typed":2,"landed":null}})"));
+  EXPECT_EQ(sim.posted.size(), 2u);
+}
+
+TEST_F(KeysTest, TypetextRefusesAFocusedCardNumberField) {
+  Element card = sim.addElement(sim.appRoot(100), "AXTextField", {{"AXTitle", "카드번호"}});
+  sim.setAttr(sim.appRoot(100), "AXFocusedUIElement", card);
+  EXPECT_EQ(run(R"({"cmd":"typetext","id":1,"text":"4111"})"),
+            Json::parse(R"({"id":1,"ok":false,"error":"blocked-by-safety"})"));
+  Element cvc = sim.addElement(sim.appRoot(100), "AXTextField", {{"AXIdentifier", "cc-CVC"}});
+  sim.setAttr(sim.appRoot(100), "AXFocusedUIElement", cvc);
+  EXPECT_EQ(run(R"({"cmd":"typetext","id":2,"text":"123"})")["error"], "blocked-by-safety");
+  EXPECT_TRUE(sim.posted.empty());
+  EXPECT_FALSE(ax::attr(sim.accessibility(), card, "AXValue").as<std::string>());
+}
+
+}  // namespace
+}  // namespace kelp
