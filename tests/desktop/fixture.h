@@ -33,6 +33,20 @@ class AccessibilitySwitchedOff {
   DesktopSession& desktop_;
 };
 
+inline AppOptions program(std::vector<std::string> argv) {
+  AppOptions options;
+  options.argv = std::move(argv);
+  return options;
+}
+
+// Ends an application that a test started when the test ends, however it ends.
+struct StopWhenDone {
+  DesktopApp& app;
+  ~StopWhenDone() {
+    if (app.process->running()) app.process->terminate();
+  }
+};
+
 class WidgetFactoryDesktop : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {

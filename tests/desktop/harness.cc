@@ -667,4 +667,19 @@ std::string DesktopSession::windowTitle(unsigned long window) { return impl_->ti
 
 std::optional<pid_t> DesktopSession::windowPid(unsigned long window) { return impl_->pidOf(window); }
 
+std::optional<DesktopSession::WindowGeometry> DesktopSession::windowGeometry(unsigned long window) {
+  Display* display = impl_->x.get();
+  Window root = 0;
+  int x = 0;
+  int y = 0;
+  unsigned width = 0;
+  unsigned height = 0;
+  unsigned border = 0;
+  unsigned depth = 0;
+  if (!XGetGeometry(display, window, &root, &x, &y, &width, &height, &border, &depth)) return std::nullopt;
+  Window child = 0;
+  if (!XTranslateCoordinates(display, window, root, 0, 0, &x, &y, &child)) return std::nullopt;
+  return WindowGeometry{x, y, static_cast<int>(width), static_cast<int>(height)};
+}
+
 }  // namespace kelp::test

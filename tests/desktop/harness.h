@@ -89,6 +89,15 @@ class DesktopSession {
   std::optional<unsigned long> activeWindow();
   std::string windowTitle(unsigned long window);
   std::optional<pid_t> windowPid(unsigned long window);
+  // Where a window's contents lie on the screen, without the frame the
+  // window manager draws around it.
+  struct WindowGeometry {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+  };
+  std::optional<WindowGeometry> windowGeometry(unsigned long window);
 
   // Every process of this desktop carries this in its environment, also
   // those that its daemons start on their own.

@@ -24,26 +24,12 @@ Json appEntry(const Json& appsReply, pid_t pid) {
   return Json();
 }
 
-AppOptions program(std::vector<std::string> argv) {
-  AppOptions options;
-  options.argv = std::move(argv);
-  return options;
-}
-
 std::string upper(std::string text) {
   for (char& c : text) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
   return text;
 }
-
-// Ends an application that a test started when the test ends, however it ends.
-struct StopWhenDone {
-  DesktopApp& app;
-  ~StopWhenDone() {
-    if (app.process->running()) app.process->terminate();
-  }
-};
 
 TEST_F(DesktopLookup, TheFactoryIsFoundByNameDesktopIdFragmentOrPid) {
   std::vector<Json> first = ask({{{"cmd", "apps"}}, {{"cmd", "tree"}, {"app", WIDGET_FACTORY}}});
