@@ -95,6 +95,14 @@ std::optional<platform::Element> focusedElement(platform::Platform& os) {
   return std::nullopt;
 }
 
+std::optional<platform::Element> focusedOrFirstWindow(platform::Accessibility& ax, const platform::Element& application) {
+  const platform::Value focused = attr(ax, application, "AXFocusedWindow");
+  if (auto* window = focused.as<platform::Element>()) return *window;
+  const std::vector<platform::Element> windows = elementsOf(attr(ax, application, "AXWindows"));
+  if (!windows.empty()) return windows.front();
+  return std::nullopt;
+}
+
 std::string windowTitleOf(platform::Accessibility& ax, const platform::Element& element) {
   platform::Element current = element;
   for (int examined = 1; examined <= WINDOW_SEARCH_LIMIT; ++examined) {

@@ -28,6 +28,9 @@ std::string ownerName(platform::Platform& os, const platform::Element& element);
 
 std::optional<platform::Element> focusedElement(platform::Platform& os);
 
+// The application's focused window, else the first of its windows.
+std::optional<platform::Element> focusedOrFirstWindow(platform::Accessibility& ax, const platform::Element& application);
+
 std::string windowTitleOf(platform::Accessibility& ax, const platform::Element& element);
 
 platform::Element namedAncestor(platform::Accessibility& ax, const platform::Element& element);

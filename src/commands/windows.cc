@@ -13,16 +13,6 @@
 namespace kelp::commands {
 namespace {
 
-// The application's window to move: the focused one, else its first.
-std::optional<platform::Element> windowOf(platform::Accessibility& ax, const platform::Element& application) {
-  if (auto focused = ax::attr(ax, application, "AXFocusedWindow").as<platform::Element>()) return *focused;
-  const platform::Value windows = ax::attr(ax, application, "AXWindows");
-  if (const auto* list = windows.as<platform::ValueList>(); list && !list->empty()) {
-    if (auto first = list->front().as<platform::Element>()) return *first;
-  }
-  return std::nullopt;
-}
-
 // "frame" as numbers by key; a frame holding anything but numbers counts as
 // empty as a whole.
 std::map<std::string, double> readFrame(const Json& body) {
@@ -61,7 +51,7 @@ void window(Context& context, const Request& request) {
   }
   input::activateFront(context.os, target->app);
   platform::Accessibility& ax = context.os.accessibility();
-  std::optional<platform::Element> found = windowOf(ax, target->element);
+  std::optional<platform::Element> found = ax::focusedOrFirstWindow(ax, target->element);
   if (!found) {
     succeed(context, request, {{"found", false}});
     return;

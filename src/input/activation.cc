@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "ax/attributes.h"
+#include "ax/lookup.h"
 
 namespace kelp::input {
 namespace {
@@ -13,15 +14,6 @@ namespace {
 // How often the launch wait looks at the completion flag. The wait goes
 // through the clock so that it is exact on a simulated desktop.
 constexpr std::int64_t LAUNCH_POLL_MICROS = 10000;
-
-std::optional<platform::Element> frontWindow(platform::Accessibility& ax, const platform::Element& application) {
-  if (auto focused = ax::attr(ax, application, "AXFocusedWindow").as<platform::Element>()) return *focused;
-  const platform::Value windows = ax::attr(ax, application, "AXWindows");
-  if (const auto* list = windows.as<platform::ValueList>(); list && !list->empty()) {
-    if (auto first = list->front().as<platform::Element>()) return *first;
-  }
-  return std::nullopt;
-}
 
 std::optional<std::string> applicationPath(platform::Workspace& workspace, const std::string& named) {
   if (auto path = workspace.applicationPathForBundleId(named)) return path;
@@ -41,7 +33,7 @@ bool activateFront(platform::Platform& os, const platform::RunningApp& app, std:
   platform::Accessibility& ax = os.accessibility();
   const platform::Element application = ax.applicationElement(app.pid);
   ax.setAttribute(application, "AXFrontmost", true);
-  if (auto window = frontWindow(ax, application)) {
+  if (auto window = ax::focusedOrFirstWindow(ax, application)) {
     ax.performAction(*window, "AXRaise");
     ax.setAttribute(*window, "AXMain", true);
   }

@@ -68,7 +68,10 @@ struct Value : ValueVariant {
 
   bool isNone() const { return std::holds_alternative<std::monostate>(*this); }
   template <typename T>
-  const T* as() const { return std::get_if<T>(this); }
+  const T* as() const& { return std::get_if<T>(this); }
+  // A pointer into a temporary would dangle once the statement ends.
+  template <typename T>
+  const T* as() const&& = delete;
 };
 
 }  // namespace kelp::platform
