@@ -46,9 +46,62 @@ Value LinuxAccessibility::copyAttribute(const Element& element, const std::strin
   return readAxAttribute(scope, *ref, name);
 }
 
-bool LinuxAccessibility::setAttribute(const Element&, const std::string&, const Value&) { return false; }
+WriteScope LinuxAccessibility::writeScope(FactStore& facts) {
+  XDisplay& x = connections_.x;
+  return WriteScope{
+      facts,
+      [this] { return screenOrigin(); },
+      [this, &facts, &x](const ObjectRef& window) {
+        const std::optional<WindowId> id = xWindowOf(facts, window);
+        return id && x.activateWindow(*id);
+      },
+      [this, &facts, &x](const ObjectRef& application) {
+        const std::optional<Pid> pid = processOfBus(channels_, facts.silent(), application.bus);
+        const std::optional<WindowId> id = pid ? x.topWindowOf(*pid) : std::nullopt;
+        return id && x.activateWindow(*id);
+      },
+      [this, &facts, &x](const ObjectRef& window, std::optional<Point> position, std::optional<Size> size) {
+        const std::optional<WindowId> id = xWindowOf(facts, window);
+        const std::optional<RootRect> client = id ? x.clientRect(*id) : std::nullopt;
+        if (!client) return false;
+        // Without a rectangle of its own in the tree, the window is taken to
+        // report its client area.
+        RootRect reported = *client;
+        const Facts& known = facts.need(window, EXTENTS);
+        if (known.has(EXTENTS) && frameFromExtents(known.extents, {})) {
+          reported = {known.extents.x, known.extents.y, known.extents.width, known.extents.height};
+        }
+        return x.placeWindow(*id, placementFor(reported, *client, position, size));
+      },
+  };
+}
 
-bool LinuxAccessibility::performAction(const Element&, const std::string&) { return false; }
+bool LinuxAccessibility::setAttribute(const Element& element, const std::string& name, const Value& value) {
+  const std::optional<ObjectRef> ref = refOf(element);
+  if (!ref || isDesktopElement(element) || !atspiReady(connections_.sessionBus)) return false;
+  FactStore facts(channels_, false);
+  WriteScope scope = writeScope(facts);
+  const bool written = writeAxAttribute(scope, *ref, name, value);
+  forgetSnapshotFacts();
+  return written;
+}
+
+bool LinuxAccessibility::performAction(const Element& element, const std::string& action) {
+  const std::optional<ObjectRef> ref = refOf(element);
+  if (!ref || isDesktopElement(element) || !atspiReady(connections_.sessionBus)) return false;
+  FactStore facts(channels_, false);
+  WriteScope scope = writeScope(facts);
+  const bool performed = performAxAction(scope, *ref, action);
+  forgetSnapshotFacts();
+  return performed;
+}
+
+void LinuxAccessibility::forgetSnapshotFacts() {
+  // Whatever a write or action touched may have changed anywhere in the
+  // application (an action can rebuild a whole window), so a snapshot open
+  // around it starts over instead of answering from before.
+  if (snapshot_) snapshot_ = std::make_unique<FactStore>(channels_, true);
+}
 
 std::optional<Element> LinuxAccessibility::elementAtPosition(const Element& root, float x, float y) {
   const std::optional<ObjectRef> ref = refOf(root);
@@ -76,7 +129,7 @@ std::optional<Pid> LinuxAccessibility::pidOf(const Element& element) {
   return processOfBus(channels_, silent, ref->bus);
 }
 
-std::optional<std::string> LinuxAccessibility::windowManagerTitle(FactStore& facts, const ObjectRef& window) {
+std::optional<WindowId> LinuxAccessibility::xWindowOf(FactStore& facts, const ObjectRef& window) {
   XDisplay& x = connections_.x;
   const std::optional<Pid> pid = processOfBus(channels_, facts.silent(), window.bus);
   const std::optional<std::vector<WindowId>> clients = x.clientList();
@@ -85,22 +138,34 @@ std::optional<std::string> LinuxAccessibility::windowManagerTitle(FactStore& fac
   for (WindowId id : *clients) {
     if (x.windowPid(id) == pid) own.push_back(id);
   }
+  if (own.empty()) return std::nullopt;
   // The X window with the same rectangle (toolkits report the client area or
   // the decorated frame); a process with a single window needs no match.
-  std::optional<WindowId> match;
   const Facts& known = facts.need(window, EXTENTS);
   if (known.has(EXTENTS)) {
     const RootRect rect{known.extents.x, known.extents.y, known.extents.width, known.extents.height};
     for (WindowId id : own) {
-      if (x.clientRect(id) == rect || x.frameRect(id) == rect) {
-        match = id;
-        break;
-      }
+      if (x.clientRect(id) == rect || x.frameRect(id) == rect) return id;
     }
   }
-  if (!match && own.size() == 1) match = own.front();
+  if (own.size() == 1) return own.front();
+  // Windows that do not show (minimized ones) have no rectangle to match;
+  // a title of their own still tells them apart.
+  const Facts& named = facts.need(window, NAMING);
+  if (!named.has(NAMING) || named.name.empty()) return std::nullopt;
+  std::optional<WindowId> titled;
+  for (WindowId id : own) {
+    if (x.windowTitle(id).text != named.name) continue;
+    if (titled) return std::nullopt;
+    titled = id;
+  }
+  return titled;
+}
+
+std::optional<std::string> LinuxAccessibility::windowManagerTitle(FactStore& facts, const ObjectRef& window) {
+  const std::optional<WindowId> match = xWindowOf(facts, window);
   if (!match) return std::nullopt;
-  return x.windowTitle(*match).text;
+  return connections_.x.windowTitle(*match).text;
 }
 
 void LinuxAccessibility::beginSnapshot() {

@@ -43,6 +43,8 @@ Capabilities LinuxDesktop::capabilities() {
   caps.accessibility = connections_.sessionBus.accessibilityBusAddress().has_value();
   caps.windowList = connections_.x.available();
   caps.screens = caps.windowList;
+  caps.keyboardEvents = events_.available();
+  caps.mouseEvents = caps.keyboardEvents;
   return caps;
 }
 

@@ -1,6 +1,7 @@
 // The Linux desktop behind the seam: AT-SPI2 for accessibility, X11 (EWMH,
 // RandR) for windows and screens, GLib's main context as the run loop.
-// Everything that talks to X or AT-SPI runs on the main thread.
+// Everything that talks to X or AT-SPI runs on the main thread, except the
+// watch of a launched application, which has an X connection of its own.
 #pragma once
 
 #include <memory>
@@ -10,10 +11,13 @@
 
 #include "platform/linux/atspi_calls.h"
 #include "platform/linux/atspi_facts.h"
+#include "platform/linux/ax_mapping.h"
+#include "platform/linux/launch.h"
 #include "platform/linux/rules.h"
 #include "platform/linux/run_loop.h"
 #include "platform/linux/session_bus.h"
 #include "platform/linux/x_display.h"
+#include "platform/linux/x_input.h"
 #include "platform/platform.h"
 
 namespace kelp::platform::linux_x11 {
@@ -54,6 +58,10 @@ class LinuxAccessibility final : public Accessibility {
   // The seam's (0, 0) in X root coordinates, read once per snapshot.
   Point screenOrigin();
   std::optional<std::string> windowManagerTitle(FactStore& facts, const ObjectRef& window);
+  // The managed X window behind an AT-SPI window.
+  std::optional<WindowId> xWindowOf(FactStore& facts, const ObjectRef& window);
+  WriteScope writeScope(FactStore& facts);
+  void forgetSnapshotFacts();
 
   Connections& connections_;
   AtspiChannels channels_;
@@ -79,6 +87,7 @@ class LinuxWorkspace final : public Workspace {
  private:
   std::optional<Pid> activePid();
   Connections& connections_;
+  Launcher launcher_;
 };
 
 class LinuxWindowList final : public WindowList {
@@ -117,15 +126,8 @@ class LinuxClock final : public Clock {
   void sleepMicros(std::int64_t micros) override;
 };
 
-// Synthetic input, the event tap and screen capture are not there yet: every
-// request is refused.
-class NoEventPoster final : public EventPoster {
- public:
-  bool postKey(const KeyEvent&) override { return false; }
-  bool postMouse(const MouseEvent&) override { return false; }
-  bool postScroll(const ScrollEvent&) override { return false; }
-};
-
+// The event tap and screen capture are not there yet: every request is
+// refused.
 class NoEventTap final : public EventTap {
  public:
   bool start(std::uint64_t, std::function<void(const TappedEvent&)>) override { return false; }
@@ -164,7 +166,7 @@ class LinuxDesktop final : public Platform {
   LinuxProcess process_;
   LinuxEnvironment environment_;
   LinuxClock clock_;
-  NoEventPoster events_;
+  XTestEventPoster events_{connections_.x, runLoop_};
   NoEventTap eventTap_;
   NoScreenCapture capture_;
 };

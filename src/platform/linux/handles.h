@@ -11,6 +11,7 @@
 #include <memory>
 #include <utility>
 
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xrandr.h>
@@ -131,6 +132,11 @@ template <typename T>
 using XMemory = std::unique_ptr<T, Releaser<freeXMemory>>;
 
 using MonitorsOwner = std::unique_ptr<XRRMonitorInfo, Releaser<XRRFreeMonitors>>;
+using ModifierKeymapOwner = std::unique_ptr<XModifierKeymap, Releaser<XFreeModifiermap>>;
+
+// A keyboard description from XkbGetMap, with everything it points to.
+inline void freeKeyboardDescription(XkbDescRec* description) { XkbFreeKeyboard(description, 0, True); }
+using KeyboardDescriptionOwner = std::unique_ptr<XkbDescRec, Releaser<freeKeyboardDescription>>;
 
 // Both strings of a WM_CLASS hint belong to the caller.
 struct ClassHintOwner {

@@ -118,17 +118,22 @@ bool LinuxWorkspace::isActive(Pid pid) {
   return active && *active == pid;
 }
 
-// Raising another application's window through the window manager is not
-// there yet.
-bool LinuxWorkspace::activate(Pid) { return false; }
+bool LinuxWorkspace::activate(Pid pid) {
+  if (pid <= 0) return false;
+  const std::optional<WindowId> window = connections_.x.topWindowOf(pid);
+  return window && connections_.x.activateWindow(*window);
+}
 
-// Locating and starting applications from desktop entries is not there yet.
-std::optional<std::string> LinuxWorkspace::applicationPathForBundleId(const std::string&) { return std::nullopt; }
+std::optional<std::string> LinuxWorkspace::applicationPathForBundleId(const std::string& bundleId) {
+  return desktopEntryPath(bundleId);
+}
 
-ApplicationFolders LinuxWorkspace::applicationFolders() { return {{}, ".desktop"}; }
+ApplicationFolders LinuxWorkspace::applicationFolders() {
+  return {desktopEntryFolders(), std::string(DESKTOP_SUFFIX)};
+}
 
-void LinuxWorkspace::openApplication(const std::string&, std::function<void(bool)> done) {
-  if (done) done(false);
+void LinuxWorkspace::openApplication(const std::string& path, std::function<void(bool)> done) {
+  launcher_.open(path, std::move(done));
 }
 
 std::string LinuxWorkspace::homeDirectory() {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -77,6 +78,7 @@ Display* XDisplay::display() {
   if (lost_) {
     display_.reset();
     atoms_.clear();
+    timeWindow_ = None;
     lost_ = false;
   }
   if (display_) return display_.get();
@@ -255,6 +257,136 @@ std::optional<RootRect> XDisplay::frameRect(WindowId id) {
   rect->width += grow(0) + grow(1);
   rect->height += grow(2) + grow(3);
   return rect;
+}
+
+std::optional<WindowId> XDisplay::topWindowOf(Pid pid) {
+  const std::optional<std::vector<WindowId>> stacking = stackingList();
+  if (!stacking) return std::nullopt;
+  std::optional<WindowId> other;
+  for (auto it = stacking->rbegin(); it != stacking->rend(); ++it) {
+    if (windowPid(*it) != pid) continue;
+    const WindowKind kind = windowKind(windowTypeNames(static_cast<Window>(*it)));
+    if (kind == WindowKind::normal) return *it;
+    if (!other && kind != WindowKind::desktop) other = *it;
+  }
+  return other;
+}
+
+bool XDisplay::windowExists(Window window) {
+  XWindowAttributes attributes{};
+  return window != None && XGetWindowAttributes(display_.get(), window, &attributes) != 0;
+}
+
+bool XDisplay::windowManagerSupports(const char* name) {
+  const auto supported = longs(DefaultRootWindow(display_.get()), atom("_NET_SUPPORTED"), XA_ATOM);
+  return supported && std::find(supported->begin(), supported->end(), atom(name)) != supported->end();
+}
+
+void XDisplay::sendToWindowManager(Window window, const char* message, const std::array<long, 5>& data) {
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = atom(message);
+  event.xclient.format = 32;
+  std::copy(data.begin(), data.end(), event.xclient.data.l);
+  XSendEvent(display_.get(), DefaultRootWindow(display_.get()), False,
+             SubstructureRedirectMask | SubstructureNotifyMask, &event);
+}
+
+Time XDisplay::serverTime() {
+  Display* x = display_.get();
+  // The server stamps the notification of a property change with its time;
+  // a zero-length append to a window of our own changes nothing else.
+  if (timeWindow_ == None) {
+    XSetWindowAttributes attributes{};
+    attributes.event_mask = PropertyChangeMask;
+    timeWindow_ = XCreateWindow(x, DefaultRootWindow(x), -1, -1, 1, 1, 0, 0, InputOnly, CopyFromParent,
+                                CWEventMask, &attributes);
+  }
+  const Atom stamp = atom("_KELP_TIMESTAMP");
+  XChangeProperty(x, timeWindow_, stamp, XA_STRING, 8, PropModeAppend, nullptr, 0);
+  // After the round trip the notification is in the queue, so nothing blocks
+  // waiting for it.
+  XSync(x, False);
+  XEvent event{};
+  Time time = CurrentTime;
+  while (XCheckWindowEvent(x, timeWindow_, PropertyChangeMask, &event)) time = event.xproperty.time;
+  return time;
+}
+
+bool XDisplay::activateWindow(WindowId id) {
+  if (!display()) return false;
+  const auto xid = static_cast<Window>(id);
+  if (!windowExists(xid)) return false;
+  if (windowManagerSupports("_NET_ACTIVE_WINDOW")) {
+    // Source 2: a pager acts for the user, so the window manager does not
+    // treat the request as an application stealing focus.
+    const auto current = static_cast<long>(activeWindow().value_or(None));
+    sendToWindowManager(xid, "_NET_ACTIVE_WINDOW", {2, static_cast<long>(serverTime()), current, 0, 0});
+  } else {
+    XMapRaised(display_.get(), xid);
+    XSetInputFocus(display_.get(), xid, RevertToParent, CurrentTime);
+  }
+  // A window manager that activates without raising still restacks on a
+  // raise request.
+  XRaiseWindow(display_.get(), xid);
+  XFlush(display_.get());
+  return true;
+}
+
+bool XDisplay::placeWindow(WindowId id, const WindowPlacement& placement) {
+  if (!display()) return false;
+  const auto xid = static_cast<Window>(id);
+  if (!windowExists(xid)) return false;
+  if (windowManagerSupports("_NET_MOVERESIZE_WINDOW")) {
+    // Static gravity: the coordinates are those of the client area itself,
+    // whatever frame the window manager draws around it.
+    constexpr long STATIC_GRAVITY = 10;
+    constexpr long FROM_PAGER = 2L << 12;
+    long flags = STATIC_GRAVITY | FROM_PAGER;
+    if (placement.x) flags |= 1L << 8;
+    if (placement.y) flags |= 1L << 9;
+    if (placement.width) flags |= 1L << 10;
+    if (placement.height) flags |= 1L << 11;
+    sendToWindowManager(xid, "_NET_MOVERESIZE_WINDOW",
+                        {flags, placement.x.value_or(0), placement.y.value_or(0), placement.width.value_or(0),
+                         placement.height.value_or(0)});
+  } else {
+    // Without a window manager the client window itself is where it shows.
+    std::optional<RootRect> now = clientRect(id);
+    if (!now) return false;
+    XMoveResizeWindow(display_.get(), xid, placement.x.value_or(now->x), placement.y.value_or(now->y),
+                      static_cast<unsigned>(std::max(1, placement.width.value_or(now->width))),
+                      static_cast<unsigned>(std::max(1, placement.height.value_or(now->height))));
+  }
+  XFlush(display_.get());
+  return true;
+}
+
+namespace {
+
+// X coordinates are 16-bit on the wire; anything beyond is clamped, not
+// wrapped.
+int toPixels(double value) {
+  constexpr double LIMIT = 1 << 15;
+  if (!std::isfinite(value)) return 0;
+  return static_cast<int>(std::lround(std::clamp(value, -LIMIT, LIMIT)));
+}
+
+}  // namespace
+
+WindowPlacement placementFor(const RootRect& reported, const RootRect& client, std::optional<Point> position,
+                             std::optional<Size> size) {
+  WindowPlacement placement;
+  if (position) {
+    placement.x = toPixels(position->x) - (reported.x - client.x);
+    placement.y = toPixels(position->y) - (reported.y - client.y);
+  }
+  if (size) {
+    placement.width = std::max(1, toPixels(size->w) - (reported.width - client.width));
+    placement.height = std::max(1, toPixels(size->h) - (reported.height - client.height));
+  }
+  return placement;
 }
 
 std::optional<std::vector<MonitorRect>> XDisplay::monitors() {

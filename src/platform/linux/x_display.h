@@ -1,7 +1,9 @@
 // The X display, opened on first need and read through EWMH properties and
-// RandR. Main thread only, like all of Xlib here.
+// RandR. Each instance is used by one thread only, like all of Xlib here:
+// the main thread's, or the one a launch watch opens for itself.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -27,6 +29,25 @@ struct RootRect {
   friend bool operator==(const RootRect&, const RootRect&) = default;
 };
 
+// Where a client window is asked to go, in root coordinates: the top left
+// of its client area (without the window manager's frame) and the client
+// area's size. A part left out stays as it is.
+struct WindowPlacement {
+  std::optional<int> x;
+  std::optional<int> y;
+  std::optional<int> width;
+  std::optional<int> height;
+  friend bool operator==(const WindowPlacement&, const WindowPlacement&) = default;
+};
+
+// The placement that brings the rectangle the accessibility tree reports for
+// a window (`reported`) to `position` and `size` (root coordinates), given
+// where its client area is now (`client`). Toolkits report the client area
+// or the decorated frame; whichever it is, its offset from the client area
+// stays the same while the window moves.
+WindowPlacement placementFor(const RootRect& reported, const RootRect& client, std::optional<Point> position,
+                             std::optional<Size> size);
+
 // A window's title as the window manager would show it.
 struct WindowTitle {
   bool present = false;            // _NET_WM_NAME or WM_NAME is set at all
@@ -42,6 +63,9 @@ class XDisplay {
 
   // Whether an X display can be had (opening it if need be).
   bool available() { return display() != nullptr; }
+  // The connection itself, for services that speak Xlib directly (XTest);
+  // null without a display. A lost connection is replaced by a new one.
+  Display* handle() { return display(); }
 
   // Managed top-level windows in the window manager's client-list order;
   // none without a display or without an EWMH window manager.
@@ -59,6 +83,16 @@ class XDisplay {
   // frame the window manager draws around it (_NET_FRAME_EXTENTS).
   std::optional<RootRect> clientRect(WindowId window);
   std::optional<RootRect> frameRect(WindowId window);
+  // The process's topmost managed window in the stacking order, an ordinary
+  // one where it has any.
+  std::optional<WindowId> topWindowOf(Pid pid);
+
+  // Requests to the window manager, made as a pager makes them. Each is true
+  // once it was sent about a window that exists; the window manager carries
+  // it out later, or declines.
+  // Makes the window the active one, raised, shown and focused.
+  bool activateWindow(WindowId window);
+  bool placeWindow(WindowId window, const WindowPlacement& placement);
 
   // The active RandR monitors; the whole screen as one primary monitor where
   // RandR cannot list monitors. None without a display.
@@ -81,10 +115,16 @@ class XDisplay {
   std::optional<std::string> text8(Window window, Atom property, Atom type);
   std::vector<std::string> windowTypeNames(Window window);
   std::optional<std::vector<WindowId>> rootWindowList(const char* property);
+  bool windowExists(Window window);
+  bool windowManagerSupports(const char* name);
+  void sendToWindowManager(Window window, const char* message, const std::array<long, 5>& data);
+  // The X server's current time, for requests that must not look stale.
+  Time serverTime();
 
   DisplayOwner display_;
   bool lost_ = false;
   std::map<std::string, Atom, std::less<>> atoms_;
+  Window timeWindow_ = None;  // ours, unmapped, for serverTime
 };
 
 }  // namespace kelp::platform::linux_x11

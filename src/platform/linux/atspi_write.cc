@@ -1,0 +1,110 @@
+#include "platform/linux/atspi_write.h"
+
+#include <algorithm>
+
+namespace kelp::platform::linux_x11 {
+namespace {
+
+// Sends one call and waits for its answer; `fill` appends the arguments.
+template <typename Fill>
+DBusMessageOwner callOnce(FactStore& facts, const ObjectRef& ref, const char* interface, const char* method,
+                          Fill fill) {
+  CallBatch batch(facts.channels(), facts.silent());
+  const std::size_t call = batch.add(ref, interface, method);
+  if (DBusMessage* request = batch.request(call)) fill(request);
+  batch.run();
+  DBusMessage* reply = batch.reply(call);
+  if (reply) dbus_message_ref(reply);
+  return DBusMessageOwner(reply);
+}
+
+DBusMessageOwner callOnce(FactStore& facts, const ObjectRef& ref, const char* interface, const char* method) {
+  return callOnce(facts, ref, interface, method, [](DBusMessage*) {});
+}
+
+// Methods that change something answer whether they did.
+bool saidYes(const DBusMessageOwner& reply) {
+  MessageReader reader(reply.get());
+  return reader.boolean().value_or(false);
+}
+
+}  // namespace
+
+bool grabFocus(FactStore& facts, const ObjectRef& ref) {
+  return saidYes(callOnce(facts, ref, COMPONENT_INTERFACE, "GrabFocus"));
+}
+
+bool setTextContents(FactStore& facts, const ObjectRef& ref, const std::string& text) {
+  return saidYes(callOnce(facts, ref, EDITABLE_TEXT_INTERFACE, "SetTextContents",
+                          [&](DBusMessage* request) { appendString(request, text.c_str()); }));
+}
+
+bool setCurrentValue(FactStore& facts, const ObjectRef& ref, double value) {
+  // CurrentValue is a writable property; a Set answers with an empty reply,
+  // and a refusal with an error.
+  DBusMessageOwner reply = callOnce(facts, ref, PROPERTIES_INTERFACE, "Set", [&](DBusMessage* request) {
+    appendString(request, VALUE_INTERFACE);
+    appendString(request, "CurrentValue");
+    DBusMessageIter args;
+    DBusMessageIter variant;
+    dbus_message_iter_init_append(request, &args);
+    dbus_message_iter_open_container(&args, DBUS_TYPE_VARIANT, DBUS_TYPE_DOUBLE_AS_STRING, &variant);
+    dbus_message_iter_append_basic(&variant, DBUS_TYPE_DOUBLE, &value);
+    dbus_message_iter_close_container(&args, &variant);
+  });
+  return reply != nullptr;
+}
+
+std::optional<std::int32_t> indexInParent(FactStore& facts, const ObjectRef& ref) {
+  DBusMessageOwner reply = callOnce(facts, ref, ACCESSIBLE_INTERFACE, "GetIndexInParent");
+  MessageReader reader(reply.get());
+  const std::optional<std::int32_t> index = reader.int32();
+  if (!index || *index < 0) return std::nullopt;
+  return index;
+}
+
+bool selectChild(FactStore& facts, const ObjectRef& parent, std::int32_t index) {
+  return saidYes(callOnce(facts, parent, SELECTION_INTERFACE, "SelectChild",
+                          [&](DBusMessage* request) { appendInt32(request, index); }));
+}
+
+bool deselectChild(FactStore& facts, const ObjectRef& parent, std::int32_t index) {
+  return saidYes(callOnce(facts, parent, SELECTION_INTERFACE, "DeselectChild",
+                          [&](DBusMessage* request) { appendInt32(request, index); }));
+}
+
+std::vector<OfferedAction> offeredActions(FactStore& facts, const ObjectRef& ref) {
+  // GetActions lists what people see (localized names) in one call; the
+  // names programs use come one by one, all asked at once.
+  std::vector<OfferedAction> actions;
+  {
+    DBusMessageOwner reply = callOnce(facts, ref, ACTION_INTERFACE, "GetActions");
+    MessageReader reader(reply.get());
+    std::optional<MessageReader> items = reader.enter();
+    while (items && items->type() == DBUS_TYPE_STRUCT &&
+           actions.size() < static_cast<std::size_t>(MAX_ACTIONS)) {
+      std::optional<MessageReader> fields = items->enter();
+      actions.push_back({"", fields->string().value_or("")});
+    }
+  }
+  if (actions.empty()) return actions;
+  CallBatch batch(facts.channels(), facts.silent());
+  std::vector<std::size_t> calls;
+  for (std::size_t i = 0; i < actions.size(); ++i) {
+    calls.push_back(batch.add(ref, ACTION_INTERFACE, "GetName"));
+    appendInt32(batch.request(calls.back()), static_cast<std::int32_t>(i));
+  }
+  batch.run();
+  for (std::size_t i = 0; i < actions.size(); ++i) {
+    MessageReader reader(batch.reply(calls[i]));
+    actions[i].name = reader.string().value_or("");
+  }
+  return actions;
+}
+
+bool doAction(FactStore& facts, const ObjectRef& ref, std::int32_t index) {
+  return saidYes(callOnce(facts, ref, ACTION_INTERFACE, "DoAction",
+                          [&](DBusMessage* request) { appendInt32(request, index); }));
+}
+
+}  // namespace kelp::platform::linux_x11

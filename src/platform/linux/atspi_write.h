@@ -1,0 +1,40 @@
+// Requests that change remote AT-SPI objects or make them act. Each is bounded
+// by the AT-SPI timeout like every read, and is true only when the
+// application answered that it did what was asked: an application that
+// refuses, lacks the interface, or does not answer in time gets false.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/linux/atspi_facts.h"
+
+namespace kelp::platform::linux_x11 {
+
+// More actions than this on one object are not looked at.
+inline constexpr std::int32_t MAX_ACTIONS = 64;
+
+bool grabFocus(FactStore& facts, const ObjectRef& ref);
+bool setTextContents(FactStore& facts, const ObjectRef& ref, const std::string& text);
+bool setCurrentValue(FactStore& facts, const ObjectRef& ref, double value);
+
+std::optional<std::int32_t> indexInParent(FactStore& facts, const ObjectRef& ref);
+// Through the Selection interface of `parent`, by the child's index there.
+bool selectChild(FactStore& facts, const ObjectRef& parent, std::int32_t index);
+bool deselectChild(FactStore& facts, const ObjectRef& parent, std::int32_t index);
+
+// One action an object offers: its name as programs know it, and as the
+// toolkit shows it to people.
+struct OfferedAction {
+  std::string name;
+  std::string localizedName;
+};
+
+// The actions of an object in its order; empty when it offers none or does
+// not answer.
+std::vector<OfferedAction> offeredActions(FactStore& facts, const ObjectRef& ref);
+bool doAction(FactStore& facts, const ObjectRef& ref, std::int32_t index);
+
+}  // namespace kelp::platform::linux_x11

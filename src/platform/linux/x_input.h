@@ -1,0 +1,86 @@
+// Synthetic keyboard and pointer input through the XTest extension, on the
+// shared X connection and the main thread.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "platform/linux/key_codes.h"
+#include "platform/linux/x_display.h"
+#include "platform/platform.h"
+
+namespace kelp::platform::linux_x11 {
+
+class XTestEventPoster final : public EventPoster {
+ public:
+  // `runLoop` is where borrowed keycodes are given back and stuck keys let
+  // go of, between requests; it must outlive the poster.
+  XTestEventPoster(XDisplay& x, RunLoop& runLoop) : x_(x), runLoop_(runLoop) {}
+  ~XTestEventPoster() override;
+  XTestEventPoster(const XTestEventPoster&) = delete;
+  XTestEventPoster& operator=(const XTestEventPoster&) = delete;
+
+  // Whether events can be made: a display with the XTest extension.
+  bool available() { return connection() != nullptr; }
+
+  bool postKey(const KeyEvent& event) override;
+  bool postMouse(const MouseEvent& event) override;
+  bool postScroll(const ScrollEvent& event) override;
+
+ private:
+  struct HeldKey {
+    std::uint16_t keyCode = 0;  // as the core named it
+    int keycode = 0;            // X's
+  };
+  struct RootPoint {
+    int x = 0;
+    int y = 0;
+    friend bool operator==(const RootPoint&, const RootPoint&) = default;
+  };
+
+  // The display when it has XTest; a new connection starts with no state.
+  Display* connection();
+  void forgetState();
+  KeyboardLayout readLayout(Display* display);
+  // Drops leases whose keycode no longer carries their keysym: another
+  // client remapped it, or the server is a new one.
+  void checkLeases(const KeyboardLayout& layout);
+  // Maps the plan's keycodes, waiting first if they were in use until lately.
+  void applyRemaps(Display* display, const StrokePlan& plan);
+  Lease* leaseOf(int keycode);
+  void touchLease(int keycode, bool held);
+
+  bool typeText(Display* display, std::u16string_view chunk);
+  bool pressKey(Display* display, const KeyEvent& event, Keysym keysym);
+  void releaseKey(Display* display, std::uint16_t keyCode);
+  // Brings the held modifier keys to exactly `keycodes`.
+  void holdModifiers(Display* display, const std::vector<int>& keycodes);
+  void releaseKeys(Display* display);
+  void releaseEverything(Display* display);
+  std::optional<RootPoint> rootPoint(Point at);
+  void moveTo(Display* display, RootPoint point);
+
+  void armStuckKeyTimer();
+  void armLeaseTimer();
+  void giveLeasesBack(Display* display, bool all);
+
+  XDisplay& x_;
+  RunLoop& runLoop_;
+  Display* display_ = nullptr;  // the connection the state below belongs to
+  bool xtest_ = false;
+
+  std::vector<HeldKey> heldKeys_;
+  std::vector<int> heldModifiers_;  // keycodes, in the order they went down
+  std::vector<int> heldButtons_;
+  std::vector<Lease> leases_;
+  TextKeysyms text_;
+  WheelGesture wheel_;
+  std::optional<RootPoint> wheelAt_;
+
+  std::optional<RunLoop::TimerId> stuckKeyTimer_;
+  std::optional<RunLoop::TimerId> leaseTimer_;
+  std::optional<RunLoop::TimerId> gestureTimer_;
+};
+
+}  // namespace kelp::platform::linux_x11
