@@ -679,7 +679,16 @@ std::optional<DesktopSession::WindowGeometry> DesktopSession::windowGeometry(uns
   if (!XGetGeometry(display, window, &root, &x, &y, &width, &height, &border, &depth)) return std::nullopt;
   Window child = 0;
   if (!XTranslateCoordinates(display, window, root, 0, 0, &x, &y, &child)) return std::nullopt;
-  return WindowGeometry{x, y, static_cast<int>(width), static_cast<int>(height)};
+  WindowGeometry geometry{x, y, static_cast<int>(width), static_cast<int>(height)};
+  const std::vector<unsigned long> extents = impl_->windowsProperty(window, "_NET_FRAME_EXTENTS", XA_CARDINAL);
+  if (extents.size() == 4) {
+    const int left = static_cast<int>(extents[0]);
+    const int right = static_cast<int>(extents[1]);
+    const int top = static_cast<int>(extents[2]);
+    const int bottom = static_cast<int>(extents[3]);
+    geometry = {x - left, y - top, geometry.width + left + right, geometry.height + top + bottom};
+  }
+  return geometry;
 }
 
 }  // namespace kelp::test

@@ -89,8 +89,8 @@ class DesktopSession {
   std::optional<unsigned long> activeWindow();
   std::string windowTitle(unsigned long window);
   std::optional<pid_t> windowPid(unsigned long window);
-  // Where a window's contents lie on the screen, without the frame the
-  // window manager draws around it.
+  // Where a window lies on the screen with the frame the window manager
+  // draws around it (_NET_FRAME_EXTENTS), as a person sees it.
   struct WindowGeometry {
     int x = 0;
     int y = 0;

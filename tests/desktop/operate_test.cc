@@ -152,9 +152,12 @@ TEST_F(DesktopOperate, ActivateLaunchesMousepadByName) {
   EXPECT_EQ(reply, Json::parse(R"({"id":2,"ok":true,"result":{"name":"mousepad","launched":true}})"));
   std::optional<unsigned long> window;
   EXPECT_TRUE(eventually([&] { return (window = mousepadWindow()).has_value(); }));
+  // Mousepad keeps one instance per session, so later tests can start their
+  // own only once this one is gone.
   if (window) {
     if (auto pid = desktop().windowPid(*window)) ::kill(*pid, SIGTERM);
   }
+  EXPECT_TRUE(eventually([&] { return !mousepadWindow(); }));
 }
 
 TEST_F(DesktopOperate, WindowTitlesListsBothApplicationsFrontToBack) {
