@@ -229,18 +229,33 @@ struct CaptureDisplay {
   double y = 0;
 };
 
-struct Jpeg {
-  std::string bytes;
+// A captured picture: 8-bit RGB, rows from top to bottom, no padding.
+struct Image {
   int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> rgb;
+};
+
+struct Jpeg {
+  std::string base64;  // standard alphabet, padded, no line breaks
+  int width = 0;       // pixels
   int height = 0;
 };
 
+// Capture may run on a thread of its own while the main thread waits, so
+// displays() and captureDisplay() must be callable from any one thread at a
+// time and must not touch main-thread-only state.
 class ScreenCapture {
  public:
   virtual ~ScreenCapture() = default;
+  // The displays that can be captured, in the platform's order; none when
+  // the platform refuses (no permission, no display server).
   virtual std::optional<std::vector<CaptureDisplay>> displays() = 0;
-  // The display scaled to `width` x `height` pixels, JPEG-encoded.
-  virtual std::optional<Jpeg> captureJpeg(std::uint32_t displayId, int width, int height, int quality) = 0;
+  // The whole display with the pointer, scaled to `width` x `height` pixels;
+  // none when this display could not be captured.
+  virtual std::optional<Image> captureDisplay(std::uint32_t displayId, int width, int height) = 0;
+  // JPEG at `quality` (0 to 1); none when the picture cannot be encoded.
+  virtual std::optional<Jpeg> encodeJpeg(const Image& image, double quality) = 0;
 };
 
 // ---- environment, clock, run loop ----------------------------------------

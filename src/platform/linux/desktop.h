@@ -137,7 +137,8 @@ class NoEventTap final : public EventTap {
 class NoScreenCapture final : public ScreenCapture {
  public:
   std::optional<std::vector<CaptureDisplay>> displays() override { return std::nullopt; }
-  std::optional<Jpeg> captureJpeg(std::uint32_t, int, int, int) override { return std::nullopt; }
+  std::optional<Image> captureDisplay(std::uint32_t, int, int) override { return std::nullopt; }
+  std::optional<Jpeg> encodeJpeg(const Image&, double) override { return std::nullopt; }
 };
 
 class LinuxDesktop final : public Platform {

@@ -1,6 +1,7 @@
 #include "platform/sim/sim_desktop.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "text/text.h"
 
@@ -234,8 +235,30 @@ class SimEventTap final : public EventTap {
 
 class SimCapture final : public ScreenCapture {
  public:
-  std::optional<std::vector<CaptureDisplay>> displays() override { return std::nullopt; }
-  std::optional<Jpeg> captureJpeg(std::uint32_t, int, int, int) override { return std::nullopt; }
+  explicit SimCapture(SimDesktop& sim) : sim_(sim) {}
+  std::optional<std::vector<CaptureDisplay>> displays() override { return sim_.captureDisplays; }
+  std::optional<Image> captureDisplay(std::uint32_t displayId, int width, int height) override {
+    std::unique_lock lock(sim_.captureMutex_);
+    sim_.captureLog_.push_back(std::to_string(displayId) + " " + std::to_string(width) + "x" + std::to_string(height));
+    sim_.captureReleased_.wait(lock, [&] { return !sim_.capturesHeld_; });
+    ++sim_.capturesFinished_;
+    if (sim_.captureFailures.count(displayId) || width <= 0 || height <= 0) return std::nullopt;
+    Image image{width, height, {}};
+    image.rgb.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3,
+                     static_cast<std::uint8_t>(displayId));
+    return image;
+  }
+  std::optional<Jpeg> encodeJpeg(const Image& image, double quality) override {
+    if (image.rgb.empty()) return std::nullopt;
+    const std::uint32_t displayId = image.rgb.front();
+    if (sim_.unencodable.count(displayId)) return std::nullopt;
+    char text[96];
+    std::snprintf(text, sizeof text, "jpeg:%u:%dx%d@%g", displayId, image.width, image.height, quality);
+    return Jpeg{text, image.width, image.height};
+  }
+
+ private:
+  SimDesktop& sim_;
 };
 
 class SimEnvironment final : public Environment {
@@ -343,6 +366,7 @@ class SimServices {
         windowList(sim),
         events(sim),
         eventTap(sim),
+        capture(sim),
         environment(sim),
         clock(sim),
         runLoop(sim) {}
@@ -413,6 +437,27 @@ Element SimDesktop::appRoot(Pid pid) { return accessibility().applicationElement
 
 void SimDesktop::addHitRegion(const Element& root, double x, double y, double w, double h, const Element& hit) {
   hitRegions_.push_back({root, x, y, w, h, hit});
+}
+
+void SimDesktop::holdCaptures() {
+  std::lock_guard lock(captureMutex_);
+  capturesHeld_ = true;
+}
+
+void SimDesktop::releaseCaptures() {
+  std::lock_guard lock(captureMutex_);
+  capturesHeld_ = false;
+  captureReleased_.notify_all();
+}
+
+int SimDesktop::capturesFinished() {
+  std::lock_guard lock(captureMutex_);
+  return capturesFinished_;
+}
+
+std::vector<std::string> SimDesktop::captureLog() {
+  std::lock_guard lock(captureMutex_);
+  return captureLog_;
 }
 
 void SimDesktop::refuse(const Element& element, const std::string& writeOrAction) {

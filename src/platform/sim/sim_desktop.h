@@ -116,6 +116,20 @@ class SimDesktop final : public Platform {
   // A completion that has not arrived yet; a test may call it late.
   std::vector<std::function<void(bool)>> unansweredLaunches;
 
+  // ---- screen capture ----------------------------------------------------
+  // What the capture service offers; none when it refuses (no permission).
+  std::optional<std::vector<CaptureDisplay>> captureDisplays = std::vector<CaptureDisplay>{};
+  std::set<std::uint32_t> captureFailures;  // displays whose capture fails
+  std::set<std::uint32_t> unencodable;      // whose pictures cannot be encoded
+  // While held, a capture waits inside captureDisplay until released, as a
+  // slow capture would; it may run on another thread.
+  void holdCaptures();
+  void releaseCaptures();
+  int capturesFinished();
+  // Pictures are filled with their display's id, and their JPEG text reads
+  // "jpeg:<id>:<w>x<h>@<quality>" so that tests can see what was encoded.
+  std::vector<std::string> captureLog();  // "<id> <w>x<h>" per capture asked for
+
   // ---- virtual clock -----------------------------------------------------
   std::int64_t nowMicros() const { return now_; }
   void advance(std::int64_t micros) { advanceTo(now_ + micros); }
@@ -169,6 +183,13 @@ class SimDesktop final : public Platform {
   std::vector<PendingLaunch> pendingLaunches_;
   std::map<Pid, std::int64_t> activationDue_;
   ElementData* find(const Element& element);
+
+  friend class SimCapture;
+  std::mutex captureMutex_;
+  std::condition_variable captureReleased_;
+  bool capturesHeld_ = false;
+  int capturesFinished_ = 0;
+  std::vector<std::string> captureLog_;
 
   std::unique_ptr<class SimServices> services_;
   std::map<std::uint64_t, ElementData> elements_;
