@@ -6,6 +6,8 @@
 #include "commands/act.h"
 #include "commands/info.h"
 #include "commands/keys.h"
+#include "commands/menu.h"
+#include "commands/screenshot.h"
 #include "commands/tree.h"
 #include "commands/windows.h"
 #include "service/messages.h"
@@ -23,7 +25,7 @@ struct Command {
 
 // Compared exactly and in this order; the first match runs. Commands whose
 // Parts are not built yet get the unknown-command reply until they join.
-constexpr std::array<Command, 13> COMMANDS = {{
+constexpr std::array<Command, 15> COMMANDS = {{
     {"doctor", false, commands::doctor},
     {"prompt", false, commands::prompt},
     {"displays", false, commands::displays},
@@ -36,6 +38,8 @@ constexpr std::array<Command, 13> COMMANDS = {{
     {"act", true, commands::act},
     {"key", true, commands::key},
     {"typetext", true, commands::typeText},
+    {"screenshot", false, commands::screenshot},
+    {"menu", true, commands::menu},
     {"ping", false, commands::ping},
 }};
 

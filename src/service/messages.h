@@ -23,6 +23,13 @@ inline constexpr std::string_view keyCannotActivate = " 을(를) 앞으로 부�
 inline constexpr std::string_view typeAppNotFound = " 을(를) 찾지 못해서 글자를 넣지 못했어요";
 inline constexpr std::string_view typeAppCannotActivate = " 을(를) 앞으로 부를 수 없어서 글자를 넣지 못했어요";
 
+// Menu messages quote a title between 「 and 」.
+inline constexpr std::string_view menuTitleOpen = "「";
+inline constexpr std::string_view menuNotFound = "」가 없어요. 여기 있는 것: ";
+inline constexpr std::string_view menuDisabled = "」는 지금 쓸 수 없어요(회색으로 꺼져 있어요)";
+inline constexpr std::string_view noMenuBar = "이 프로그램에는 위쪽 메뉴가 없어요";
+inline constexpr std::string_view menuNotPressed = "그 메뉴를 누를 수 없어요";
+
 inline constexpr std::string_view noAccessibility = "no-accessibility";
 inline constexpr std::string_view noScreenRecording = "no-screen-recording";
 inline constexpr std::string_view blockedBySafety = "blocked-by-safety";

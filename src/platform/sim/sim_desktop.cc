@@ -241,11 +241,15 @@ class SimCapture final : public ScreenCapture {
     std::unique_lock lock(sim_.captureMutex_);
     sim_.captureLog_.push_back(std::to_string(displayId) + " " + std::to_string(width) + "x" + std::to_string(height));
     sim_.captureReleased_.wait(lock, [&] { return !sim_.capturesHeld_; });
+    std::optional<Image> image;
+    if (!sim_.captureFailures.count(displayId) && width > 0 && height > 0) {
+      image = Image{width, height, {}};
+      image->rgb.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3,
+                        static_cast<std::uint8_t>(displayId));
+    }
+    // Counted last: once a test sees the count, this capture no longer
+    // touches the desktop.
     ++sim_.capturesFinished_;
-    if (sim_.captureFailures.count(displayId) || width <= 0 || height <= 0) return std::nullopt;
-    Image image{width, height, {}};
-    image.rgb.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3,
-                     static_cast<std::uint8_t>(displayId));
     return image;
   }
   std::optional<Jpeg> encodeJpeg(const Image& image, double quality) override {

@@ -1,0 +1,85 @@
+#include "commands/menu.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ax/attributes.h"
+#include "ax/lookup.h"
+#include "input/activation.h"
+#include "input/keyboard.h"
+#include "menu/menu.h"
+#include "service/messages.h"
+
+namespace kelp::commands {
+namespace {
+
+constexpr std::int64_t AFTER_PRESS_MICROS = 350000;
+
+std::vector<std::string> readPath(const Json& body) {
+  std::vector<std::string> path;
+  auto it = body.find("path");
+  if (it == body.end() || !it->is_array()) return path;
+  for (const Json& title : *it) {
+    if (!title.is_string()) return {};
+    path.push_back(title.get<std::string>());
+  }
+  return path;
+}
+
+}  // namespace
+
+void menu(Context& context, const Request& request) {
+  std::optional<ax::AppPair> target = ax::appElement(context.os, request.app, request.pid);
+  if (!target) {
+    context.replies.fail(request.id, messages::appNotFound);
+    return;
+  }
+  input::activateFront(context.os, target->app);
+  platform::Accessibility& ax = context.os.accessibility();
+  const platform::Value barValue = ax::attr(ax, target->element, "AXMenuBar");
+  const platform::Element* bar = barValue.as<platform::Element>();
+  if (!bar) {
+    context.replies.fail(request.id, messages::noMenuBar);
+    return;
+  }
+  const std::vector<std::string> path = readPath(request.body);
+  bool list = path.empty();
+  if (auto it = request.body.find("list"); it != request.body.end() && it->is_boolean()) list = it->get<bool>();
+
+  // Escape closes what the walk opened, once, and never after a choice.
+  const menu::FollowResult followed = menu::menuFollow(context.os, *bar, path);
+  auto closeOpened = [&] {
+    if (followed.opened) input::pressKey(context.os, "escape", {});
+  };
+  if (followed.error) {
+    closeOpened();
+    context.replies.fail(request.id, *followed.error);
+    return;
+  }
+  const std::string appName = target->app.name.value_or("");
+  if (list) {
+    Json items = menu::menuList(ax, followed.node, path.empty());
+    closeOpened();
+    succeed(context, request, {{"app", appName}, {"done", false}, {"items", std::move(items)}});
+    return;
+  }
+  if (!ax::boolAttr(ax, followed.node, "AXEnabled", true)) {
+    closeOpened();
+    const std::string last = path.empty() ? std::string() : path.back();
+    context.replies.fail(request.id,
+                         std::string(messages::menuTitleOpen) + last + std::string(messages::menuDisabled));
+    return;
+  }
+  const bool pressed = ax.performAction(followed.node, "AXPress");
+  if (!pressed) closeOpened();
+  context.os.clock().sleepMicros(AFTER_PRESS_MICROS);
+  Json reply;
+  reply["id"] = request.id;
+  reply["ok"] = pressed;
+  reply["result"] = {{"app", appName}, {"done", pressed}, {"label", ax::label(ax, followed.node)}};
+  reply["error"] = pressed ? Json(nullptr) : Json(messages::menuNotPressed);
+  context.replies.out(reply);
+}
+
+}  // namespace kelp::commands
