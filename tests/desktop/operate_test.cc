@@ -198,7 +198,8 @@ TEST_F(DesktopOperate, TheGateKeepsTypingOutOfACardNumberField) {
                                         "error":"blocked-by-safety"})"));
   EXPECT_EQ(replies[1]["ok"], true) << replies[1].dump();
   EXPECT_EQ(replies[2], failure(nullptr, "blocked-by-safety"));
-  auto fields = nodesWith(elementsOf(replies[3]), "AXTextField", "카드번호");
+  const Json found = elementsOf(replies[3]);
+  auto fields = nodesWith(found, "AXTextField", "카드번호");
   ASSERT_EQ(fields.size(), 1u) << replies[3].dump();
   EXPECT_FALSE(fields[0]->contains("value")) << fields[0]->dump();
 }
