@@ -7,7 +7,8 @@ packages=(
   # build
   build-essential cmake pkg-config g++
   nlohmann-json3-dev libicu-dev libglib2.0-dev libatspi2.0-dev
-  libx11-dev libxrandr-dev libxtst-dev libxi-dev libturbojpeg0-dev
+  libx11-dev libxrandr-dev libxtst-dev libxi-dev libxext-dev libxfixes-dev libpixman-1-dev
+  libturbojpeg0-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # the private desktop of the desktop tests, and the applications they drive

@@ -2,12 +2,15 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
 #include <dirent.h>
 #include <gio/gio.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <deque>
 #include <fstream>
@@ -371,6 +374,37 @@ struct DesktopSession::Impl {
               return x != nullptr;
             },
             {xserver.get()});
+    if (this->options.monitorColumns > 1) splitIntoMonitors(this->options.monitorColumns);
+  }
+
+  // RandR 1.5 monitors made by hand, as `xrandr --setmonitor` makes them.
+  // The first takes over the screen's one output, so that the monitor the
+  // server derives from that output goes away.
+  void splitIntoMonitors(int columns) {
+    Window root = DefaultRootWindow(x.get());
+    XRRScreenResources* resources = XRRGetScreenResourcesCurrent(x.get(), root);
+    if (resources == nullptr || resources->noutput < 1) fail("Xvfb offers no RandR output to split");
+    const RROutput output = resources->outputs[0];
+    XRRFreeScreenResources(resources);
+    const int width = options.width / columns;
+    for (int i = 0; i < columns; ++i) {
+      XRRMonitorInfo* monitor = XRRAllocateMonitor(x.get(), i == 0 ? 1 : 0);
+      monitor->name = atom(("KELP-" + std::to_string(i + 1)).c_str());
+      monitor->primary = i == 0;
+      monitor->x = i * width;
+      monitor->y = 0;
+      monitor->width = width;
+      monitor->height = options.height;
+      monitor->mwidth = width * 254 / 960;  // 96 dots per inch
+      monitor->mheight = options.height * 254 / 960;
+      if (i == 0) monitor->outputs[0] = output;
+      XRRSetMonitor(x.get(), root, monitor);
+      XFree(monitor);
+    }
+    int count = 0;
+    XRRMonitorInfo* monitors = XRRGetMonitors(x.get(), root, True, &count);
+    if (monitors) XRRFreeMonitors(monitors);
+    if (count != columns) fail("Xvfb shows " + std::to_string(count) + " monitors after splitting its screen");
   }
 
   void startSessionBus() {
@@ -689,6 +723,28 @@ std::optional<DesktopSession::WindowGeometry> DesktopSession::windowGeometry(uns
     geometry = {x - left, y - top, geometry.width + left + right, geometry.height + top + bottom};
   }
   return geometry;
+}
+
+DesktopSession::ScreenPixels DesktopSession::screenPixels() {
+  Display* display = impl_->x.get();
+  ScreenPixels pixels{impl_->options.width, impl_->options.height, {}};
+  XImage* image = XGetImage(display, DefaultRootWindow(display), 0, 0, static_cast<unsigned>(pixels.width),
+                            static_cast<unsigned>(pixels.height), AllPlanes, ZPixmap);
+  if (image == nullptr) impl_->fail("cannot read the screen's pixels");
+  const auto channel = [](unsigned long pixel, unsigned long mask) {
+    return static_cast<unsigned char>((pixel & mask) >> std::countr_zero(mask));
+  };
+  pixels.rgb.reserve(static_cast<std::size_t>(pixels.width) * static_cast<std::size_t>(pixels.height) * 3);
+  for (int y = 0; y < pixels.height; ++y) {
+    for (int x = 0; x < pixels.width; ++x) {
+      const unsigned long pixel = XGetPixel(image, x, y);
+      pixels.rgb.push_back(channel(pixel, image->red_mask));
+      pixels.rgb.push_back(channel(pixel, image->green_mask));
+      pixels.rgb.push_back(channel(pixel, image->blue_mask));
+    }
+  }
+  XDestroyImage(image);
+  return pixels;
 }
 
 }  // namespace kelp::test

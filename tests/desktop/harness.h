@@ -28,6 +28,9 @@ class DesktopError : public std::runtime_error {
 struct DesktopOptions {
   int width = 1920;
   int height = 1080;
+  // The screen split into this many RandR monitors of equal width side by
+  // side, the leftmost the primary one. Xvfb alone shows one monitor.
+  int monitorColumns = 1;
   // Accessibility turned on, as a person does in the system settings.
   bool accessibility = true;
   // How long each part may take to become ready.
@@ -98,6 +101,15 @@ class DesktopSession {
     int height = 0;
   };
   std::optional<WindowGeometry> windowGeometry(unsigned long window);
+
+  // The whole screen as the X server gives it (GetImage of the root
+  // window, which never shows the pointer): 8-bit RGB, rows top to bottom.
+  struct ScreenPixels {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> rgb;
+  };
+  ScreenPixels screenPixels();
 
   // Every process of this desktop carries this in its environment, also
   // those that its daemons start on their own.

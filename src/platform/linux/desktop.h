@@ -1,7 +1,8 @@
 // The Linux desktop behind the seam: AT-SPI2 for accessibility, X11 (EWMH,
 // RandR) for windows and screens, GLib's main context as the run loop.
 // Everything that talks to X or AT-SPI runs on the main thread, except the
-// watch of a launched application, which has an X connection of its own.
+// watch of a launched application and screen capture, which have X
+// connections of their own.
 #pragma once
 
 #include <memory>
@@ -16,6 +17,7 @@
 #include "platform/linux/rules.h"
 #include "platform/linux/run_loop.h"
 #include "platform/linux/session_bus.h"
+#include "platform/linux/x_capture.h"
 #include "platform/linux/x_display.h"
 #include "platform/linux/x_input.h"
 #include "platform/platform.h"
@@ -126,19 +128,11 @@ class LinuxClock final : public Clock {
   void sleepMicros(std::int64_t micros) override;
 };
 
-// The event tap and screen capture are not there yet: every request is
-// refused.
+// The event tap is not there yet: every request is refused.
 class NoEventTap final : public EventTap {
  public:
   bool start(std::uint64_t, std::function<void(const TappedEvent&)>) override { return false; }
   void stop() override {}
-};
-
-class NoScreenCapture final : public ScreenCapture {
- public:
-  std::optional<std::vector<CaptureDisplay>> displays() override { return std::nullopt; }
-  std::optional<Image> captureDisplay(std::uint32_t, int, int) override { return std::nullopt; }
-  std::optional<Jpeg> encodeJpeg(const Image&, double) override { return std::nullopt; }
 };
 
 class LinuxDesktop final : public Platform {
@@ -169,7 +163,7 @@ class LinuxDesktop final : public Platform {
   LinuxClock clock_;
   XTestEventPoster events_{connections_.x, runLoop_};
   NoEventTap eventTap_;
-  NoScreenCapture capture_;
+  XScreenCapture capture_;
 };
 
 }  // namespace kelp::platform::linux_x11

@@ -8,13 +8,19 @@
 #include <glib-object.h>
 #include <glib.h>
 
+#include <pixman.h>
+#include <turbojpeg.h>
+
 #include <memory>
 #include <utility>
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
 #include <X11/extensions/Xrandr.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
 
 namespace kelp::platform::linux_x11 {
 
@@ -153,5 +159,73 @@ struct ClassHintOwner {
 // Xlib's list of strings from a text property conversion.
 inline void freeStringList(char** list) { XFreeStringList(list); }
 using StringListOwner = std::unique_ptr<char*, Releaser<freeStringList>>;
+
+// An XImage with the pixels it points to; XDestroyImage is a macro.
+inline void destroyImage(XImage* image) { XDestroyImage(image); }
+using XImageOwner = std::unique_ptr<XImage, Releaser<destroyImage>>;
+
+// A System V shared memory segment, attached here and (MIT-SHM) by the X
+// server. It is marked for removal as soon as both sides hold it, so the
+// kernel frees it when the last of them lets go, even if this process dies.
+// Whether the server could attach it (it cannot from another machine) shows
+// only when a request that uses it fails.
+class SharedSegment {
+ public:
+  static std::unique_ptr<SharedSegment> attach(Display* display, std::size_t size) {
+    auto segment = std::unique_ptr<SharedSegment>(new SharedSegment(display, size));
+    segment->info_.shmid = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
+    if (segment->info_.shmid < 0) return nullptr;
+    void* memory = shmat(segment->info_.shmid, nullptr, 0);
+    if (memory == reinterpret_cast<void*>(-1)) {
+      shmctl(segment->info_.shmid, IPC_RMID, nullptr);
+      return nullptr;
+    }
+    segment->info_.shmaddr = static_cast<char*>(memory);
+    segment->info_.readOnly = False;
+    XShmAttach(display, &segment->info_);
+    segment->attached_ = true;
+    // The server attaches it while handling the request; only then may the
+    // segment be marked for removal.
+    XSync(display, False);
+    shmctl(segment->info_.shmid, IPC_RMID, nullptr);
+    return segment;
+  }
+
+  ~SharedSegment() {
+    if (attached_) XShmDetach(display_, &info_);
+    if (info_.shmaddr) shmdt(info_.shmaddr);
+  }
+  SharedSegment(const SharedSegment&) = delete;
+  SharedSegment& operator=(const SharedSegment&) = delete;
+
+  XShmSegmentInfo* info() { return &info_; }
+  std::size_t size() const { return size_; }
+  // The connection broke: the server let go of the segment by itself, and
+  // the Display must not be used any more.
+  void serverGone() { attached_ = false; }
+
+ private:
+  SharedSegment(Display* display, std::size_t size) : display_(display), size_(size) {}
+  Display* display_;
+  std::size_t size_;
+  XShmSegmentInfo info_{};
+  bool attached_ = false;
+};
+
+// An XImage header made by XShmCreateImage over a shared segment: the
+// pixels belong to the segment, so the header goes without them.
+// XDestroyImage frees whatever data and obdata point to.
+inline void destroySharedImage(XImage* image) {
+  image->data = nullptr;
+  image->obdata = nullptr;  // the segment's description, ours too
+  XDestroyImage(image);
+}
+using SharedImageOwner = std::unique_ptr<XImage, Releaser<destroySharedImage>>;
+
+// ---- pixman and TurboJPEG --------------------------------------------------
+
+using PixmanImageOwner = std::unique_ptr<pixman_image_t, Releaser<pixman_image_unref>>;
+using TurboJpegOwner = std::unique_ptr<void, Releaser<tjDestroy>>;
+using TurboJpegBufferOwner = std::unique_ptr<unsigned char, Releaser<tjFree>>;
 
 }  // namespace kelp::platform::linux_x11

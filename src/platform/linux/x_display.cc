@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <mutex>
 
 namespace kelp::platform::linux_x11 {
 namespace {
@@ -50,10 +51,14 @@ std::string untilNul(const unsigned char* data, unsigned long count) {
 // libxcb writes the reason a server refuses a connection (a missing or
 // wrong cookie) straight to file descriptor 2, with no way to turn it off.
 // Standard error belongs to our parent, so for the connection attempt it
-// points at /dev/null; nothing else in this process writes there.
+// points at /dev/null; nothing else in this process writes there. Threads
+// that open displays (the capture's) take turns: two of them swapping
+// descriptor 2 at once could leave it on /dev/null for good.
 Display* openDisplayQuietly() {
   const char* name = std::getenv("DISPLAY");
   if (!name || !*name) return nullptr;
+  static std::mutex opening;
+  std::lock_guard lock(opening);
   const int saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);  // -1: it is closed
   const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (null >= 0 && null != STDERR_FILENO) {

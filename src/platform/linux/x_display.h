@@ -101,6 +101,9 @@ class XDisplay {
   // Called by Xlib when the connection broke; the display is dropped at the
   // next use and opened anew.
   void markLost() { lost_ = true; }
+  // The connection broke and is replaced at the next use; whoever holds
+  // server resources of it learns so here first.
+  bool lost() const { return lost_; }
 
  private:
   Display* display();

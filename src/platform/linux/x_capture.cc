@@ -1,0 +1,383 @@
+#include "platform/linux/x_capture.h"
+
+#include <X11/extensions/Xfixes.h>
+
+#include <algorithm>
+#include <bit>
+#include <chrono>
+#include <cmath>
+#include <mutex>
+
+#include "platform/linux/handles.h"
+#include "platform/linux/x_display.h"
+
+namespace kelp::platform::linux_x11 {
+namespace {
+
+// A capture stuck in a call to a hung X server holds the connection; later
+// captures give up after this instead of piling up behind it.
+constexpr std::chrono::seconds LOCK_WAIT{10};
+
+// Far beyond any picture the core asks for; the scaling's intermediate
+// picture is four times as large.
+constexpr std::int64_t MAX_PICTURE_PIXELS = std::int64_t{1} << 24;
+
+std::vector<int> axisSteps(int from, int to) {
+  if (from <= to) return {to};
+  std::vector<int> steps;
+  int size = from;
+  while (size >= 2 * to) {
+    size = (size + 1) / 2;
+    steps.push_back(size);
+  }
+  if (size != to) {
+    steps.push_back(2 * to);
+    steps.push_back(to);
+  }
+  return steps;
+}
+
+// Picture memory in 32-bit words, as pixman wants its rows aligned.
+using Pixels = std::vector<std::uint32_t>;
+
+PixmanImageOwner wrap(pixman_format_code_t format, PixelSize size, void* bits, int strideBytes) {
+  return PixmanImageOwner(
+      pixman_image_create_bits(format, size.width, size.height, static_cast<std::uint32_t*>(bits), strideBytes));
+}
+
+// Resamples all of `source` onto all of `target`.
+bool resample(pixman_image_t* source, PixelSize from, pixman_image_t* target, PixelSize to) {
+  pixman_transform_t transform;
+  pixman_transform_init_scale(&transform, pixman_double_to_fixed(static_cast<double>(from.width) / to.width),
+                              pixman_double_to_fixed(static_cast<double>(from.height) / to.height));
+  if (!pixman_image_set_transform(source, &transform)) return false;
+  const pixman_filter_t filter = from == to ? PIXMAN_FILTER_NEAREST : PIXMAN_FILTER_BILINEAR;
+  if (!pixman_image_set_filter(source, filter, nullptr, 0)) return false;
+  pixman_image_set_repeat(source, PIXMAN_REPEAT_PAD);
+  pixman_image_composite32(PIXMAN_OP_SRC, source, nullptr, target, 0, 0, 0, 0, 0, 0, to.width, to.height);
+  return true;
+}
+
+std::vector<std::uint8_t> rgbFrom(const Pixels& rgbx) {
+  std::vector<std::uint8_t> rgb(rgbx.size() * 3);
+  std::uint8_t* out = rgb.data();
+  for (const std::uint32_t pixel : rgbx) {
+    out[0] = static_cast<std::uint8_t>(pixel >> 16);
+    out[1] = static_cast<std::uint8_t>(pixel >> 8);
+    out[2] = static_cast<std::uint8_t>(pixel);
+    out += 3;
+  }
+  return rgb;
+}
+
+std::optional<RootRect> intersection(const RootRect& a, const RootRect& b) {
+  const int left = std::max(a.x, b.x);
+  const int top = std::max(a.y, b.y);
+  const int right = std::min(a.x + a.width, b.x + b.width);
+  const int bottom = std::min(a.y + a.height, b.y + b.height);
+  if (right <= left || bottom <= top) return std::nullopt;
+  return RootRect{left, top, right - left, bottom - top};
+}
+
+std::optional<RootRect> rootRect(Display* display, Window root) {
+  Window unused = None;
+  int x = 0;
+  int y = 0;
+  unsigned width = 0;
+  unsigned height = 0;
+  unsigned border = 0;
+  unsigned depth = 0;
+  if (!XGetGeometry(display, root, &unused, &x, &y, &width, &height, &border, &depth)) return std::nullopt;
+  return RootRect{0, 0, static_cast<int>(width), static_cast<int>(height)};
+}
+
+}  // namespace
+
+// ---- decisions without a display ---------------------------------------------
+
+std::vector<CaptureDisplay> captureDisplaysFrom(const std::vector<MonitorRect>& monitors) {
+  const Point origin = accessibilityOrigin(monitors);
+  std::vector<CaptureDisplay> displays;
+  for (std::size_t i = 0; i < monitors.size(); ++i) {
+    const MonitorRect& m = monitors[i];
+    displays.push_back({static_cast<std::uint32_t>(i + 1), m.width, m.height, m.x - origin.x, m.y - origin.y});
+  }
+  return displays;
+}
+
+std::vector<PixelSize> scaleSteps(PixelSize from, PixelSize to) {
+  if (from.width <= 0 || from.height <= 0 || to.width <= 0 || to.height <= 0) return {};
+  std::vector<int> across = axisSteps(from.width, to.width);
+  std::vector<int> down = axisSteps(from.height, to.height);
+  // The axis with fewer steps keeps its size through the first ones.
+  if (across.size() < down.size()) across.insert(across.begin(), down.size() - across.size(), from.width);
+  if (down.size() < across.size()) down.insert(down.begin(), across.size() - down.size(), from.height);
+  std::vector<PixelSize> steps;
+  for (std::size_t i = 0; i < across.size(); ++i) steps.push_back({across[i], down[i]});
+  return steps;
+}
+
+std::optional<Image> scaledPicture(pixman_image_t* source, PixelSize from, PixelSize to, ScaleScratch& scratch) {
+  const std::vector<PixelSize> steps = scaleSteps(from, to);
+  if (steps.empty()) return std::nullopt;
+  PixmanImageOwner held;  // each step's picture, the source of the next
+  pixman_image_t* current = source;
+  PixelSize currentSize = from;
+  std::size_t next = 0;
+  for (const PixelSize step : steps) {
+    Pixels& pixels = scratch.buffers[next];
+    pixels.resize(static_cast<std::size_t>(step.width) * static_cast<std::size_t>(step.height));
+    PixmanImageOwner target = wrap(PIXMAN_x8r8g8b8, step, pixels.data(), step.width * 4);
+    if (!target || !resample(current, currentSize, target.get(), step)) return std::nullopt;
+    held = std::move(target);
+    current = held.get();
+    currentSize = step;
+    next = 1 - next;
+  }
+  return Image{to.width, to.height, rgbFrom(scratch.buffers[1 - next])};
+}
+
+std::optional<pixman_format_code_t> pixelFormatOf(int bitsPerPixel, int depth, unsigned long redMask,
+                                                  unsigned long greenMask, unsigned long blueMask) {
+  struct Layout {
+    int bitsPerPixel;
+    int depth;  // 0: any
+    unsigned long red;
+    unsigned long green;
+    unsigned long blue;
+    pixman_format_code_t format;
+  };
+  // A 32-bit root's fourth byte is padding or an alpha nobody sets for the
+  // screen: it is ignored either way.
+  static constexpr Layout LAYOUTS[] = {
+      {32, 24, 0xff0000, 0xff00, 0xff, PIXMAN_x8r8g8b8},
+      {32, 32, 0xff0000, 0xff00, 0xff, PIXMAN_x8r8g8b8},
+      {32, 24, 0xff, 0xff00, 0xff0000, PIXMAN_x8b8g8r8},
+      {32, 32, 0xff, 0xff00, 0xff0000, PIXMAN_x8b8g8r8},
+      {32, 30, 0x3ff00000, 0xffc00, 0x3ff, PIXMAN_x2r10g10b10},
+      {32, 30, 0x3ff, 0xffc00, 0x3ff00000, PIXMAN_x2b10g10r10},
+      {24, 24, 0xff0000, 0xff00, 0xff, PIXMAN_r8g8b8},
+      {24, 24, 0xff, 0xff00, 0xff0000, PIXMAN_b8g8r8},
+      {16, 16, 0xf800, 0x7e0, 0x1f, PIXMAN_r5g6b5},
+      {16, 16, 0x1f, 0x7e0, 0xf800, PIXMAN_b5g6r5},
+      {16, 15, 0x7c00, 0x3e0, 0x1f, PIXMAN_x1r5g5b5},
+      {16, 15, 0x1f, 0x3e0, 0x7c00, PIXMAN_x1b5g5r5},
+  };
+  for (const Layout& layout : LAYOUTS) {
+    if (layout.bitsPerPixel == bitsPerPixel && layout.depth == depth && layout.red == redMask &&
+        layout.green == greenMask && layout.blue == blueMask) {
+      return layout.format;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<int> jpegQuality(double quality) {
+  if (!std::isfinite(quality)) return std::nullopt;
+  return static_cast<int>(std::clamp(std::round(quality * 100), 1.0, 100.0));
+}
+
+// ---- the connection ------------------------------------------------------------
+
+struct XScreenCapture::Connection {
+  XDisplay x;
+  // What the server offers, learnt once for each connection (`known`).
+  Display* known = nullptr;
+  bool sharedMemory = false;  // MIT-SHM offered and not refused yet
+  bool cursorImages = false;  // XFixes 1 or later
+  // Declared after `x`: it goes first, while the connection still exists.
+  std::unique_ptr<SharedSegment> segment;
+  // Kept between captures: fresh memory costs a page fault per page.
+  ScaleScratch scaling;
+  Pixels padding;
+
+  // The connection to use now, opened anew when the last one broke.
+  Display* display() {
+    if (x.lost()) {
+      if (segment) segment->serverGone();
+      segment.reset();
+      known = nullptr;
+    }
+    Display* display = x.handle();
+    if (display && display != known) learn(display);
+    return display;
+  }
+
+  void learn(Display* display) {
+    known = display;
+    segment.reset();
+    sharedMemory = XShmQueryExtension(display) != False;
+    int eventBase = 0;
+    int errorBase = 0;
+    int major = 0;
+    int minor = 0;
+    // XFixes answers only clients that said which version they speak.
+    cursorImages = XFixesQueryExtension(display, &eventBase, &errorBase) &&
+                   XFixesQueryVersion(display, &major, &minor) && major >= 1;
+  }
+
+  // `area` of the root window, as the server sends it.
+  struct Read {
+    XImageOwner own;         // from GetImage, with its pixels
+    SharedImageOwner view;   // over the shared segment
+    XImage* image() const { return own ? own.get() : view.get(); }
+  };
+
+  Read read(Display* display, Window root, const RootRect& area) {
+    Read read;
+    if (sharedMemory) {
+      read.view = readShared(display, root, area);
+      if (read.view) return read;
+    }
+    read.own.reset(XGetImage(display, root, area.x, area.y, static_cast<unsigned>(area.width),
+                             static_cast<unsigned>(area.height), AllPlanes, ZPixmap));
+    return read;
+  }
+
+  SharedImageOwner readShared(Display* display, Window root, const RootRect& area) {
+    const int screen = DefaultScreen(display);
+    SharedImageOwner image(XShmCreateImage(display, DefaultVisual(display, screen), DefaultDepth(display, screen),
+                                           ZPixmap, nullptr, nullptr, static_cast<unsigned>(area.width),
+                                           static_cast<unsigned>(area.height)));
+    if (!image) return nullptr;
+    const std::size_t size = static_cast<std::size_t>(image->bytes_per_line) * static_cast<std::size_t>(area.height);
+    if (!segment || segment->size() < size) {
+      segment.reset();
+      segment = SharedSegment::attach(display, size);
+      if (!segment) {
+        sharedMemory = false;
+        return nullptr;
+      }
+    }
+    image->obdata = reinterpret_cast<char*>(segment->info());
+    image->data = segment->info()->shmaddr;
+    if (!XShmGetImage(display, root, image.get(), area.x, area.y, AllPlanes)) {
+      // The server could not attach the segment (a connection from another
+      // machine): GetImage from now on.
+      segment.reset();
+      sharedMemory = false;
+      return nullptr;
+    }
+    return image;
+  }
+
+  // Draws the pointer over `picture`, whose top left lies at `origin` on the
+  // root window.
+  void drawPointer(Display* display, pixman_image_t* picture, const RootRect& origin) {
+    if (!cursorImages) return;
+    XMemory<XFixesCursorImage> cursor(XFixesGetCursorImage(display));
+    if (!cursor || cursor->width == 0 || cursor->height == 0) return;
+    const PixelSize size{cursor->width, cursor->height};
+    // Premultiplied ARGB in the low 32 bits of each long.
+    Pixels argb(static_cast<std::size_t>(size.width) * static_cast<std::size_t>(size.height));
+    std::transform(cursor->pixels, cursor->pixels + argb.size(), argb.begin(),
+                   [](unsigned long pixel) { return static_cast<std::uint32_t>(pixel); });
+    PixmanImageOwner image = wrap(PIXMAN_a8r8g8b8, size, argb.data(), size.width * 4);
+    if (!image) return;
+    pixman_image_composite32(PIXMAN_OP_OVER, image.get(), nullptr, picture, 0, 0, 0, 0,
+                             cursor->x - cursor->xhot - origin.x, cursor->y - cursor->yhot - origin.y, size.width,
+                             size.height);
+  }
+
+  std::optional<Image> capture(Display* display, const MonitorRect& monitor, PixelSize size) {
+    const Window root = DefaultRootWindow(display);
+    const RootRect wanted{monitor.x, monitor.y, monitor.width, monitor.height};
+    const std::optional<RootRect> screen = rootRect(display, root);
+    if (!screen) return std::nullopt;
+    // A monitor may reach past the screen; only the part on it can be read.
+    const std::optional<RootRect> area = intersection(wanted, *screen);
+    if (!area) return std::nullopt;
+    Read read = this->read(display, root, *area);
+    XImage* image = read.image();
+    if (!image) return std::nullopt;
+    const std::optional<pixman_format_code_t> format =
+        pixelFormatOf(image->bits_per_pixel, image->depth, image->red_mask, image->green_mask, image->blue_mask);
+    const int hostOrder = std::endian::native == std::endian::little ? LSBFirst : MSBFirst;
+    if (!format || image->byte_order != hostOrder || image->bytes_per_line % 4 != 0) return std::nullopt;
+
+    const PixelSize full{monitor.width, monitor.height};
+    PixmanImageOwner source = wrap(*format, {area->width, area->height}, image->data, image->bytes_per_line);
+    if (!source) return std::nullopt;
+    if (!(*area == wanted)) {
+      // Off-screen parts stay black.
+      Pixels& whole = padding;
+      whole.assign(static_cast<std::size_t>(full.width) * static_cast<std::size_t>(full.height), 0);
+      PixmanImageOwner padded = wrap(PIXMAN_x8r8g8b8, full, whole.data(), full.width * 4);
+      if (!padded) return std::nullopt;
+      pixman_image_composite32(PIXMAN_OP_SRC, source.get(), nullptr, padded.get(), 0, 0, 0, 0, area->x - wanted.x,
+                               area->y - wanted.y, area->width, area->height);
+      source = std::move(padded);
+    }
+    drawPointer(display, source.get(), wanted);
+    return scaledPicture(source.get(), full, size, scaling);
+  }
+};
+
+// ---- the service ---------------------------------------------------------------
+
+struct XScreenCapture::State {
+  std::timed_mutex mutex;
+  std::unique_ptr<Connection> connection;  // opened by the first call
+
+  // Null without a display. Called with `mutex` held.
+  Connection* open() {
+    if (!connection) connection = std::make_unique<Connection>();
+    return connection->display() ? connection.get() : nullptr;
+  }
+};
+
+XScreenCapture::XScreenCapture() : state_(std::make_shared<State>()) {}
+XScreenCapture::~XScreenCapture() = default;
+
+std::optional<std::vector<CaptureDisplay>> XScreenCapture::displays() {
+  const std::shared_ptr<State> state = state_;
+  std::unique_lock lock(state->mutex, LOCK_WAIT);
+  if (!lock) return std::nullopt;
+  Connection* connection = state->open();
+  if (!connection) return std::nullopt;
+  const std::optional<std::vector<MonitorRect>> monitors = connection->x.monitors();
+  if (!monitors) return std::nullopt;
+  return captureDisplaysFrom(*monitors);
+}
+
+std::optional<Image> XScreenCapture::captureDisplay(std::uint32_t displayId, int width, int height) {
+  if (width <= 0 || height <= 0 ||
+      static_cast<std::int64_t>(width) * static_cast<std::int64_t>(height) > MAX_PICTURE_PIXELS) {
+    return std::nullopt;
+  }
+  const std::shared_ptr<State> state = state_;
+  std::unique_lock lock(state->mutex, LOCK_WAIT);
+  if (!lock) return std::nullopt;
+  Connection* connection = state->open();
+  if (!connection) return std::nullopt;
+  const std::optional<std::vector<MonitorRect>> monitors = connection->x.monitors();
+  if (!monitors || displayId == 0 || displayId > monitors->size()) return std::nullopt;
+  const MonitorRect& monitor = (*monitors)[displayId - 1];
+  if (monitor.width <= 0 || monitor.height <= 0) return std::nullopt;
+  Display* display = connection->display();
+  if (!display) return std::nullopt;
+  return connection->capture(display, monitor, {width, height});
+}
+
+std::optional<Jpeg> XScreenCapture::encodeJpeg(const Image& image, double quality) {
+  const std::optional<int> level = jpegQuality(quality);
+  if (!level || image.width <= 0 || image.height <= 0 ||
+      image.rgb.size() != static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height) * 3) {
+    return std::nullopt;
+  }
+  // A compressor of its own for each call: encoding may overlap a capture
+  // that the core stopped waiting for, and making one costs microseconds.
+  TurboJpegOwner compressor(tjInitCompress());
+  if (!compressor) return std::nullopt;
+  unsigned char* bytes = nullptr;
+  unsigned long length = 0;
+  const int failed = tjCompress2(compressor.get(), image.rgb.data(), image.width, 0, image.height, TJPF_RGB, &bytes,
+                                 &length, TJSAMP_420, *level, 0);
+  TurboJpegBufferOwner owned(bytes);
+  if (failed || !owned || length == 0) return std::nullopt;
+  GCharOwner text(g_base64_encode(owned.get(), length));
+  if (!text) return std::nullopt;
+  return Jpeg{std::string(text.get()), image.width, image.height};
+}
+
+}  // namespace kelp::platform::linux_x11
