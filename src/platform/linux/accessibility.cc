@@ -43,7 +43,7 @@ Value LinuxAccessibility::copyAttribute(const Element& element, const std::strin
   FactStore& facts = snapshot_ ? *snapshot_ : single.emplace(channels_, false);
   ReadScope scope{facts, [this] { return screenOrigin(); },
                   [this, &facts](const ObjectRef& window) { return windowManagerTitle(facts, window); }};
-  return readAxAttribute(scope, *ref, name);
+  return readAxAttribute(scope, *ref, presentationOf(element), name);
 }
 
 WriteScope LinuxAccessibility::writeScope(FactStore& facts) {
@@ -81,7 +81,7 @@ bool LinuxAccessibility::setAttribute(const Element& element, const std::string&
   if (!ref || isDesktopElement(element) || !atspiReady(connections_.sessionBus)) return false;
   FactStore facts(channels_, false);
   WriteScope scope = writeScope(facts);
-  const bool written = writeAxAttribute(scope, *ref, name, value);
+  const bool written = writeAxAttribute(scope, *ref, presentationOf(element), name, value);
   forgetSnapshotFacts();
   return written;
 }
@@ -91,7 +91,7 @@ bool LinuxAccessibility::performAction(const Element& element, const std::string
   if (!ref || isDesktopElement(element) || !atspiReady(connections_.sessionBus)) return false;
   FactStore facts(channels_, false);
   WriteScope scope = writeScope(facts);
-  const bool performed = performAxAction(scope, *ref, action);
+  const bool performed = performAxAction(scope, *ref, presentationOf(element), action);
   forgetSnapshotFacts();
   return performed;
 }

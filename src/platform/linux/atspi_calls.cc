@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 namespace kelp::platform::linux_x11 {
@@ -36,19 +37,16 @@ DBusConnection* AtspiChannels::accessibilityBus() {
   return atspi_get_a11y_bus();
 }
 
-AtspiChannels::Route AtspiChannels::routeFor(const std::string& bus) {
+std::optional<std::string> AtspiChannels::socketAddress(const std::string& bus, bool& answered) {
+  answered = true;
   DBusConnection* shared = accessibilityBus();
-  if (!shared) return {};
   // Only applications (unique names) have sockets of their own.
-  if (!bus.starts_with(':') || busOnly_.contains(bus)) return {shared};
-  if (auto it = peers_.find(bus); it != peers_.end()) {
-    if (dbus_connection_get_is_connected(it->second.get())) return {it->second.get(), true, true};
-    peers_.erase(it);
-  }
+  if (!shared || !bus.starts_with(':') || busOnly_.contains(bus)) return std::nullopt;
+  if (auto known = addresses_.find(bus); known != addresses_.end()) return known->second;
 
   DBusMessageOwner question(dbus_message_new_method_call(bus.c_str(), ROOT_PATH, "org.a11y.atspi.Application",
                                                          "GetApplicationBusAddress"));
-  if (!question) return {shared};
+  if (!question) return std::nullopt;
   dbus_message_set_auto_start(question.get(), FALSE);
   DBusErrorSlot error;
   DBusMessageOwner answer(
@@ -56,26 +54,81 @@ AtspiChannels::Route AtspiChannels::routeFor(const std::string& bus) {
   if (!answer) {
     // An application that did not answer is asked again next time; one
     // that has no such method never offers a socket.
-    if (meansUnanswered(error ? error.out()->name : nullptr)) return {shared, false};
-    busOnly_.insert(bus);
-    return {shared};
+    if (meansUnanswered(error ? error.out()->name : nullptr)) {
+      answered = false;
+    } else {
+      busOnly_.insert(bus);
+    }
+    return std::nullopt;
   }
   MessageReader reader(answer.get());
-  const std::optional<std::string> address = reader.string();
+  std::optional<std::string> address = reader.string();
   if (!address || address->empty()) {
     busOnly_.insert(bus);
-    return {shared};
+    return std::nullopt;
   }
-  DBusErrorSlot openError;
-  PrivateConnectionOwner peer(dbus_connection_open_private(address->c_str(), openError.out()));
+  addresses_.emplace(bus, *address);
+  return address;
+}
+
+namespace {
+
+PrivateConnectionOwner openSocket(const std::string& address) {
+  DBusErrorSlot error;
+  PrivateConnectionOwner peer(dbus_connection_open_private(address.c_str(), error.out()));
+  if (peer) dbus_connection_set_exit_on_disconnect(peer.get(), FALSE);
+  return peer;
+}
+
+}  // namespace
+
+AtspiChannels::Route AtspiChannels::routeFor(const std::string& bus) {
+  DBusConnection* shared = accessibilityBus();
+  if (!shared) return {};
+  if (auto it = peers_.find(bus); it != peers_.end()) {
+    if (dbus_connection_get_is_connected(it->second.get())) return {it->second.get(), true, true};
+    peers_.erase(it);
+  }
+  bool answered = true;
+  const std::optional<std::string> address = socketAddress(bus, answered);
+  if (!address) return {shared, answered};
+  PrivateConnectionOwner peer = openSocket(*address);
   if (!peer) {
     busOnly_.insert(bus);
     return {shared};
   }
-  dbus_connection_set_exit_on_disconnect(peer.get(), FALSE);
   DBusConnection* connection = peer.get();
   peers_.emplace(bus, std::move(peer));
   return {connection, true, true};
+}
+
+AtspiChannels::Route AtspiChannels::actionRouteFor(const std::string& bus) {
+  pruneActionChannels();
+  bool answered = true;
+  const std::optional<std::string> address = socketAddress(bus, answered);
+  if (!address) return answered ? routeFor(bus) : Route{accessibilityBus(), false};
+  PrivateConnectionOwner peer = openSocket(*address);
+  if (!peer) return routeFor(bus);
+  DBusConnection* connection = peer.get();
+  std::deque<PrivateConnectionOwner>& kept = actionPeers_[bus];
+  kept.push_back(std::move(peer));
+  while (kept.size() > MAX_ACTION_CHANNELS) kept.pop_front();
+  return {connection, true, true};
+}
+
+void AtspiChannels::pruneActionChannels() {
+  for (auto app = actionPeers_.begin(); app != actionPeers_.end();) {
+    std::deque<PrivateConnectionOwner>& kept = app->second;
+    // Reading sends nothing, so it is safe on a connection whose action
+    // still runs; it notices the application's end.
+    std::erase_if(kept, [](const PrivateConnectionOwner& peer) {
+      dbus_connection_read_write(peer.get(), 0);
+      while (DBusMessageOwner stray{dbus_connection_pop_message(peer.get())}) {
+      }
+      return !dbus_connection_get_is_connected(peer.get());
+    });
+    app = kept.empty() ? actionPeers_.erase(app) : std::next(app);
+  }
 }
 
 void AtspiChannels::drop(const std::string& bus) { peers_.erase(bus); }

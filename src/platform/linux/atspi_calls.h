@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
 #include <set>
@@ -34,6 +35,11 @@ inline constexpr const char* CACHE_INTERFACE = "org.a11y.atspi.Cache";
 inline constexpr const char* PROPERTIES_INTERFACE = "org.freedesktop.DBus.Properties";
 inline constexpr const char* CACHE_PATH = "/org/a11y/atspi/cache";
 
+// Action connections kept open per application (see actionRouteFor). An
+// action's connection is closed while its dialog is still open only after
+// this many more actions on the same application.
+inline constexpr std::size_t MAX_ACTION_CHANNELS = 32;
+
 // The connections calls travel on: one private socket per application that
 // offers one, libatspi's accessibility bus connection for the rest. They
 // outlive requests; what they carry does not.
@@ -50,6 +56,23 @@ class AtspiChannels {
     bool own = false;                      // a private socket: every message on it is ours
   };
   Route routeFor(const std::string& bus);
+  // Where an action on the application at `bus` goes: a private socket of
+  // its own, used for nothing else, where the application offers sockets;
+  // else where its other calls go.
+  //
+  // The toolkit bridge answers an action's call and then carries the action
+  // out inside its handler of the call. An action that opens a modal dialog
+  // (any GTK 3 menu item that does) runs the dialog's main loop there, and
+  // until the dialog closes the connection that carried the call must
+  // receive nothing, not even its closing: while it forwards a key event to
+  // the registry the bridge dispatches all its connections in a main loop of
+  // its own, and dispatching the one still inside its handler blocks the
+  // application for good. So each action gets a fresh connection, and it
+  // stays open while this process runs, up to MAX_ACTION_CHANNELS per
+  // application, the oldest closed first. (When this process ends the bridge
+  // loses its last client, unless another assistive program is about, and
+  // forwards no more keys.)
+  Route actionRouteFor(const std::string& bus);
   // Forgets the application's private socket, with whatever is still queued
   // on it.
   void drop(const std::string& bus);
@@ -66,7 +89,16 @@ class AtspiChannels {
   void markRefusesBulk(const std::string& bus) { noBulk_.insert(bus); }
 
  private:
+  // The address of the application's own socket; none where it offers
+  // none, or did not answer (`answered` false).
+  std::optional<std::string> socketAddress(const std::string& bus, bool& answered);
+  // Closes the action connections of applications that went away, and
+  // throws away what arrived on the others.
+  void pruneActionChannels();
+
   std::map<std::string, PrivateConnectionOwner, std::less<>> peers_;
+  std::map<std::string, std::string, std::less<>> addresses_;
+  std::map<std::string, std::deque<PrivateConnectionOwner>, std::less<>> actionPeers_;
   // Applications without a private socket, asked once.
   std::set<std::string, std::less<>> busOnly_;
   std::set<std::string, std::less<>> noBulk_;

@@ -177,6 +177,9 @@ void FactStore::plan(CallBatch& batch, std::vector<Read>& reads, const ObjectRef
     appendInt32(request, -1);
   }
   if (missing & VALUE) addGet(VALUE_INTERFACE, "CurrentValue", Read::value);
+  // Asked by index, not from the list of actions: GTK lists no actions for
+  // an insensitive menu item but still tells its shortcut this way.
+  if (missing & KEY_BINDING) appendInt32(add(ACTION_INTERFACE, "GetKeyBinding", Read::keyBinding), 0);
 }
 
 void FactStore::apply(const CallBatch& batch, const std::vector<Read>& reads) {
@@ -297,6 +300,13 @@ void FactStore::apply(const CallBatch& batch, const std::vector<Read>& reads) {
             facts.value = *number;
             facts.answered |= VALUE;
           }
+        }
+        break;
+      case Read::keyBinding:
+        facts.asked |= KEY_BINDING;
+        if (auto binding = reader.string()) {
+          facts.keyBinding = std::move(*binding);
+          facts.answered |= KEY_BINDING;
         }
         break;
     }

@@ -31,18 +31,19 @@ namespace kelp::platform::linux_x11 {
 
 // The facts of an object, each fetched as a whole.
 enum Fact : unsigned {
-  ROLE = 1u << 0,        // Accessible.GetRole
-  STATES = 1u << 1,      // Accessible.GetState
-  NAMING = 1u << 2,      // name, description, child count
-  PARENT = 1u << 3,      // the Parent property
-  IDENTIFIER = 1u << 4,  // the AccessibleId property
-  HELP = 1u << 5,        // the HelpText property (AT-SPI 2.52 and later)
-  ATTRIBUTES = 1u << 6,  // object attributes
-  CHILDREN = 1u << 7,    // Accessible.GetChildren
-  RELATIONS = 1u << 8,   // the objects that label it
-  EXTENTS = 1u << 9,     // Component.GetExtents in screen coordinates
-  TEXT = 1u << 10,       // Text.GetText of the whole text
-  VALUE = 1u << 11,      // Value.CurrentValue
+  ROLE = 1u << 0,          // Accessible.GetRole
+  STATES = 1u << 1,        // Accessible.GetState
+  NAMING = 1u << 2,        // name, description, child count
+  PARENT = 1u << 3,        // the Parent property
+  IDENTIFIER = 1u << 4,    // the AccessibleId property
+  HELP = 1u << 5,          // the HelpText property (AT-SPI 2.52 and later)
+  ATTRIBUTES = 1u << 6,    // object attributes
+  CHILDREN = 1u << 7,      // Accessible.GetChildren
+  RELATIONS = 1u << 8,     // the objects that label it
+  EXTENTS = 1u << 9,       // Component.GetExtents in screen coordinates
+  TEXT = 1u << 10,         // Text.GetText of the whole text
+  VALUE = 1u << 11,        // Value.CurrentValue
+  KEY_BINDING = 1u << 12,  // Action.GetKeyBinding of the first action
 };
 
 // Properties.GetAll of the Accessible interface answers these at once; it
@@ -75,6 +76,7 @@ struct Facts {
   Extents extents;
   std::string text;
   double value = 0;
+  std::string keyBinding;
 
   // Bookkeeping of the store.
   bool getAllRefused = false;         // Properties.GetAll failed: ask property by property
@@ -121,7 +123,8 @@ class FactStore {
       relations,
       extents,
       text,
-      value
+      value,
+      keyBinding
     } kind;
   };
 

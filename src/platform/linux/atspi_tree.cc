@@ -54,23 +54,27 @@ bool startAtspi(const std::string& busAddress) {
   return true;
 }
 
-// What an Element of this backend holds: the name of a remote object. The
-// desktop is the registry's root, marked because hit tests and process
-// questions treat it apart from the applications.
+// What an Element of this backend holds: the name of a remote object and
+// how the element presents it. The desktop is the registry's root, marked
+// because hit tests and process questions treat it apart from the
+// applications.
 class AccessibleElement final : public ElementImpl {
  public:
-  AccessibleElement(ObjectRef ref, bool isDesktop) : ref_(std::move(ref)), isDesktop_(isDesktop) {}
+  AccessibleElement(ObjectRef ref, Presentation as, bool isDesktop)
+      : ref_(std::move(ref)), as_(as), isDesktop_(isDesktop) {}
 
   const ObjectRef& ref() const { return ref_; }
+  Presentation as() const { return as_; }
   bool isDesktop() const { return isDesktop_; }
 
   bool sameAs(const ElementImpl& other) const override {
     const auto* that = dynamic_cast<const AccessibleElement*>(&other);
-    return that && that->ref_ == ref_;
+    return that && that->ref_ == ref_ && that->as_ == as_;
   }
 
  private:
   ObjectRef ref_;
+  Presentation as_;
   bool isDesktop_;
 };
 
@@ -94,12 +98,14 @@ AtspiAccessible* atspiDesktop() { return session().desktop.get(); }
 
 ObjectRef desktopRef() { return {REGISTRY_BUS_NAME, ROOT_PATH}; }
 
-Element desktopElement() { return Element(std::make_shared<const AccessibleElement>(desktopRef(), true)); }
+Element desktopElement() {
+  return Element(std::make_shared<const AccessibleElement>(desktopRef(), Presentation::object, true));
+}
 
-Element elementFor(const ObjectRef& ref) {
+Element elementFor(const ObjectRef& ref, Presentation as) {
   if (ref.bus.empty() || ref.path.empty() || ref.path == NULL_PATH) return {};
   const bool isDesktop = ref == desktopRef();
-  return Element(std::make_shared<const AccessibleElement>(ref, isDesktop));
+  return Element(std::make_shared<const AccessibleElement>(ref, as, isDesktop));
 }
 
 Element wrapAccessible(const GRef<AtspiAccessible>& object) {
@@ -114,6 +120,11 @@ std::optional<ObjectRef> refOf(const Element& element) {
   const AccessibleElement* impl = implOf(element);
   if (!impl) return std::nullopt;
   return impl->ref();
+}
+
+Presentation presentationOf(const Element& element) {
+  const AccessibleElement* impl = implOf(element);
+  return impl ? impl->as() : Presentation::object;
 }
 
 bool isDesktopElement(const Element& element) {

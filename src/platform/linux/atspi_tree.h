@@ -45,15 +45,26 @@ bool atspiReady(SessionBus& sessionBus);
 // The AT-SPI desktop (the registry's root), borrowed; null unless started.
 AtspiAccessible* atspiDesktop();
 
+// How an element presents its remote object. GTK has one object stand for
+// a menu item and for the submenu the item opens (role "menu", with the
+// submenu's items as its own children), where AX has two elements: the item,
+// and the AXMenu that is its one child and holds the items. The AXMenu is the
+// same remote object presented a second time, so that reads of it need no
+// object of their own and see the item's live state. The two presentations
+// are different elements, each other's parent and child.
+enum class Presentation { object, submenu };
+
 // The element standing for the AT-SPI desktop.
 Element desktopElement();
 // An element for a remote object; empty for a null reference.
-Element elementFor(const ObjectRef& ref);
+Element elementFor(const ObjectRef& ref, Presentation as = Presentation::object);
 // An element for a libatspi object; empty for null.
 Element wrapAccessible(const GRef<AtspiAccessible>& object);
-// The remote object behind an element of this backend; none for empty or
-// foreign handles.
+// The remote object behind an element of this backend, however the element
+// presents it; none for empty or foreign handles.
 std::optional<ObjectRef> refOf(const Element& element);
+// How the element presents its object; `object` for foreign handles.
+Presentation presentationOf(const Element& element);
 bool isDesktopElement(const Element& element);
 ObjectRef desktopRef();
 

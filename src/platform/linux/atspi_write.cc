@@ -103,8 +103,23 @@ std::vector<OfferedAction> offeredActions(FactStore& facts, const ObjectRef& ref
 }
 
 bool doAction(FactStore& facts, const ObjectRef& ref, std::int32_t index) {
-  return saidYes(callOnce(facts, ref, ACTION_INTERFACE, "DoAction",
-                          [&](DBusMessage* request) { appendInt32(request, index); }));
+  const auto fill = [&](DBusMessage* request) { appendInt32(request, index); };
+  if (facts.silent().contains(ref.bus) || !isValidRef(ref)) return false;
+  const AtspiChannels::Route route = facts.channels().actionRouteFor(ref.bus);
+  if (!route.answered) {
+    facts.silent().insert(ref.bus);
+    return false;
+  }
+  if (!route.own) return saidYes(callOnce(facts, ref, ACTION_INTERFACE, "DoAction", fill));
+  DBusMessageOwner request(
+      dbus_message_new_method_call(ref.bus.c_str(), ref.path.c_str(), ACTION_INTERFACE, "DoAction"));
+  if (!request) return false;
+  dbus_message_set_auto_start(request.get(), FALSE);
+  fill(request.get());
+  DBusErrorSlot error;
+  DBusMessageOwner reply(dbus_connection_send_with_reply_and_block(route.connection, request.get(),
+                                                                   ATSPI_CALL_TIMEOUT_MS, error.out()));
+  return saidYes(reply);
 }
 
 }  // namespace kelp::platform::linux_x11

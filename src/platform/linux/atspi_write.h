@@ -35,6 +35,7 @@ struct OfferedAction {
 // The actions of an object in its order; empty when it offers none or does
 // not answer.
 std::vector<OfferedAction> offeredActions(FactStore& facts, const ObjectRef& ref);
+// On a connection of the action's own (AtspiChannels::actionRouteFor).
 bool doAction(FactStore& facts, const ObjectRef& ref, std::int32_t index);
 
 }  // namespace kelp::platform::linux_x11

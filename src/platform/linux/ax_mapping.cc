@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/rules.h"
+
 namespace kelp::platform::linux_x11 {
 namespace {
 
@@ -162,6 +164,13 @@ bool blank(std::string_view text) {
 
 bool mayBeRecorded(const RoleRow& row) { return (row.traits & RECORDED) != 0; }
 
+bool isMenuRow(const RoleRow& row) { return row.rule == RoleRule::menu || row.rule == RoleRule::menuItem; }
+
+std::string withoutTrailingSpace(std::string_view text) {
+  while (!text.empty() && blank(text.substr(text.size() - 1))) text.remove_suffix(1);
+  return std::string(text);
+}
+
 // ---- facts behind attributes ----------------------------------------------------
 
 // A combo box's entry: its child to type in.
@@ -180,9 +189,9 @@ Value nonEmpty(const std::string& value) {
   return value;
 }
 
-Value element(const std::optional<ObjectRef>& ref) {
+Value element(const std::optional<ObjectRef>& ref, Presentation as = Presentation::object) {
   if (!ref) return {};
-  Element found = elementFor(*ref);
+  Element found = elementFor(*ref, as);
   if (!found) return {};
   return found;
 }
@@ -198,6 +207,34 @@ Value elementList(const std::vector<ObjectRef>& refs) {
 bool isApplication(FactStore& store, const ObjectRef& ref) {
   const Facts& facts = store.need(ref, ROLE);
   return facts.has(ROLE) && facts.role == ATSPI_ROLE_APPLICATION;
+}
+
+// What decides the AX role of `ref` besides the role and states in
+// `facts`; only what its role depends on is read.
+RoleContext roleContextOf(FactStore& store, const ObjectRef& ref, const Facts& facts) {
+  RoleContext context;
+  context.states = facts.states;
+  if (roleDependsOnParent(facts.role)) {
+    if (const std::optional<ObjectRef> parent = store.need(ref, PARENT).parent) {
+      const Facts& parentFacts = store.need(*parent, ROLE);
+      if (parentFacts.has(ROLE)) context.parentRole = parentFacts.role;
+    }
+  }
+  if (roleDependsOnAttributes(facts.role)) {
+    context.searchSemantics = hasSearchSemantics(store.need(ref, ATTRIBUTES).attributes);
+  }
+  if (roleDependsOnChildren(facts.role) && !facts.hasState(ATSPI_STATE_EDITABLE)) {
+    context.hasEditableTextChild = entryOf(store, ref).has_value();
+  }
+  return context;
+}
+
+// Asked of every object a walk passes and of every parent read, so the
+// role alone rules out all but menus before anything else is fetched.
+bool presentsSubmenu(FactStore& store, const ObjectRef& ref) {
+  const Facts& facts = store.need(ref, ROLE);
+  if (!facts.has(ROLE) || rowOf(facts.role).rule != RoleRule::menu) return false;
+  return holdsSubmenu(facts.role, roleContextOf(store, ref, store.need(ref, ROLE | STATES)));
 }
 
 std::optional<ObjectRef> activeWindowOf(FactStore& store, const ObjectRef& application) {
@@ -227,7 +264,12 @@ Value readRole(ReadScope& scope, const ObjectRef& ref) {
 Value readTitle(ReadScope& scope, const ObjectRef& ref) {
   const Facts& facts = scope.facts.need(ref, ROLE | NAMING);
   if (!facts.has(NAMING)) return {};
-  if (!blank(facts.name)) return facts.name;
+  if (!blank(facts.name)) {
+    // GTK pads the names of menu items that show a shortcut with the spaces
+    // that separate the two on screen.
+    if (facts.has(ROLE) && isMenuRow(rowOf(facts.role))) return withoutTrailingSpace(facts.name);
+    return facts.name;
+  }
   if (!facts.has(ROLE)) return {};
   if (rowOf(facts.role).axRole == "AXWindow" && axRoleOf(scope.facts, ref) == "AXWindow") {
     // GTK leaves the accessible name of a window without a title of its own
@@ -347,18 +389,36 @@ Value readSize(ReadScope& scope, const ObjectRef& ref) {
   return frame->size;
 }
 
-Value readChildren(ReadScope& scope, const ObjectRef& ref) {
+Value atspiChildren(ReadScope& scope, const ObjectRef& ref) {
   const Facts& facts = scope.facts.need(ref, CHILDREN);
   if (!facts.has(CHILDREN)) return {};
   return elementList(facts.children);
 }
 
+Value readChildren(ReadScope& scope, const ObjectRef& ref) {
+  // Such an item's own children are its submenu's items; its one child is
+  // the submenu.
+  if (presentsSubmenu(scope.facts, ref)) return ValueList{element(ref, Presentation::submenu)};
+  return atspiChildren(scope, ref);
+}
+
 Value readParent(ReadScope& scope, const ObjectRef& ref) {
   // The application is the top; above it is only the registry.
   if (isApplication(scope.facts, ref)) return {};
-  const Facts& facts = scope.facts.need(ref, PARENT);
-  if (!facts.parent || *facts.parent == desktopRef()) return {};
-  return element(facts.parent);
+  const std::optional<ObjectRef> parent = scope.facts.need(ref, PARENT).parent;
+  if (!parent || *parent == desktopRef()) return {};
+  // The items of a submenu name the item that opens it.
+  if (presentsSubmenu(scope.facts, *parent)) return element(parent, Presentation::submenu);
+  return element(parent);
+}
+
+// The shortcut's key of a menu item (see shortcutKey). Menu bar items and
+// other controls are left out: the bindings GTK gives them are mnemonics.
+Value readCommandCharacter(ReadScope& scope, const ObjectRef& ref) {
+  if (axRoleOf(scope.facts, ref) != "AXMenuItem") return {};
+  const Facts& facts = scope.facts.need(ref, KEY_BINDING);
+  if (!facts.has(KEY_BINDING)) return {};
+  return nonEmpty(shortcutKey(facts.keyBinding));
 }
 
 Value readWindows(ReadScope& scope, const ObjectRef& ref) {
@@ -500,14 +560,23 @@ Value readWindow(ReadScope& scope, const ObjectRef& ref) {
   return {};
 }
 
+// ---- the submenu of an item (Presentation::submenu) ------------------------------
+
+Value readSubmenuRole(ReadScope&, const ObjectRef&) { return "AXMenu"; }
+
+Value readSubmenuParent(ReadScope&, const ObjectRef& ref) { return element(ref); }
+
+using Reader = Value (*)(ReadScope&, const ObjectRef&);
+
 struct AttributeRow {
   std::string_view name;
-  Value (*read)(ReadScope&, const ObjectRef&);
+  Reader read;
+  Reader readSubmenu = nullptr;  // none: a submenu has no such attribute
 };
 
 // AX attribute -> its AT-SPI source. Attributes missing here read as none.
 constexpr AttributeRow ATTRIBUTE_SOURCES[] = {
-    {"AXRole", readRole},
+    {"AXRole", readRole, readSubmenuRole},
     {"AXTitle", readTitle},
     {"AXDescription", readDescription},
     {"AXPlaceholderValue", readPlaceholder},
@@ -521,8 +590,8 @@ constexpr AttributeRow ATTRIBUTE_SOURCES[] = {
     {"AXMinimized", readMinimized},
     {"AXPosition", readPosition},
     {"AXSize", readSize},
-    {"AXChildren", readChildren},
-    {"AXParent", readParent},
+    {"AXChildren", readChildren, atspiChildren},
+    {"AXParent", readParent, readSubmenuParent},
     {"AXWindows", readWindows},
     {"AXFocusedWindow", readFocusedWindow},
     {"AXMainWindow", readFocusedWindow},
@@ -530,7 +599,8 @@ constexpr AttributeRow ATTRIBUTE_SOURCES[] = {
     {"AXMain", readMain},
     {"AXMenuBar", readMenuBar},
     {"AXFocusedUIElement", readFocusedElement},
-    {"AXWindow", readWindow},
+    {"AXWindow", readWindow, readWindow},
+    {"AXMenuItemCmdChar", readCommandCharacter},
 };
 
 // ---- actions -----------------------------------------------------------------------
@@ -719,6 +789,10 @@ std::string_view axRoleFor(AtspiRole role, const RoleContext& context) {
   return row.axRole;
 }
 
+bool holdsSubmenu(AtspiRole role, const RoleContext& context) {
+  return rowOf(role).rule == RoleRule::menu && axRoleFor(role, context) != "AXMenu";
+}
+
 bool roleDependsOnParent(AtspiRole role) {
   const RoleRule rule = rowOf(role).rule;
   return rule == RoleRule::menu || rule == RoleRule::menuItem || rule == RoleRule::topLevel;
@@ -760,21 +834,7 @@ bool hasSearchSemantics(const std::map<std::string, std::string, std::less<>>& a
 std::string_view axRoleOf(FactStore& store, const ObjectRef& ref) {
   const Facts& facts = store.need(ref, ROLE | STATES);
   if (!facts.has(ROLE)) return {};
-  RoleContext context;
-  context.states = facts.states;
-  if (roleDependsOnParent(facts.role)) {
-    if (const std::optional<ObjectRef>& parent = store.need(ref, PARENT).parent) {
-      const Facts& parentFacts = store.need(*parent, ROLE);
-      if (parentFacts.has(ROLE)) context.parentRole = parentFacts.role;
-    }
-  }
-  if (roleDependsOnAttributes(facts.role)) {
-    context.searchSemantics = hasSearchSemantics(store.need(ref, ATTRIBUTES).attributes);
-  }
-  if (roleDependsOnChildren(facts.role) && !facts.hasState(ATSPI_STATE_EDITABLE)) {
-    context.hasEditableTextChild = entryOf(store, ref).has_value();
-  }
-  return axRoleFor(facts.role, context);
+  return axRoleFor(facts.role, roleContextOf(store, ref, facts));
 }
 
 std::vector<ObjectRef> applicationWindows(FactStore& store, const ObjectRef& application) {
@@ -785,21 +845,28 @@ std::vector<ObjectRef> applicationWindows(FactStore& store, const ObjectRef& app
   return windows;
 }
 
-Value readAxAttribute(ReadScope& scope, const ObjectRef& ref, std::string_view name) {
+Value readAxAttribute(ReadScope& scope, const ObjectRef& ref, Presentation as, std::string_view name) {
   for (const AttributeRow& row : ATTRIBUTE_SOURCES) {
-    if (row.name == name) return row.read(scope, ref);
+    if (row.name != name) continue;
+    if (as == Presentation::object) return row.read(scope, ref);
+    return row.readSubmenu ? row.readSubmenu(scope, ref) : Value{};
   }
   return {};
 }
 
-bool writeAxAttribute(WriteScope& scope, const ObjectRef& ref, std::string_view name, const Value& value) {
+bool writeAxAttribute(WriteScope& scope, const ObjectRef& ref, Presentation as, std::string_view name,
+                      const Value& value) {
+  // A submenu takes no writes and no actions: whatever it could be asked
+  // for is asked of its item.
+  if (as != Presentation::object) return false;
   for (const WriteRow& row : ATTRIBUTE_WRITES) {
     if (row.name == name) return row.write(scope, ref, value);
   }
   return false;
 }
 
-bool performAxAction(WriteScope& scope, const ObjectRef& ref, std::string_view action) {
+bool performAxAction(WriteScope& scope, const ObjectRef& ref, Presentation as, std::string_view action) {
+  if (as != Presentation::object) return false;
   if (action == "AXRaise") {
     return isWindow(scope.facts, ref) && scope.activateWindow && scope.activateWindow(ref);
   }
@@ -808,9 +875,11 @@ bool performAxAction(WriteScope& scope, const ObjectRef& ref, std::string_view a
   const std::optional<std::size_t> index = actionFor(action, offeredActions(scope.facts, ref));
   if (index) return doAction(scope.facts, ref, static_cast<std::int32_t>(*index));
   // Tabs and list items often offer no action at all: pressing one selects
-  // it, as a click would.
-  return action == "AXPress" && scope.facts.need(ref, STATES).hasState(ATSPI_STATE_SELECTABLE) &&
-         selectInParent(scope, ref, true);
+  // it, as a click would. Not so menu items: selecting one only highlights
+  // it, and GTK takes the actions away from those that are greyed out.
+  const Facts& facts = scope.facts.need(ref, ROLE | STATES);
+  if (!facts.has(ROLE) || isMenuRow(rowOf(facts.role))) return false;
+  return action == "AXPress" && facts.hasState(ATSPI_STATE_SELECTABLE) && selectInParent(scope, ref, true);
 }
 
 std::optional<std::size_t> actionFor(std::string_view axAction, const std::vector<OfferedAction>& offered) {

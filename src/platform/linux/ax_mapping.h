@@ -31,6 +31,12 @@ struct RoleContext {
 // nothing more telling fits).
 std::string_view axRoleFor(AtspiRole role, const RoleContext& context);
 
+// Whether an object with AT-SPI role `role` is an item that also stands for
+// the submenu it opens, and so is presented a second time as its own AXMenu
+// child (see Presentation): GTK's menu items with a submenu, in a menu bar
+// or in a menu.
+bool holdsSubmenu(AtspiRole role, const RoleContext& context);
+
 // The facts the AX role of an object with AT-SPI role `role` depends on,
 // beyond role and states.
 bool roleDependsOnParent(AtspiRole role);
@@ -67,9 +73,9 @@ struct ReadScope {
   std::function<std::optional<std::string>(const ObjectRef& window)> windowManagerTitle;
 };
 
-// Reads attribute `name` of the object `ref`; none for attributes without an
-// AT-SPI source and for failed reads.
-Value readAxAttribute(ReadScope& scope, const ObjectRef& ref, std::string_view name);
+// Reads attribute `name` of the object `ref` presented `as`; none for
+// attributes without an AT-SPI source and for failed reads.
+Value readAxAttribute(ReadScope& scope, const ObjectRef& ref, Presentation as, std::string_view name);
 
 // The AX role of `ref`; empty when its role cannot be read.
 std::string_view axRoleOf(FactStore& facts, const ObjectRef& ref);
@@ -97,14 +103,16 @@ struct WriteScope {
       placeWindow;
 };
 
-// Writes attribute `name` of `ref`; true only when the application or the
-// window manager took the request. Attributes without a way to write them,
-// and values of the wrong kind, are refused.
-bool writeAxAttribute(WriteScope& scope, const ObjectRef& ref, std::string_view name, const Value& value);
+// Writes attribute `name` of `ref` presented `as`; true only when the
+// application or the window manager took the request. Attributes without a
+// way to write them, and values of the wrong kind, are refused.
+bool writeAxAttribute(WriteScope& scope, const ObjectRef& ref, Presentation as, std::string_view name,
+                      const Value& value);
 
-// Performs AX action `action` ("AXPress", "AXShowMenu", "AXRaise") on `ref`;
-// false for other names and where the object offers no way to do it.
-bool performAxAction(WriteScope& scope, const ObjectRef& ref, std::string_view action);
+// Performs AX action `action` ("AXPress", "AXShowMenu", "AXRaise") on `ref`
+// presented `as`; false for other names and where the object offers no way
+// to do it.
+bool performAxAction(WriteScope& scope, const ObjectRef& ref, Presentation as, std::string_view action);
 
 // Which of the actions an object offers carries out `axAction`: "AXPress",
 // "AXShowMenu", or "AXSelected" for selecting the object itself. None when

@@ -64,6 +64,27 @@ TEST(AxRoleTest, MenusAreNamedByWhereTheyStand) {
   EXPECT_TRUE(roleDependsOnParent(ATSPI_ROLE_MENU));
 }
 
+TEST(AxRoleTest, OnlyGtkStyleItemsStandForTheirSubmenuToo) {
+  RoleContext inMenuBar;
+  inMenuBar.parentRole = ATSPI_ROLE_MENU_BAR;
+  RoleContext inMenu;
+  inMenu.parentRole = ATSPI_ROLE_MENU;
+  RoleContext inPopup;
+  inPopup.parentRole = ATSPI_ROLE_POPUP_MENU;
+  RoleContext inComboBox;
+  inComboBox.parentRole = ATSPI_ROLE_COMBO_BOX;
+  EXPECT_TRUE(holdsSubmenu(ATSPI_ROLE_MENU, inMenuBar));
+  EXPECT_TRUE(holdsSubmenu(ATSPI_ROLE_MENU, inMenu));
+  EXPECT_TRUE(holdsSubmenu(ATSPI_ROLE_MENU, inPopup));
+  EXPECT_FALSE(holdsSubmenu(ATSPI_ROLE_MENU, inComboBox)) << "a combo box's list is the AXMenu itself";
+  EXPECT_FALSE(holdsSubmenu(ATSPI_ROLE_MENU, RoleContext{}));
+  // Toolkits that give the submenu an object of its own need no second
+  // presentation of the item.
+  EXPECT_FALSE(holdsSubmenu(ATSPI_ROLE_MENU_ITEM, inMenuBar));
+  EXPECT_FALSE(holdsSubmenu(ATSPI_ROLE_MENU_ITEM, inMenu));
+  EXPECT_FALSE(holdsSubmenu(ATSPI_ROLE_POPUP_MENU, inMenu));
+}
+
 TEST(ExtentsTest, NowhereAndNegativeSizesGiveNoFrame) {
   constexpr std::int32_t NOWHERE = std::numeric_limits<std::int32_t>::min();
   EXPECT_FALSE(frameFromExtents({NOWHERE, NOWHERE, 10, 10}, {}));
