@@ -83,11 +83,8 @@ void replyFound(Context& context, const Request& request, const ax::Node& target
 
 void act(Context& context, const Request& request) {
   platform::Accessibility& ax = context.os.accessibility();
-  std::optional<ax::AppPair> target = ax::appElement(context.os, request.app, request.pid);
-  if (!target) {
-    context.replies.fail(request.id, messages::appNotFound);
-    return;
-  }
+  std::optional<ax::AppPair> target = targetOrFail(context, request);
+  if (!target) return;
   input::activateFront(context.os, target->app);
 
   const Json& body = request.body;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "ax/lookup.h"
 #include "platform/platform.h"
 #include "service/json.h"
 #include "service/reply.h"
@@ -30,6 +31,10 @@ struct Request {
 };
 
 Request readCommonFields(const Json& body);
+
+// The request's target application; when there is none, replies with the
+// not-found failure and gives nothing.
+std::optional<ax::AppPair> targetOrFail(Context& context, const Request& request);
 
 // Replies {"id", "ok": true, "result": result}.
 void succeed(Context& context, const Request& request, Json result);

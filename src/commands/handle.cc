@@ -55,6 +55,12 @@ Request readCommonFields(const Json& body) {
   return request;
 }
 
+std::optional<ax::AppPair> targetOrFail(Context& context, const Request& request) {
+  std::optional<ax::AppPair> target = ax::appElement(context.os, request.app, request.pid);
+  if (!target) context.replies.fail(request.id, messages::appNotFound);
+  return target;
+}
+
 void succeed(Context& context, const Request& request, Json result) {
   Json reply;
   reply["id"] = request.id;

@@ -30,11 +30,8 @@ std::vector<std::string> readPath(const Json& body) {
 }  // namespace
 
 void menu(Context& context, const Request& request) {
-  std::optional<ax::AppPair> target = ax::appElement(context.os, request.app, request.pid);
-  if (!target) {
-    context.replies.fail(request.id, messages::appNotFound);
-    return;
-  }
+  std::optional<ax::AppPair> target = targetOrFail(context, request);
+  if (!target) return;
   input::activateFront(context.os, target->app);
   platform::Accessibility& ax = context.os.accessibility();
   const platform::Value barValue = ax::attr(ax, target->element, "AXMenuBar");

@@ -22,11 +22,8 @@ bool keep(const Request& request, const std::string& q, const ax::Node& node) {
 }  // namespace
 
 void treeOrFind(Context& context, const Request& request) {
-  std::optional<ax::AppPair> target = ax::appElement(context.os, request.app, request.pid);
-  if (!target) {
-    context.replies.fail(request.id, messages::appNotFound);
-    return;
-  }
+  std::optional<ax::AppPair> target = targetOrFail(context, request);
+  if (!target) return;
   std::int64_t max = DEFAULT_TREE_MAX;
   std::string q;
   if (auto it = request.body.find("max"); it != request.body.end()) max = integerValue(*it).value_or(max);

@@ -44,11 +44,8 @@ void windowTitles(Context& context, const Request& request) {
 }
 
 void window(Context& context, const Request& request) {
-  std::optional<ax::AppPair> target = ax::appElement(context.os, request.app, request.pid);
-  if (!target) {
-    context.replies.fail(request.id, messages::appNotFound);
-    return;
-  }
+  std::optional<ax::AppPair> target = targetOrFail(context, request);
+  if (!target) return;
   input::activateFront(context.os, target->app);
   platform::Accessibility& ax = context.os.accessibility();
   std::optional<platform::Element> found = ax::focusedOrFirstWindow(ax, target->element);

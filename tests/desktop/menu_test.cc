@@ -41,15 +41,6 @@ class DesktopMenu : public WidgetFactoryDesktop {
   DesktopApp* mousepad_ = nullptr;
 };
 
-bool eventually(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
-}
-
 TEST_F(DesktopMenu, ListsTheMenuBarAndTheFileMenu) {
   std::vector<Json> replies = ask({menuRequest({{"id", 1}}), menuRequest({{"path", {"file"}}, {"list", true}})});
   ASSERT_EQ(replies.size(), 2u);

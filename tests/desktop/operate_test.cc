@@ -19,16 +19,6 @@ using DesktopOperate = WidgetFactoryDesktop;
 
 constexpr int WALK_LIMIT = 400;  // what "act" walks, so tree refs are act refs
 
-// Polls `done` every 50 ms until it holds or the time is up.
-bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
-}
-
 Json treeRequest(const Json& app) { return {{"cmd", "tree"}, {"app", app}, {"max", WALK_LIMIT}}; }
 
 // The node at `path` in a tree reply, or null.

@@ -23,15 +23,6 @@ constexpr int ROWS = 18;
 // JPEG at quality 62 and scaling move a block's mean by a few levels.
 constexpr double BLOCK_TOLERANCE = 12;
 
-bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
-}
-
 // A reply fit for a failure message: the pictures as their lengths.
 std::string brief(Json reply) {
   const auto shorten = [](Json& object) {
