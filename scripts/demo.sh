@@ -44,7 +44,7 @@ else
     '{"cmd":"ping","id":4}'
     '{"cmd":"tree","app":"gtk3-widget-factory","max":5,"id":5}'
     '{"cmd":"find","app":"gtk3-widget-factory","q":"checkbutton","id":6}'
-    '{"cmd":"act","app":"gtk3-widget-factory","locator":{"role":"AXTextField","label":"entry"},"action":"type","text":"hello from kelp-cua","id":7}'
+    '{"cmd":"act","app":"gtk3-widget-factory","locator":{"role":"AXTextField","label":"comboboxentry"},"action":"type","text":"hello from kelp-cua","id":7}'
     '{"cmd":"act","app":"gtk3-widget-factory","locator":{"role":"AXTextField","label":"hello from kelp-cua"},"action":"focus","id":8}'
     '{"cmd":"key","key":"end","id":9}'
     '{"cmd":"typetext","text":" — 안녕 😀","id":10}'

@@ -39,8 +39,15 @@ struct Bench {
     helper = desktop->startHelper();
     Json tree = ask({{"cmd", "tree"}, {"app", "gtk3-widget-factory"}, {"max", WALK_LIMIT}});
     for (const Json& node : tree["result"]["elements"]) {
-      if (checkBox.is_null() && node["role"] == "AXCheckBox" && node.value("value", "") == "0") checkBox = node;
-      if (entry.is_null() && node["role"] == "AXTextField" && node.value("value", "") == "entry") entry = node;
+      if (checkBox.is_null() && node["role"] == "AXCheckBox" && node.value("value", "") == "0" &&
+          node.value("enabled", false)) {
+        checkBox = node;
+      }
+      // Disabled copies of the controls accept a value but not the focus.
+      if (entry.is_null() && node["role"] == "AXTextField" && node.value("enabled", false) &&
+          node.value("path", "").find("AXComboBox") == std::string::npos) {
+        entry = node;
+      }
     }
     if (checkBox.is_null() || entry.is_null()) throw std::runtime_error("no check box or entry: " + tree.dump());
   }

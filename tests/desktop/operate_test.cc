@@ -29,10 +29,25 @@ Json nodeAt(const Json& tree, const std::string& path) {
   return Json();
 }
 
-// The first node with this role whose value is `value`, or null.
+// The first enabled node with this role whose value is `value`, or null.
+// The factory shows disabled copies of its controls, which GTK lets a
+// program "press" or focus without any effect.
 Json firstWith(const Json& tree, const std::string& role, const std::string& value) {
   for (const Json& node : elementsOf(tree)) {
-    if (node.value("role", "") == role && node.value("value", "") == value) return node;
+    if (node.value("role", "") == role && node.value("value", "") == value && node.value("enabled", false)) {
+      return node;
+    }
+  }
+  return Json();
+}
+
+// The first enabled plain text entry (not the entry of a combo box).
+Json firstEntry(const Json& tree) {
+  for (const Json& node : elementsOf(tree)) {
+    if (node.value("role", "") == "AXTextField" && node.value("enabled", false) &&
+        !contains(node.value("path", ""), "AXComboBox")) {
+      return node;
+    }
   }
   return Json();
 }
@@ -55,7 +70,7 @@ TEST_F(DesktopOperate, ActClicksACheckBoxAndItsValueChanges) {
 
 TEST_F(DesktopOperate, ActTypesIntoATextEntry) {
   Json tree = askOne(treeRequest(WIDGET_FACTORY));
-  const Json entry = firstWith(tree, "AXTextField", "entry");
+  const Json entry = firstEntry(tree);
   ASSERT_TRUE(entry.is_object()) << tree.dump();
   std::vector<Json> replies = ask({{{"cmd", "act"}, {"app", WIDGET_FACTORY}, {"ref", entry["ref"]},
                                     {"action", "type"}, {"text", "hello kelp"}},
@@ -67,13 +82,17 @@ TEST_F(DesktopOperate, ActTypesIntoATextEntry) {
 
 TEST_F(DesktopOperate, TypetextLandsHangulAndAnEmojiInTheFocusedEntry) {
   Json tree = askOne(treeRequest(WIDGET_FACTORY));
-  const Json entry = firstWith(tree, "AXTextField", "entry");
+  const Json entry = firstEntry(tree);
   ASSERT_TRUE(entry.is_object()) << tree.dump();
   const std::string typed = "안녕 😀";
   std::vector<Json> replies =
       ask({{{"cmd", "act"}, {"app", WIDGET_FACTORY}, {"ref", entry["ref"]}, {"action", "focus"}},
-           {{"cmd", "typetext"}, {"app", WIDGET_FACTORY}, {"text", typed}}});
-  ASSERT_EQ(replies.size(), 2u);
+           {{"cmd", "typetext"}, {"app", WIDGET_FACTORY}, {"text", typed}},
+           treeRequest(WIDGET_FACTORY)});
+  ASSERT_EQ(replies.size(), 3u);
+  // The text is in the entry that was focused, not in some other field.
+  EXPECT_TRUE(contains(nodeAt(replies[2], entry["path"]).value("value", ""), typed))
+      << nodeAt(replies[2], entry["path"]).dump();
   EXPECT_EQ(replies[0]["ok"], true) << replies[0].dump();
   const Json& result = replies[1]["result"];
   EXPECT_EQ(result["typed"], 4) << replies[1].dump();
