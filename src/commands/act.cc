@@ -50,22 +50,6 @@ double numberField(const Json& body, const char* field) {
   return it != body.end() && it->is_number() ? it->get<double>() : 0.0;
 }
 
-std::string stringField(const Json& body, const char* field, std::string fallback) {
-  auto it = body.find(field);
-  return it != body.end() && it->is_string() ? it->get<std::string>() : fallback;
-}
-
-std::vector<std::string> modsField(const Json& body) {
-  std::vector<std::string> mods;
-  auto it = body.find("mods");
-  if (it == body.end() || !it->is_array()) return mods;
-  for (const Json& item : *it) {
-    if (!item.is_string()) return {};
-    mods.push_back(item.get<std::string>());
-  }
-  return mods;
-}
-
 Json appearedEntry(const ax::Node& node, std::size_t ref) {
   Json entry;
   entry["ref"] = ref;
@@ -141,7 +125,7 @@ void act(Context& context, const Request& request) {
   }
 
   const input::ActionResult outcome =
-      input::doAction(context.os, context.globals.safety, *element, action, text, modsField(body));
+      input::doAction(context.os, context.globals.safety, *element, action, text, stringListField(body, "mods"));
   Json result;
   result["found"] = true;
   result["label"] = outcome.message;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "ax/lookup.h"
 #include "platform/platform.h"
@@ -31,6 +32,11 @@ struct Request {
 };
 
 Request readCommonFields(const Json& body);
+
+// Command fields read by name: one of another JSON type counts as absent,
+// and a list holding anything but strings counts as absent as a whole.
+std::string stringField(const Json& body, const char* name, std::string fallback);
+std::vector<std::string> stringListField(const Json& body, const char* name);
 
 // The request's target application; when there is none, replies with the
 // not-found failure and gives nothing.

@@ -55,6 +55,22 @@ Request readCommonFields(const Json& body) {
   return request;
 }
 
+std::string stringField(const Json& body, const char* name, std::string fallback) {
+  auto it = body.find(name);
+  return it != body.end() && it->is_string() ? it->get<std::string>() : fallback;
+}
+
+std::vector<std::string> stringListField(const Json& body, const char* name) {
+  std::vector<std::string> list;
+  auto it = body.find(name);
+  if (it == body.end() || !it->is_array()) return list;
+  for (const Json& item : *it) {
+    if (!item.is_string()) return {};
+    list.push_back(item.get<std::string>());
+  }
+  return list;
+}
+
 std::optional<ax::AppPair> targetOrFail(Context& context, const Request& request) {
   std::optional<ax::AppPair> target = ax::appElement(context.os, request.app, request.pid);
   if (!target) context.replies.fail(request.id, messages::appNotFound);

@@ -23,22 +23,6 @@ struct Failures {
   std::string_view cannotActivate;
 };
 
-std::string stringField(const Json& body, const char* name) {
-  auto it = body.find(name);
-  return it != body.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
-std::vector<std::string> stringList(const Json& body, const char* name) {
-  std::vector<std::string> list;
-  auto it = body.find(name);
-  if (it == body.end() || !it->is_array()) return list;
-  for (const Json& item : *it) {
-    if (!item.is_string()) return {};
-    list.push_back(item.get<std::string>());
-  }
-  return list;
-}
-
 // Brings the named application to the front when the request names one.
 // False after replying with the failure.
 bool bringAppForward(Context& context, const Request& request, const Failures& failures) {
@@ -71,7 +55,7 @@ bool focusRefusesTyping(Context& context, const platform::Element& focused) {
 
 void key(Context& context, const Request& request) {
   if (!bringAppForward(context, request, {messages::keyAppNotFound, messages::keyCannotActivate})) return;
-  const bool pressed = input::pressKey(context.os, stringField(request.body, "key"), stringList(request.body, "mods"));
+  const bool pressed = input::pressKey(context.os, stringField(request.body, "key", ""), stringListField(request.body, "mods"));
   Json reply;
   reply["id"] = request.id;
   reply["ok"] = pressed;
@@ -80,7 +64,7 @@ void key(Context& context, const Request& request) {
 }
 
 void typeText(Context& context, const Request& request) {
-  const std::string text = stringField(request.body, "text");
+  const std::string text = stringField(request.body, "text", "");
   if (!bringAppForward(context, request, {messages::typeAppNotFound, messages::typeAppCannotActivate})) return;
   platform::Accessibility& ax = context.os.accessibility();
   const std::optional<platform::Element> focusedBefore = ax::focusedElement(context.os);

@@ -16,17 +16,6 @@ namespace {
 
 constexpr std::int64_t AFTER_PRESS_MICROS = 350000;
 
-std::vector<std::string> readPath(const Json& body) {
-  std::vector<std::string> path;
-  auto it = body.find("path");
-  if (it == body.end() || !it->is_array()) return path;
-  for (const Json& title : *it) {
-    if (!title.is_string()) return {};
-    path.push_back(title.get<std::string>());
-  }
-  return path;
-}
-
 }  // namespace
 
 void menu(Context& context, const Request& request) {
@@ -40,7 +29,7 @@ void menu(Context& context, const Request& request) {
     context.replies.fail(request.id, messages::noMenuBar);
     return;
   }
-  const std::vector<std::string> path = readPath(request.body);
+  const std::vector<std::string> path = stringListField(request.body, "path");
   bool list = path.empty();
   if (auto it = request.body.find("list"); it != request.body.end() && it->is_boolean()) list = it->get<bool>();
 

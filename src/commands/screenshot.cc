@@ -14,8 +14,7 @@ constexpr double JPEG_QUALITY = 0.62;
 }  // namespace
 
 void screenshot(Context& context, const Request& request) {
-  std::string which = "focused";
-  if (auto it = request.body.find("which"); it != request.body.end() && it->is_string()) which = it->get<std::string>();
+  const std::string which = stringField(request.body, "which", "focused");
   const std::vector<capture::Picture> pictures = capture::captureScreen(context.os, which, request.app);
   if (pictures.empty()) {
     context.replies.fail(request.id, messages::noScreenRecording);

@@ -25,10 +25,8 @@ void treeOrFind(Context& context, const Request& request) {
   std::optional<ax::AppPair> target = targetOrFail(context, request);
   if (!target) return;
   std::int64_t max = DEFAULT_TREE_MAX;
-  std::string q;
   if (auto it = request.body.find("max"); it != request.body.end()) max = integerValue(*it).value_or(max);
-  if (auto it = request.body.find("q"); it != request.body.end() && it->is_string()) q = it->get<std::string>();
-  q = text::toLower(q);
+  const std::string q = text::toLower(stringField(request.body, "q", ""));
 
   std::vector<ax::Node> nodes;
   {

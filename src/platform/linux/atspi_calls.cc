@@ -299,43 +299,32 @@ std::optional<std::int32_t> MessageReader::int32() {
 }
 
 std::optional<double> MessageReader::number() {
-  DBusBasicValue value{};
-  std::optional<double> result;
-  switch (type()) {
+  const int kind = type();
+  switch (kind) {
     case DBUS_TYPE_DOUBLE:
-      dbus_message_iter_get_basic(&iter_, &value);
-      result = value.dbl;
-      break;
     case DBUS_TYPE_INT32:
-      dbus_message_iter_get_basic(&iter_, &value);
-      result = value.i32;
-      break;
     case DBUS_TYPE_UINT32:
-      dbus_message_iter_get_basic(&iter_, &value);
-      result = value.u32;
-      break;
     case DBUS_TYPE_INT64:
-      dbus_message_iter_get_basic(&iter_, &value);
-      result = static_cast<double>(value.i64);
-      break;
     case DBUS_TYPE_UINT64:
-      dbus_message_iter_get_basic(&iter_, &value);
-      result = static_cast<double>(value.u64);
-      break;
     case DBUS_TYPE_INT16:
-      dbus_message_iter_get_basic(&iter_, &value);
-      result = value.i16;
-      break;
     case DBUS_TYPE_UINT16:
-      dbus_message_iter_get_basic(&iter_, &value);
-      result = value.u16;
-      break;
     case DBUS_TYPE_BYTE:
-      dbus_message_iter_get_basic(&iter_, &value);
-      result = value.byt;
       break;
     default:
       return std::nullopt;
+  }
+  DBusBasicValue value{};
+  dbus_message_iter_get_basic(&iter_, &value);
+  std::optional<double> result;
+  switch (kind) {
+    case DBUS_TYPE_DOUBLE: result = value.dbl; break;
+    case DBUS_TYPE_INT32: result = value.i32; break;
+    case DBUS_TYPE_UINT32: result = value.u32; break;
+    case DBUS_TYPE_INT64: result = static_cast<double>(value.i64); break;
+    case DBUS_TYPE_UINT64: result = static_cast<double>(value.u64); break;
+    case DBUS_TYPE_INT16: result = value.i16; break;
+    case DBUS_TYPE_UINT16: result = value.u16; break;
+    default: result = value.byt; break;
   }
   next();
   return result;

@@ -497,15 +497,11 @@ void SimDesktop::typeAtFocus(const std::u16string& text) {
 void SimDesktop::advanceTo(std::int64_t micros) {
   now_ = std::max(now_, micros);
   // Activations and launch completions that fall due as time passes.
-  for (auto it = activationDue_.begin(); it != activationDue_.end();) {
-    const Pid pid = it->first;
-    if (it->second <= now_) {
-      it = activationDue_.erase(it);
-      for (RunningApp& app : apps) app.active = app.pid == pid;
-    } else {
-      ++it;
-    }
+  std::vector<Pid> comeForward;
+  for (const auto& [pid, due] : activationDue_) {
+    if (due <= now_) comeForward.push_back(pid);
   }
+  for (Pid pid : comeForward) makeActive(pid);
   std::vector<PendingLaunch> due;
   std::erase_if(pendingLaunches_, [&](PendingLaunch& launch) {
     if (launch.due > now_) return false;

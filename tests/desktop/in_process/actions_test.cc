@@ -29,18 +29,6 @@ using platform::Point;
 using platform::Size;
 using platform::Value;
 
-// Applications answer a request once they have taken it; what it changes
-// shows a little later.
-bool eventually(const std::function<bool()>& condition,
-                std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
 struct AtExit {
   std::function<void()> run;
   ~AtExit() { run(); }

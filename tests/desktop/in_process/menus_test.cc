@@ -20,16 +20,6 @@ namespace {
 
 using platform::Element;
 
-bool eventually(const std::function<bool()>& condition,
-                std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
 // Escape as the core's keyboard sends it: macOS key code 53.
 void pressEscape(platform::Platform& os) {
   os.events().postKey({53, true, 0, {}});
