@@ -1,15 +1,11 @@
 #include "ax/attributes.h"
 
-#include <array>
 #include <cstdio>
 
 #include "text/text.h"
 
 namespace kelp::ax {
 namespace {
-
-// In order of preference; the value is the last resort after them.
-constexpr std::array<const char*, 4> LABEL_ATTRIBUTES = {"AXTitle", "AXDescription", "AXPlaceholderValue", "AXHelp"};
 
 std::string numberText(double number) {
   // Sixteen significant digits: 0.5 reads "0.5", 50.0 reads "50".
@@ -77,11 +73,11 @@ std::optional<Frame> frameOf(platform::Accessibility& ax, const platform::Elemen
 }
 
 std::string labelFull(platform::Accessibility& ax, const platform::Element& element) {
-  for (const char* name : LABEL_ATTRIBUTES) {
+  for (const char* name : LABEL_SOURCES) {
     std::string trimmed = text::trim(str(ax, element, name));
     if (!trimmed.empty()) return trimmed;
   }
-  return text::trim(str(ax, element, "AXValue"));
+  return "";
 }
 
 std::string label(platform::Accessibility& ax, const platform::Element& element) {

@@ -3,6 +3,7 @@
 // nothing, "" or a default, and the caller decides what absence means.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -36,8 +37,13 @@ bool boolAttr(platform::Accessibility& ax, const platform::Element& element, con
 
 std::optional<Frame> frameOf(platform::Accessibility& ax, const platform::Element& element);
 
-// The element's human-readable name, trimmed: the first non-blank of title,
-// description, placeholder and help, else the value.
+// Where an element's human-readable name comes from, in order of
+// preference; the value is the last resort.
+inline constexpr std::array<const char*, 5> LABEL_SOURCES = {"AXTitle", "AXDescription", "AXPlaceholderValue",
+                                                             "AXHelp", "AXValue"};
+
+// The element's human-readable name: the first of LABEL_SOURCES that is not
+// blank, trimmed.
 std::string labelFull(platform::Accessibility& ax, const platform::Element& element);
 std::string label(platform::Accessibility& ax, const platform::Element& element);
 

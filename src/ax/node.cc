@@ -1,6 +1,6 @@
 #include "ax/node.h"
 
-#include "service/tables.h"
+#include "common/roles.h"
 #include "text/text.h"
 
 namespace kelp::ax {
@@ -33,10 +33,8 @@ Node record(platform::Accessibility& ax, const platform::Element& element, std::
   return node;
 }
 
-}  // namespace
-
-void walk(platform::Accessibility& ax, const platform::Element& element, const std::string& path, int depth,
-          std::int64_t max, std::vector<Node>& into) {
+void walkBelow(platform::Accessibility& ax, const platform::Element& element, const std::string& path, int depth,
+               std::int64_t max, std::vector<Node>& into) {
   // Depth is the only bound on an application that lists an element among
   // its own descendants.
   if (count(into) >= max || depth > MAX_WALK_DEPTH) return;
@@ -50,9 +48,31 @@ void walk(platform::Accessibility& ax, const platform::Element& element, const s
   if (children.empty() || count(into) >= max) return;
   for (std::size_t i = 0; i < children.size(); ++i) {
     const std::string childPath = path + "/" + str(ax, children[i], "AXRole") + "[" + std::to_string(i) + "]";
-    walk(ax, children[i], childPath, depth + 1, max, into);
+    walkBelow(ax, children[i], childPath, depth + 1, max, into);
     if (count(into) >= max) return;
   }
+}
+
+}  // namespace
+
+const platform::ReadPlan& walkReadPlan() {
+  static const platform::ReadPlan plan = [] {
+    platform::ReadPlan made;
+    made.ofEvery = {"AXRole", "AXChildren"};
+    made.firstNonBlank.assign(LABEL_SOURCES.begin(), LABEL_SOURCES.end());
+    made.recordedRoles.assign(INTERACTIVE.begin(), INTERACTIVE.end());
+    // What `record` reads.
+    made.ofRecorded = {"AXValue", "AXIdentifier", "AXEnabled", "AXPosition", "AXSize"};
+    return made;
+  }();
+  return plan;
+}
+
+std::vector<Node> walk(platform::Accessibility& ax, const platform::Element& root, std::int64_t max) {
+  std::vector<Node> nodes;
+  Snapshot snapshot(ax, walkReadPlan());
+  walkBelow(ax, root, "", 0, max, nodes);
+  return nodes;
 }
 
 }  // namespace kelp::ax

@@ -14,12 +14,6 @@
 
 namespace kelp::ax {
 
-// The roles whose elements are recorded by the walk.
-inline constexpr std::array<std::string_view, 18> INTERACTIVE = {
-    "AXButton",   "AXLink",      "AXTextField",   "AXTextArea", "AXCheckBox", "AXRadioButton",
-    "AXPopUpButton", "AXComboBox", "AXMenuItem",  "AXMenuButton", "AXSlider", "AXIncrementor",
-    "AXTabGroup", "AXRow",       "AXCell",        "AXDisclosureTriangle", "AXStaticText", "AXSearchField"};
-
 bool isInteractive(std::string_view role);
 
 inline constexpr std::size_t VALUE_CLIP = 200;
@@ -41,11 +35,12 @@ struct Node {
   std::optional<Frame> frame;
 };
 
-// Keeps one snapshot of the interface open while it lives, so that a walk's
-// reads can be fetched in bulk and still reflect the live interface.
+// Keeps one snapshot of the interface open while it lives, so that a burst
+// of reads can be fetched in bulk, guided by `plan`, and still reflect the
+// live interface.
 class Snapshot {
  public:
-  explicit Snapshot(platform::Accessibility& ax) : ax_(ax) { ax_.beginSnapshot(); }
+  Snapshot(platform::Accessibility& ax, const platform::ReadPlan& plan) : ax_(ax) { ax_.beginSnapshot(plan); }
   ~Snapshot() { ax_.endSnapshot(); }
   Snapshot(const Snapshot&) = delete;
   Snapshot& operator=(const Snapshot&) = delete;
@@ -54,10 +49,12 @@ class Snapshot {
   platform::Accessibility& ax_;
 };
 
-// Appends the records of `element` and its descendants to `into`, in
-// document order, until `into` holds `max` records or the walk is deeper
-// than MAX_WALK_DEPTH below its start.
-void walk(platform::Accessibility& ax, const platform::Element& element, const std::string& path, int depth,
-          std::int64_t max, std::vector<Node>& into);
+// What a walk reads of the elements it meets.
+const platform::ReadPlan& walkReadPlan();
+
+// The records of `root` and its descendants in document order, until the
+// list holds `max` records or the walk is deeper than MAX_WALK_DEPTH below
+// `root`; paths start at `root`. The walk reads inside one snapshot.
+std::vector<Node> walk(platform::Accessibility& ax, const platform::Element& root, std::int64_t max);
 
 }  // namespace kelp::ax

@@ -11,7 +11,8 @@
 #include "input/activation.h"
 #include "input/mouse.h"
 #include "locate/locator.h"
-#include "service/messages.h"
+#include "common/fields.h"
+#include "common/messages.h"
 #include "text/text.h"
 
 namespace kelp::commands {
@@ -22,32 +23,18 @@ constexpr std::int64_t AFTER_LOOK_PAUSE_MICROS = 450000;
 constexpr std::size_t MAX_APPEARED = 12;
 constexpr std::size_t APPEARED_VALUE_CLIP = 60;
 
-std::vector<ax::Node> walkApplication(platform::Accessibility& ax, const platform::Element& application) {
-  std::vector<ax::Node> nodes;
-  ax::Snapshot snapshot(ax);
-  ax::walk(ax, application, "", 0, ACT_WALK_LIMIT, nodes);
-  return nodes;
-}
-
 std::string seenKey(const ax::Node& node) { return node.role + "|" + node.label; }
 
 std::optional<ax::Node> nodeAt(const std::vector<ax::Node>& nodes, const Json& body, const char* field) {
-  auto it = body.find(field);
-  if (it == body.end()) return std::nullopt;
-  std::optional<std::int64_t> index = integerValue(*it);
+  std::optional<std::int64_t> index = integerField(body, field);
   if (!index || *index < 0 || *index >= static_cast<std::int64_t>(nodes.size())) return std::nullopt;
   return nodes[static_cast<std::size_t>(*index)];
 }
 
 std::optional<locate::Locator> locatorField(const Json& body, const char* field) {
-  auto it = body.find(field);
-  if (it == body.end() || !it->is_object()) return std::nullopt;
-  return locate::readLocator(*it);
-}
-
-double numberField(const Json& body, const char* field) {
-  auto it = body.find(field);
-  return it != body.end() && it->is_number() ? it->get<double>() : 0.0;
+  const Json* locator = objectField(body, field);
+  if (!locator) return std::nullopt;
+  return locate::readLocator(*locator);
 }
 
 Json appearedEntry(const ax::Node& node, std::size_t ref) {
@@ -60,7 +47,7 @@ Json appearedEntry(const ax::Node& node, std::size_t ref) {
 }
 
 void replyFound(Context& context, const Request& request, const ax::Node& target) {
-  succeed(context, request, {{"found", true}, {"label", target.label}});
+  context.replies.succeed(request.id, {{"found", true}, {"label", target.label}});
 }
 
 }  // namespace
@@ -77,7 +64,7 @@ void act(Context& context, const Request& request) {
   if (auto window = locate::narrowToWindow(ax, target->element, locator)) {
     nodes = std::move(*window);
   } else {
-    nodes = walkApplication(ax, target->element);
+    nodes = ax::walk(ax, target->element, ACT_WALK_LIMIT);
   }
   const std::string action = stringField(body, "action", "click");
   const std::string text = stringField(body, "text", "");
@@ -85,7 +72,7 @@ void act(Context& context, const Request& request) {
   std::optional<ax::Node> element = nodeAt(nodes, body, "ref");
   if (!element && locator) element = locate::resolve(nodes, *locator);
   if (!element) {
-    succeed(context, request, {{"found", false}});
+    context.replies.succeed(request.id, {{"found", false}});
     return;
   }
   std::set<std::string> before;
@@ -97,8 +84,8 @@ void act(Context& context, const Request& request) {
       context.replies.fail(request.id, messages::noPosition);
       return;
     }
-    const double dx = numberField(body, "dx");
-    const double dy = numberField(body, "dy");
+    const double dx = numberField(body, "dx", 0);
+    const double dy = numberField(body, "dy", 0);
     if (action == "scroll") {
       // Amounts that no wheel event can carry are refused rather than cut.
       if (!input::scrollDeltasUsable(dx, dy)) {
@@ -131,19 +118,15 @@ void act(Context& context, const Request& request) {
   result["label"] = outcome.message;
   if (outcome.ok) {
     context.os.clock().sleepMicros(AFTER_LOOK_PAUSE_MICROS);
-    const std::vector<ax::Node> after = walkApplication(ax, target->element);
+    const std::vector<ax::Node> after = ax::walk(ax, target->element, ACT_WALK_LIMIT);
     Json appeared = Json::array();
     for (std::size_t i = 0; i < after.size() && appeared.size() < MAX_APPEARED; ++i) {
       if (!before.count(seenKey(after[i]))) appeared.push_back(appearedEntry(after[i], i));
     }
     if (!appeared.empty()) result["appeared"] = std::move(appeared);
   }
-  Json reply;
-  reply["id"] = request.id;
-  reply["ok"] = outcome.ok;
-  reply["result"] = std::move(result);
-  reply["error"] = outcome.ok ? Json(nullptr) : Json(outcome.message);
-  context.replies.out(reply);
+  context.replies.resultWithError(request.id, outcome.ok, std::move(result),
+                                  outcome.ok ? std::nullopt : std::optional<std::string_view>(outcome.message));
 }
 
 }  // namespace kelp::commands

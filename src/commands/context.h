@@ -1,5 +1,5 @@
-// What every command works with: the platform, the reply writer and the
-// tables built at start.
+// What every command works with: the platform, the reply writer, the tables
+// built at start and the state that outlives a request.
 #pragma once
 
 #include <cstdint>
@@ -8,17 +8,31 @@
 #include <vector>
 
 #include "ax/lookup.h"
+#include "common/json.h"
+#include "common/replies.h"
+#include "locate/safety.h"
 #include "platform/platform.h"
-#include "service/json.h"
-#include "service/reply.h"
-#include "service/tables.h"
 
 namespace kelp {
+
+// What start-up builds from the platform, in this order; read-only afterwards.
+struct Globals {
+  platform::Element systemWide;
+  locate::SafetyPatterns safety;
+  // The process's arguments, element 0 being the program path.
+  std::vector<std::string> args;
+};
+
+// State kept from one request to the next, for the life of the process, on
+// the main thread only. The subsystems that keep such state (the recorder,
+// the self-test's window) hold it here, each created on first use.
+struct Lasting {};
 
 struct Context {
   platform::Platform& os;
   ReplyWriter& replies;
   const Globals& globals;
+  Lasting& lasting;
 };
 
 // The fields every command reads. A field of the wrong JSON type counts as
@@ -33,16 +47,8 @@ struct Request {
 
 Request readCommonFields(const Json& body);
 
-// Command fields read by name: one of another JSON type counts as absent,
-// and a list holding anything but strings counts as absent as a whole.
-std::string stringField(const Json& body, const char* name, std::string fallback);
-std::vector<std::string> stringListField(const Json& body, const char* name);
-
 // The request's target application; when there is none, replies with the
 // not-found failure and gives nothing.
 std::optional<ax::AppPair> targetOrFail(Context& context, const Request& request);
-
-// Replies {"id", "ok": true, "result": result}.
-void succeed(Context& context, const Request& request, Json result);
 
 }  // namespace kelp

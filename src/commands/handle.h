@@ -1,7 +1,7 @@
 #pragma once
 
 #include "commands/context.h"
-#include "service/json.h"
+#include "common/json.h"
 
 namespace kelp {
 

@@ -42,13 +42,13 @@ void doctor(Context& context, const Request& request) {
   result["screen"] = canSeeOtherWindowNames(os);
   result["helperPath"] = helperPath;
   result["pid"] = os.process().ownPid();
-  succeed(context, request, std::move(result));
+  context.replies.succeed(request.id, std::move(result));
 }
 
 void prompt(Context& context, const Request& request) {
   Json result;
   result["accessibility"] = context.os.accessibility().promptForTrust();
-  succeed(context, request, std::move(result));
+  context.replies.succeed(request.id, std::move(result));
 }
 
 void displays(Context& context, const Request& request) {
@@ -66,7 +66,7 @@ void displays(Context& context, const Request& request) {
   }
   Json result;
   result["displays"] = std::move(list);
-  succeed(context, request, std::move(result));
+  context.replies.succeed(request.id, std::move(result));
 }
 
 void apps(Context& context, const Request& request) {
@@ -82,13 +82,13 @@ void apps(Context& context, const Request& request) {
   }
   Json result;
   result["apps"] = std::move(list);
-  succeed(context, request, std::move(result));
+  context.replies.succeed(request.id, std::move(result));
 }
 
 void ping(Context& context, const Request& request) {
   Json result;
   result["pong"] = true;
-  succeed(context, request, std::move(result));
+  context.replies.succeed(request.id, std::move(result));
 }
 
 }  // namespace kelp::commands

@@ -7,10 +7,11 @@
 #include "ax/attributes.h"
 #include "ax/lookup.h"
 #include "ax/node.h"
+#include "common/fields.h"
+#include "common/messages.h"
 #include "input/activation.h"
 #include "input/keyboard.h"
 #include "locate/safety.h"
-#include "service/messages.h"
 #include "text/text.h"
 
 namespace kelp::commands {
@@ -55,12 +56,9 @@ bool focusRefusesTyping(Context& context, const platform::Element& focused) {
 
 void key(Context& context, const Request& request) {
   if (!bringAppForward(context, request, {messages::keyAppNotFound, messages::keyCannotActivate})) return;
-  const bool pressed = input::pressKey(context.os, stringField(request.body, "key", ""), stringListField(request.body, "mods"));
-  Json reply;
-  reply["id"] = request.id;
-  reply["ok"] = pressed;
-  reply["result"] = {{"pressed", pressed}};
-  context.replies.out(reply);
+  const bool pressed =
+      input::pressKey(context.os, stringField(request.body, "key", ""), stringListField(request.body, "mods"));
+  context.replies.resultWithoutError(request.id, pressed, {{"pressed", pressed}});
 }
 
 void typeText(Context& context, const Request& request) {
@@ -90,7 +88,7 @@ void typeText(Context& context, const Request& request) {
   } else {
     result["landed"] = nullptr;
   }
-  succeed(context, request, std::move(result));
+  context.replies.succeed(request.id, std::move(result));
 }
 
 }  // namespace kelp::commands

@@ -9,7 +9,8 @@
 #include "input/activation.h"
 #include "input/keyboard.h"
 #include "menu/menu.h"
-#include "service/messages.h"
+#include "common/fields.h"
+#include "common/messages.h"
 
 namespace kelp::commands {
 namespace {
@@ -30,8 +31,7 @@ void menu(Context& context, const Request& request) {
     return;
   }
   const std::vector<std::string> path = stringListField(request.body, "path");
-  bool list = path.empty();
-  if (auto it = request.body.find("list"); it != request.body.end() && it->is_boolean()) list = it->get<bool>();
+  const bool list = booleanField(request.body, "list").value_or(path.empty());
 
   // Escape closes what the walk opened, once, and never after a choice.
   const menu::FollowResult followed = menu::menuFollow(context.os, *bar, path);
@@ -47,7 +47,7 @@ void menu(Context& context, const Request& request) {
   if (list) {
     Json items = menu::menuList(ax, followed.node, path.empty());
     closeOpened();
-    succeed(context, request, {{"app", appName}, {"done", false}, {"items", std::move(items)}});
+    context.replies.succeed(request.id, {{"app", appName}, {"done", false}, {"items", std::move(items)}});
     return;
   }
   if (!ax::boolAttr(ax, followed.node, "AXEnabled", true)) {
@@ -60,12 +60,9 @@ void menu(Context& context, const Request& request) {
   const bool pressed = ax.performAction(followed.node, "AXPress");
   if (!pressed) closeOpened();
   context.os.clock().sleepMicros(AFTER_PRESS_MICROS);
-  Json reply;
-  reply["id"] = request.id;
-  reply["ok"] = pressed;
-  reply["result"] = {{"app", appName}, {"done", pressed}, {"label", ax::label(ax, followed.node)}};
-  reply["error"] = pressed ? Json(nullptr) : Json(messages::menuNotPressed);
-  context.replies.out(reply);
+  context.replies.resultWithError(request.id, pressed,
+                                  {{"app", appName}, {"done", pressed}, {"label", ax::label(ax, followed.node)}},
+                                  pressed ? std::nullopt : std::optional(messages::menuNotPressed));
 }
 
 }  // namespace kelp::commands

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "ax/node.h"
-#include "service/json.h"
+#include "common/json.h"
 
 namespace kelp {
 

@@ -4,7 +4,8 @@
 #include <vector>
 
 #include "capture/capture.h"
-#include "service/messages.h"
+#include "common/fields.h"
+#include "common/messages.h"
 
 namespace kelp::commands {
 namespace {
@@ -37,7 +38,7 @@ void screenshot(Context& context, const Request& request) {
     result["w"] = first["w"];
     result["h"] = first["h"];
   }
-  succeed(context, request, std::move(result));
+  context.replies.succeed(request.id, std::move(result));
 }
 
 }  // namespace kelp::commands

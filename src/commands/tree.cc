@@ -5,7 +5,8 @@
 #include "ax/lookup.h"
 #include "ax/node.h"
 #include "commands/node_json.h"
-#include "service/messages.h"
+#include "common/fields.h"
+#include "common/messages.h"
 #include "text/text.h"
 
 namespace kelp::commands {
@@ -24,15 +25,9 @@ bool keep(const Request& request, const std::string& q, const ax::Node& node) {
 void treeOrFind(Context& context, const Request& request) {
   std::optional<ax::AppPair> target = targetOrFail(context, request);
   if (!target) return;
-  std::int64_t max = DEFAULT_TREE_MAX;
-  if (auto it = request.body.find("max"); it != request.body.end()) max = integerValue(*it).value_or(max);
+  const std::int64_t max = integerField(request.body, "max").value_or(DEFAULT_TREE_MAX);
   const std::string q = text::toLower(stringField(request.body, "q", ""));
-
-  std::vector<ax::Node> nodes;
-  {
-    ax::Snapshot snapshot(context.os.accessibility());
-    ax::walk(context.os.accessibility(), target->element, "", 0, max, nodes);
-  }
+  const std::vector<ax::Node> nodes = ax::walk(context.os.accessibility(), target->element, max);
   Json elements = Json::array();
   for (std::size_t i = 0; i < nodes.size(); ++i) {
     if (keep(request, q, nodes[i])) elements.push_back(nodeJson(nodes[i], static_cast<std::int64_t>(i)));
@@ -40,7 +35,7 @@ void treeOrFind(Context& context, const Request& request) {
   Json result;
   result["app"] = target->app.name.value_or("");
   result["elements"] = std::move(elements);
-  succeed(context, request, std::move(result));
+  context.replies.succeed(request.id, std::move(result));
 }
 
 }  // namespace kelp::commands

@@ -8,7 +8,8 @@
 #include "ax/attributes.h"
 #include "ax/lookup.h"
 #include "input/activation.h"
-#include "service/messages.h"
+#include "common/fields.h"
+#include "common/messages.h"
 
 namespace kelp::commands {
 namespace {
@@ -17,9 +18,9 @@ namespace {
 // empty as a whole.
 std::map<std::string, double> readFrame(const Json& body) {
   std::map<std::string, double> frame;
-  auto it = body.find("frame");
-  if (it == body.end() || !it->is_object()) return frame;
-  for (const auto& [key, value] : it->items()) {
+  const Json* given = objectField(body, "frame");
+  if (!given) return frame;
+  for (const auto& [key, value] : given->items()) {
     if (!value.is_number()) return {};
     frame[key] = value.get<double>();
   }
@@ -40,7 +41,7 @@ void windowTitles(Context& context, const Request& request) {
       windows.push_back({{"app", *info.ownerName}, {"pid", *info.ownerPid}, {"title", *info.name}});
     }
   }
-  succeed(context, request, {{"windows", std::move(windows)}});
+  context.replies.succeed(request.id, {{"windows", std::move(windows)}});
 }
 
 void window(Context& context, const Request& request) {
@@ -50,7 +51,7 @@ void window(Context& context, const Request& request) {
   platform::Accessibility& ax = context.os.accessibility();
   std::optional<platform::Element> found = ax::focusedOrFirstWindow(ax, target->element);
   if (!found) {
-    succeed(context, request, {{"found", false}});
+    context.replies.succeed(request.id, {{"found", false}});
     return;
   }
   const std::map<std::string, double> frame = readFrame(request.body);
@@ -59,17 +60,17 @@ void window(Context& context, const Request& request) {
   if (has("w") && has("h") && frame.at("w") > 0 && frame.at("h") > 0) {
     ax.setAttribute(*found, "AXSize", platform::Size{frame.at("w"), frame.at("h")});
   }
-  succeed(context, request, {{"found", true}});
+  context.replies.succeed(request.id, {{"found", true}});
 }
 
 void activate(Context& context, const Request& request) {
   if (std::optional<ax::AppPair> target = ax::appElement(context.os, request.app, request.pid)) {
     input::activateFront(context.os, target->app);
-    succeed(context, request, {{"name", target->app.name.value_or("")}});
+    context.replies.succeed(request.id, {{"name", target->app.name.value_or("")}});
     return;
   }
   if (request.app && !request.app->empty() && input::launchApp(context.os, *request.app)) {
-    succeed(context, request, {{"name", *request.app}, {"launched", true}});
+    context.replies.succeed(request.id, {{"name", *request.app}, {"launched", true}});
     return;
   }
   context.replies.fail(request.id, messages::appNotFound);

@@ -3,7 +3,7 @@
 #include "input/activation.h"
 #include "input/keyboard.h"
 #include "input/mouse.h"
-#include "service/messages.h"
+#include "common/messages.h"
 #include "text/text.h"
 
 namespace kelp::input {

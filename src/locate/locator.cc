@@ -1,18 +1,13 @@
 #include "locate/locator.h"
 
 #include "ax/attributes.h"
+#include "common/fields.h"
 #include "text/text.h"
 
 namespace kelp::locate {
 namespace {
 
 constexpr std::int64_t WINDOW_WALK_LIMIT = 400;
-
-std::optional<std::string> stringField(const Json& object, const char* key) {
-  auto it = object.find(key);
-  if (it == object.end() || !it->is_string()) return std::nullopt;
-  return it->get<std::string>();
-}
 
 }  // namespace
 
@@ -24,7 +19,7 @@ Locator readLocator(const Json& locator) {
   fields.label = stringField(locator, "label");
   fields.path = stringField(locator, "path");
   fields.window = stringField(locator, "window");
-  if (auto it = locator.find("nth"); it != locator.end()) fields.nth = integerValue(*it);
+  fields.nth = integerField(locator, "nth");
   return fields;
 }
 
@@ -91,9 +86,7 @@ std::optional<std::vector<ax::Node>> narrowToWindow(platform::Accessibility& ax,
     }
   }
   if (!chosen) return std::nullopt;
-  std::vector<ax::Node> nodes;
-  ax::Snapshot snapshot(ax);
-  ax::walk(ax, *chosen, "", 0, WINDOW_WALK_LIMIT, nodes);
+  std::vector<ax::Node> nodes = ax::walk(ax, *chosen, WINDOW_WALK_LIMIT);
   if (nodes.empty()) return std::nullopt;
   return nodes;
 }

@@ -9,7 +9,7 @@
 
 #include "ax/node.h"
 #include "platform/platform.h"
-#include "service/json.h"
+#include "common/json.h"
 
 namespace kelp::locate {
 

@@ -4,7 +4,7 @@
 #include <unicode/unistr.h>
 
 #include "ax/attributes.h"
-#include "service/messages.h"
+#include "common/messages.h"
 #include "text/text.h"
 
 namespace kelp::menu {

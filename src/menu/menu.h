@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "service/json.h"
+#include "common/json.h"
 
 namespace kelp::menu {
 

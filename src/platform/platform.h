@@ -31,6 +31,19 @@ struct Capabilities {
 
 // ---- accessibility -------------------------------------------------------
 
+// What a burst of reads will ask of the elements it meets, in the order it
+// asks, so that a backend can fetch ahead. A backend may ignore it; a plan
+// that misses a read costs time, never a wrong value.
+struct ReadPlan {
+  // Read of every element ("AXChildren" among them leads on to the next).
+  std::vector<std::string> ofEvery;
+  // Read in order until one gives text that is not blank.
+  std::vector<std::string> firstNonBlank;
+  // Elements whose "AXRole" is one of `recordedRoles` also have `ofRecorded` read.
+  std::vector<std::string> recordedRoles;
+  std::vector<std::string> ofRecorded;
+};
+
 class Accessibility {
  public:
   virtual ~Accessibility() = default;
@@ -50,9 +63,9 @@ class Accessibility {
 
   // Brackets a burst of reads, such as one walk of an application. Between
   // the two calls a backend may answer reads from values it fetched in bulk
-  // after begin; nothing fetched may outlive end, so every burst sees live
-  // state. Writes and actions are never deferred.
-  virtual void beginSnapshot() {}
+  // after begin, guided by `plan`; nothing fetched may outlive end, so every
+  // burst sees live state. Writes and actions are never deferred.
+  virtual void beginSnapshot(const ReadPlan&) {}
   virtual void endSnapshot() {}
 };
 

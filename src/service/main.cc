@@ -4,7 +4,6 @@
 
 #include "commands/context.h"
 #include "platform/platform.h"
-#include "service/reply.h"
 #include "service/server.h"
 
 int main(int argc, char** argv) {
@@ -12,7 +11,8 @@ int main(int argc, char** argv) {
   std::unique_ptr<kelp::platform::Platform> os = kelp::platform::makeDesktopPlatform();
   kelp::ReplyWriter replies(kelp::standardOutputSink());
   const kelp::Globals globals = kelp::startUp(*os, std::move(args));
-  kelp::Context context{*os, replies, globals};
+  kelp::Lasting lasting;
+  kelp::Context context{*os, replies, globals, lasting};
   if (globals.args.size() >= 2) return kelp::runOneShot(context);
   return kelp::serve(context, kelp::standardInputReader());
 }

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "commands/handle.h"
-#include "service/messages.h"
+#include "common/messages.h"
 #include "service/scrub.h"
 
 namespace kelp {
@@ -107,6 +107,14 @@ LineReader standardInputReader() {
     }
     std::free(buffer);
     return line;
+  };
+}
+
+ReplyWriter::LineSink standardOutputSink() {
+  return [](std::string_view line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
   };
 }
 

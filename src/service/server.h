@@ -31,4 +31,8 @@ void dispatchLine(Context& context, const std::string& line, const std::function
 // Reads standard input line by line.
 LineReader standardInputReader();
 
+// Writes each reply line and a "\n" to standard output and flushes: the
+// only place that writes there.
+ReplyWriter::LineSink standardOutputSink();
+
 }  // namespace kelp

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "ax/node.h"
 #include "platform/sim/sim_desktop.h"
 
@@ -14,9 +16,7 @@ using platform::Value;
 class WalkTest : public ::testing::Test {
  protected:
   std::vector<Node> walkFrom(const Element& start, std::int64_t max = 300) {
-    std::vector<Node> nodes;
-    walk(sim.accessibility(), start, "", 0, max, nodes);
-    return nodes;
+    return walk(sim.accessibility(), start, max);
   }
   platform::sim::SimDesktop sim;
   Element app = sim.appRoot(100);
@@ -115,6 +115,29 @@ TEST_F(WalkTest, RecordsCarryFramesAndSurviveVanishedChildren) {
   EXPECT_EQ(nodes[0].path, "/AXWindow[0]/AXCheckBox[1]");
   EXPECT_EQ(nodes[0].value, "1");
   EXPECT_EQ(nodes[0].frame, (Frame{5, 6, 7, 8}));
+}
+
+// A backend fetches ahead what the plan names; a read the plan missed would
+// cost a call per element.
+TEST_F(WalkTest, AWalkReadsOnlyWhatItsPlanNames) {
+  Element group = sim.addElement(window, "AXGroup", {{"AXDescription", "box"}});
+  sim.addElement(group, "AXButton", {{"AXTitle", "OK"}, {"AXPosition", Point{1, 2}}, {"AXSize", Size{3, 4}}});
+  sim.addElement(group, "AXTextField", {{"AXValue", "typed"}});
+  ASSERT_EQ(walkFrom(app).size(), 2u);
+  EXPECT_EQ(sim.snapshotPlan.ofEvery, walkReadPlan().ofEvery);
+  const platform::ReadPlan& plan = walkReadPlan();
+  auto names = [](const std::vector<std::string>& list, const std::string& name) {
+    return std::find(list.begin(), list.end(), name) != list.end();
+  };
+  ASSERT_FALSE(sim.snapshotReads.empty());
+  for (const auto& [element, name] : sim.snapshotReads) {
+    const platform::Value roleValue = sim.accessibility().copyAttribute(element, "AXRole");
+    const std::string* role = roleValue.as<std::string>();
+    const bool recorded = role && names(plan.recordedRoles, *role);
+    EXPECT_TRUE(names(plan.ofEvery, name) || names(plan.firstNonBlank, name) ||
+                (recorded && names(plan.ofRecorded, name)))
+        << name << " of " << (role ? *role : "?") << " is not in the plan";
+  }
 }
 
 }  // namespace

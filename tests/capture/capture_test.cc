@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "command_fixture.h"
+#include "support/command_fixture.h"
 
 namespace kelp {
 namespace {
@@ -44,7 +44,7 @@ TEST(TargetDisplays, AllOrTheOneUnderTheFocusCentre) {
   EXPECT_TRUE(capture::targetDisplays({}, "focused", Point{0, 0}).empty());
 }
 
-class ScreenshotTest : public testing::CommandFixture {
+class ScreenshotTest : public test::CommandFixture {
  protected:
   void SetUp() override {
     sim.addApp({.pid = 100, .name = "Viewer", .active = true});

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "command_fixture.h"
-#include "event_trace.h"
+#include "support/command_fixture.h"
+#include "support/event_trace.h"
 
 namespace kelp {
 namespace {
@@ -9,9 +9,9 @@ namespace {
 using platform::Element;
 using platform::Point;
 using platform::Size;
-using testing::trace;
+using test::trace;
 
-class ActTest : public testing::CommandFixture {
+class ActTest : public test::CommandFixture {
  protected:
   void SetUp() override {
     sim.addApp({.pid = 300, .name = "Notes", .active = true});
@@ -87,20 +87,20 @@ TEST_F(ActTest, ScrollAndDragUseTheElementsCentre) {
 
   sim.posted.clear();
   run(R"({"cmd":"act","id":2,"ref":0,"action":"drag","dx":100})");
-  EXPECT_EQ(testing::describe(sim.posted.back()), "up 160,45");
+  EXPECT_EQ(test::describe(sim.posted.back()), "up 160,45");
 
   // A valid toRef wins over the offset and the toLocator.
   sim.posted.clear();
   run(R"({"cmd":"act","id":3,"ref":0,"action":"drag","dx":100,"toRef":1,"toLocator":{"label":"Save"}})");
-  EXPECT_EQ(testing::describe(sim.posted.back()), "up 150,110");
+  EXPECT_EQ(test::describe(sim.posted.back()), "up 150,110");
 
   // A destination without a position falls back to the offset.
   sim.posted.clear();
   run(R"({"cmd":"act","id":4,"ref":0,"action":"drag","dy":-5,"toRef":2})");
-  EXPECT_EQ(testing::describe(sim.posted.back()), "up 60,40");
+  EXPECT_EQ(test::describe(sim.posted.back()), "up 60,40");
   sim.posted.clear();
   run(R"({"cmd":"act","id":5,"ref":0,"action":"drag","toLocator":{"label":"Title"}})");
-  EXPECT_EQ(testing::describe(sim.posted.back()), "up 150,110");
+  EXPECT_EQ(test::describe(sim.posted.back()), "up 150,110");
 }
 
 TEST_F(ActTest, AmountsNoEventCanCarryAreRefusedWithoutInput) {

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "command_fixture.h"
+#include "support/command_fixture.h"
 
 namespace kelp {
 namespace {
 
-using DispatchTest = testing::CommandFixture;
+using DispatchTest = test::CommandFixture;
 
 TEST_F(DispatchTest, IdIsEchoedUnchangedOrNull) {
   EXPECT_EQ(run(R"({"cmd":"ping"})"), Json::parse(R"({"id":null,"ok":true,"result":{"pong":true}})"));

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "command_fixture.h"
+#include "support/command_fixture.h"
 
 namespace kelp {
 namespace {
@@ -8,7 +8,7 @@ namespace {
 using platform::ActivationPolicy;
 using platform::sim::SimWindow;
 
-using InfoTest = testing::CommandFixture;
+using InfoTest = test::CommandFixture;
 
 TEST_F(InfoTest, DoctorAlwaysCarriesAllFourKeys) {
   sim.trusted = false;

@@ -1,15 +1,15 @@
 #include <gtest/gtest.h>
 
-#include "command_fixture.h"
-#include "event_trace.h"
+#include "support/command_fixture.h"
+#include "support/event_trace.h"
 
 namespace kelp {
 namespace {
 
 using platform::Element;
-using testing::trace;
+using test::trace;
 
-class KeysTest : public testing::CommandFixture {
+class KeysTest : public test::CommandFixture {
  protected:
   void SetUp() override {
     sim.addApp({.pid = 100, .name = "Front", .active = true});

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "command_fixture.h"
+#include "support/command_fixture.h"
 
 namespace kelp {
 namespace {
@@ -10,7 +10,7 @@ using platform::Point;
 using platform::Size;
 using platform::Value;
 
-class TreeTest : public testing::CommandFixture {
+class TreeTest : public test::CommandFixture {
  protected:
   void SetUp() override {
     sim.addApp({.pid = 300, .name = "Notes", .bundleId = "com.example.notes", .active = true});

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "command_fixture.h"
+#include "support/command_fixture.h"
 
 namespace kelp {
 namespace {
@@ -9,7 +9,7 @@ using platform::Element;
 using platform::Point;
 using platform::Size;
 
-class WindowsTest : public testing::CommandFixture {
+class WindowsTest : public test::CommandFixture {
  protected:
   void SetUp() override {
     sim.addApp({.pid = 100, .name = "Notes", .active = true});

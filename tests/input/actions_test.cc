@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ax/node.h"
-#include "event_trace.h"
+#include "support/event_trace.h"
 
 namespace kelp::input {
 namespace {
@@ -11,7 +11,7 @@ namespace {
 using platform::Element;
 using platform::Point;
 using platform::Size;
-using testing::trace;
+using test::trace;
 
 class DoAction : public ::testing::Test {
  protected:
@@ -19,11 +19,7 @@ class DoAction : public ::testing::Test {
     sim.addApp({.pid = 100, .name = "Shop", .active = true});
     window = sim.addElement(sim.appRoot(100), "AXWindow", {{"AXTitle", "Checkout"}});
   }
-  ax::Node node(const Element& element) {
-    std::vector<ax::Node> nodes;
-    ax::walk(sim.accessibility(), element, "", 0, 1, nodes);
-    return nodes.at(0);
-  }
+  ax::Node node(const Element& element) { return ax::walk(sim.accessibility(), element, 1).at(0); }
   ax::Node button(const std::string& title, bool framed = true) {
     std::vector<std::pair<std::string, platform::Value>> attributes{{"AXTitle", title}};
     if (framed) {

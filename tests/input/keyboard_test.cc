@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "event_trace.h"
+#include "support/event_trace.h"
 
 namespace kelp::input {
 namespace {
 
-using testing::trace;
+using test::trace;
 
 TEST(KeyNames, TableHoldsEveryKeyOnceWithTheSharedReturnCode) {
   const auto& keymap = KEYMAP();

@@ -5,14 +5,14 @@
 #include <cmath>
 #include <limits>
 
-#include "event_trace.h"
+#include "support/event_trace.h"
 
 namespace kelp::input {
 namespace {
 
 using platform::Point;
-using testing::describe;
-using testing::trace;
+using test::describe;
+using test::trace;
 
 class Mouse : public ::testing::Test {
  protected:

@@ -3,18 +3,18 @@
 #include <gtest/gtest.h>
 
 #include "ax/attributes.h"
-#include "command_fixture.h"
-#include "event_trace.h"
+#include "support/command_fixture.h"
+#include "support/event_trace.h"
 
 namespace kelp {
 namespace {
 
 using platform::Element;
-using testing::trace;
+using test::trace;
 
 // A menu bar in the simulated desktop: bar → menu-bar items → one AXMenu
 // each → items, as applications expose them.
-class MenuTest : public testing::CommandFixture {
+class MenuTest : public test::CommandFixture {
  protected:
   void SetUp() override {
     sim.addApp({.pid = 100, .name = "Editor", .active = true});

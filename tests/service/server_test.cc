@@ -4,12 +4,12 @@
 
 #include <deque>
 
-#include "command_fixture.h"
+#include "support/command_fixture.h"
 
 namespace kelp {
 namespace {
 
-class ServerTest : public testing::CommandFixture {
+class ServerTest : public test::CommandFixture {
  protected:
   // Feeds `input` to the read loop and returns every reply line.
   std::vector<std::string> serveLines(std::deque<std::string> input) {

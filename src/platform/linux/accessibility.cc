@@ -1,5 +1,6 @@
 #include "platform/linux/atspi_tree.h"
-#include "platform/linux/ax_mapping.h"
+#include "platform/linux/ax_reads.h"
+#include "platform/linux/ax_writes.h"
 #include "platform/linux/desktop.h"
 #include "platform/linux/hit_test.h"
 
@@ -40,7 +41,7 @@ Value LinuxAccessibility::copyAttribute(const Element& element, const std::strin
   if (!ref || !atspiReady(connections_.sessionBus)) return {};
   // Outside a snapshot every read fetches afresh.
   std::optional<FactStore> single;
-  FactStore& facts = snapshot_ ? *snapshot_ : single.emplace(channels_, false);
+  FactStore& facts = snapshot_ ? *snapshot_ : single.emplace(channels_);
   ReadScope scope{facts, [this] { return screenOrigin(); },
                   [this, &facts](const ObjectRef& window) { return windowManagerTitle(facts, window); }};
   return readAxAttribute(scope, *ref, presentationOf(element), name);
@@ -79,7 +80,7 @@ WriteScope LinuxAccessibility::writeScope(FactStore& facts) {
 bool LinuxAccessibility::setAttribute(const Element& element, const std::string& name, const Value& value) {
   const std::optional<ObjectRef> ref = refOf(element);
   if (!ref || isDesktopElement(element) || !atspiReady(connections_.sessionBus)) return false;
-  FactStore facts(channels_, false);
+  FactStore facts(channels_);
   WriteScope scope = writeScope(facts);
   const bool written = writeAxAttribute(scope, *ref, presentationOf(element), name, value);
   forgetSnapshotFacts();
@@ -89,7 +90,7 @@ bool LinuxAccessibility::setAttribute(const Element& element, const std::string&
 bool LinuxAccessibility::performAction(const Element& element, const std::string& action) {
   const std::optional<ObjectRef> ref = refOf(element);
   if (!ref || isDesktopElement(element) || !atspiReady(connections_.sessionBus)) return false;
-  FactStore facts(channels_, false);
+  FactStore facts(channels_);
   WriteScope scope = writeScope(facts);
   const bool performed = performAxAction(scope, *ref, presentationOf(element), action);
   forgetSnapshotFacts();
@@ -100,7 +101,7 @@ void LinuxAccessibility::forgetSnapshotFacts() {
   // Whatever a write or action touched may have changed anywhere in the
   // application (an action can rebuild a whole window), so a snapshot open
   // around it starts over instead of answering from before.
-  if (snapshot_) snapshot_ = std::make_unique<FactStore>(channels_, true);
+  if (snapshot_) snapshot_ = std::make_unique<FactStore>(channels_, snapshotPlan_);
 }
 
 std::optional<Element> LinuxAccessibility::elementAtPosition(const Element& root, float x, float y) {
@@ -112,7 +113,7 @@ std::optional<Element> LinuxAccessibility::elementAtPosition(const Element& root
   if (snapshot_) {
     found = objectAtPoint(*snapshot_, connections_.x, *ref, isDesktopElement(root), point);
   } else {
-    FactStore facts(channels_, false);
+    FactStore facts(channels_);
     found = objectAtPoint(facts, connections_.x, *ref, isDesktopElement(root), point);
   }
   if (!found) return std::nullopt;
@@ -168,8 +169,10 @@ std::optional<std::string> LinuxAccessibility::windowManagerTitle(FactStore& fac
   return connections_.x.windowTitle(*match).text;
 }
 
-void LinuxAccessibility::beginSnapshot() {
-  if (snapshotDepth_++ == 0) snapshot_ = std::make_unique<FactStore>(channels_, true);
+void LinuxAccessibility::beginSnapshot(const ReadPlan& plan) {
+  if (snapshotDepth_++ > 0) return;
+  snapshotPlan_ = plan;
+  snapshot_ = std::make_unique<FactStore>(channels_, snapshotPlan_);
 }
 
 void LinuxAccessibility::endSnapshot() {

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "platform/linux/ax_mapping.h"
+#include "platform/linux/atspi_methods.h"
+#include "platform/linux/ax_reads.h"
 
 namespace kelp::platform::linux_x11 {
 namespace {
@@ -99,6 +100,38 @@ std::vector<ObjectRef> labellingObjects(MessageReader& reader) {
 
 }  // namespace
 
+// What the store knows already, fetching nothing: reads run over it tell
+// which facts they would fetch.
+class FactStore::KnownFacts final : public FactSource {
+ public:
+  explicit KnownFacts(FactStore& store) : store_(store) {}
+
+  const Facts& need(const ObjectRef& ref, unsigned wanted) override {
+    Facts& facts = store_.entry(ref);
+    if (const unsigned missing = wanted & ~facts.asked) {
+      auto [found, added] = lacking_.try_emplace(ref, 0u);
+      if (added) order_.push_back(ref);
+      found->second |= missing;
+    }
+    return facts;
+  }
+  // Not a fact: reads that ask it are not fetched ahead.
+  std::optional<ObjectRef> firstWithState(const ObjectRef&, AtspiStateType) override { return std::nullopt; }
+
+  // The objects some read lacked facts of, in the order they were met, and
+  // the facts each lacked.
+  const std::vector<ObjectRef>& lackingObjects() const { return order_; }
+  unsigned lacking(const ObjectRef& ref) const {
+    auto found = lacking_.find(ref);
+    return found == lacking_.end() ? 0u : found->second;
+  }
+
+ private:
+  FactStore& store_;
+  std::unordered_map<ObjectRef, unsigned, RefHash> lacking_;
+  std::vector<ObjectRef> order_;
+};
+
 Facts& FactStore::entry(const ObjectRef& ref) {
   auto found = facts_.find(ref);
   if (found != facts_.end()) return found->second;
@@ -107,7 +140,7 @@ Facts& FactStore::entry(const ObjectRef& ref) {
 
 const Facts& FactStore::need(const ObjectRef& ref, unsigned wanted) {
   Facts& facts = entry(ref);
-  if (readAhead_ && (facts.asked & wanted) != wanted) {
+  if (plan_ && (facts.asked & wanted) != wanted) {
     seedFromCache(ref.bus);
     // Walks start at an application and go on through children lists, so
     // only objects reached that way are read ahead of; an object reached
@@ -118,6 +151,10 @@ const Facts& FactStore::need(const ObjectRef& ref, unsigned wanted) {
   }
   fetch(ref, facts, wanted);
   return facts;
+}
+
+std::optional<ObjectRef> FactStore::firstWithState(const ObjectRef& root, AtspiStateType state) {
+  return firstMatchWithState(*this, root, state);
 }
 
 void FactStore::fetch(const ObjectRef& ref, Facts& facts, unsigned wanted) {
@@ -437,34 +474,22 @@ void FactStore::seedFromCache(const std::string& bus) {
 
 void FactStore::fetchAhead(const ObjectRef& start) {
   for (int round = 0; round < READ_AHEAD_ROUNDS; ++round) {
-    CallBatch batch(channels_, silent_);
-    std::vector<Read> reads;
-    std::vector<Facts*> complete;
-    int visited = 0;
-    // Plans the next object in walk order; false once the budget is spent.
-    auto visit = [&](const ObjectRef& ref) {
-      if (visited++ >= READ_AHEAD_OBJECTS) return false;
-      Facts& facts = entry(ref);
-      const unsigned wanted = factsAWalkReads(facts);
-      if ((facts.asked & wanted) != wanted) {
-        plan(batch, reads, ref, facts, wanted);
-      } else {
-        complete.push_back(&facts);
-      }
-      return true;
-    };
-    // Preorder over the children lists known so far. The lists do not
-    // change until the batch is applied, so pointers into them hold.
+    KnownFacts known(*this);
+    ReadScope scope{known};
+    std::vector<ObjectRef> visited;
+    // Reads the plan of each element below `top` in walk order, as far as
+    // its children are known; false once the budget is spent.
     auto subtree = [&](const ObjectRef& top) {
-      std::vector<const ObjectRef*> stack{&top};
+      std::vector<std::pair<ObjectRef, Presentation>> stack{{top, Presentation::object}};
       while (!stack.empty()) {
-        const ObjectRef& ref = *stack.back();
+        if (static_cast<int>(visited.size()) >= READ_AHEAD_OBJECTS) return false;
+        auto [ref, as] = std::move(stack.back());
         stack.pop_back();
-        if (!visit(ref)) return false;
-        const Facts& facts = entry(ref);
-        if (!(facts.asked & CHILDREN)) continue;
-        for (auto child = facts.children.rbegin(); child != facts.children.rend(); ++child)
-          stack.push_back(&*child);
+        // Of an object read ahead already only the way on is needed.
+        std::vector<std::pair<ObjectRef, Presentation>> children =
+            entry(ref).readAhead ? childrenOf(scope, ref, as) : readAsPlanned(scope, *plan_, ref, as);
+        visited.push_back(std::move(ref));
+        for (auto child = children.rbegin(); child != children.rend(); ++child) stack.push_back(std::move(*child));
       }
       return true;
     };
@@ -481,7 +506,20 @@ void FactStore::fetchAhead(const ObjectRef& start) {
       for (++after; more && after != siblings.end(); ++after) more = subtree(*after);
       current = &*lister;
     }
-    for (Facts* facts : complete) facts->readAhead = true;
+    for (const ObjectRef& ref : visited) {
+      if (!known.lacking(ref)) entry(ref).readAhead = true;
+    }
+
+    CallBatch batch(channels_, silent_);
+    std::vector<Read> reads;
+    for (const ObjectRef& ref : known.lackingObjects()) {
+      Facts& facts = entry(ref);
+      unsigned wanted = known.lacking(ref);
+      // The child count that comes with the naming may tell there are no
+      // children at all; the list waits for the count where both are due.
+      if ((wanted & NAMING) && !(facts.asked & NAMING)) wanted &= ~CHILDREN;
+      plan(batch, reads, ref, facts, wanted);
+    }
     if (reads.empty()) break;
     batch.run();
     apply(batch, reads);

@@ -8,10 +8,11 @@
 // application's whole list of objects from its toolkit bridge in one call
 // (org.a11y.atspi.Cache.GetItems: role, states, name, description and child
 // count of every object it knows), and the facts a walk will read of the
-// next few hundred objects in walk order, in batches. Fetching ahead changes
-// when a fact is read, never how: both kinds of store decode the same calls
-// with the same code, so a snapshot read equals a direct read made at the
-// same moment.
+// next few hundred objects in walk order, in batches. Which facts those are
+// is learnt by running the attribute readers over what is known so far.
+// Fetching ahead changes when a fact is read, never how: both kinds of
+// store decode the same calls with the same code, so a snapshot read equals
+// a direct read made at the same moment.
 #pragma once
 
 #include <atspi/atspi.h>
@@ -26,6 +27,7 @@
 
 #include "platform/linux/atspi_calls.h"
 #include "platform/linux/atspi_tree.h"
+#include "platform/platform.h"
 
 namespace kelp::platform::linux_x11 {
 
@@ -87,16 +89,32 @@ struct Facts {
   bool hasState(AtspiStateType state) const { return (states >> static_cast<unsigned>(state)) & 1u; }
 };
 
-class FactStore {
+// Where attribute reads get the facts of objects: the bus (FactStore), what
+// a store knows already (its read-ahead), or facts a test prepared.
+class FactSource {
  public:
-  // `readAhead`: keep facts for a whole burst and fetch ahead of a walk.
-  FactStore(AtspiChannels& channels, bool readAhead) : channels_(channels), readAhead_(readAhead) {}
+  virtual ~FactSource() = default;
+  // The facts of `ref`, with every fact in `wanted` asked for; what the
+  // object did not tell is not `has`. The reference stays valid as long as
+  // the source.
+  virtual const Facts& need(const ObjectRef& ref, unsigned wanted) = 0;
+  // The first descendant of `root`, in tree order, that has `state`, where
+  // the toolkit answers that in one question; none where it does not.
+  virtual std::optional<ObjectRef> firstWithState(const ObjectRef& root, AtspiStateType state) = 0;
+};
+
+class FactStore final : public FactSource {
+ public:
+  // A store for one read or one write, fetching what is asked and no more.
+  explicit FactStore(AtspiChannels& channels) : channels_(channels) {}
+  // A store for a burst of reads: it keeps facts for the whole burst and
+  // fetches ahead of a walk what `plan` will read.
+  FactStore(AtspiChannels& channels, ReadPlan plan) : channels_(channels), plan_(std::move(plan)) {}
   FactStore(const FactStore&) = delete;
   FactStore& operator=(const FactStore&) = delete;
 
-  // The facts of `ref`, with every fact in `wanted` fetched. The reference
-  // stays valid as long as the store.
-  const Facts& need(const ObjectRef& ref, unsigned wanted);
+  const Facts& need(const ObjectRef& ref, unsigned wanted) override;
+  std::optional<ObjectRef> firstWithState(const ObjectRef& root, AtspiStateType state) override;
 
   // For calls the facts do not cover; they share the store's memory of
   // applications that stopped answering.
@@ -147,9 +165,10 @@ class FactStore {
 
   void seedFromCache(const std::string& bus);
   void fetchAhead(const ObjectRef& start);
+  class KnownFacts;
 
   AtspiChannels& channels_;
-  bool readAhead_;
+  std::optional<ReadPlan> plan_;  // none: no fetching ahead
   std::set<std::string> silent_;
   std::set<std::string> seeded_;
   std::unordered_map<ObjectRef, Facts, RefHash> facts_;

@@ -12,7 +12,7 @@
 
 #include "platform/linux/atspi_calls.h"
 #include "platform/linux/atspi_facts.h"
-#include "platform/linux/ax_mapping.h"
+#include "platform/linux/ax_writes.h"
 #include "platform/linux/launch.h"
 #include "platform/linux/rules.h"
 #include "platform/linux/run_loop.h"
@@ -53,7 +53,7 @@ class LinuxAccessibility final : public Accessibility {
   bool performAction(const Element& element, const std::string& action) override;
   std::optional<Element> elementAtPosition(const Element& root, float x, float y) override;
   std::optional<Pid> pidOf(const Element& element) override;
-  void beginSnapshot() override;
+  void beginSnapshot(const ReadPlan& plan) override;
   void endSnapshot() override;
 
  private:
@@ -69,6 +69,7 @@ class LinuxAccessibility final : public Accessibility {
   AtspiChannels channels_;
   int snapshotDepth_ = 0;
   std::unique_ptr<FactStore> snapshot_;  // while a snapshot is open
+  ReadPlan snapshotPlan_;                // what the open snapshot reads
   std::optional<Point> snapshotOrigin_;
 };
 

@@ -3,7 +3,8 @@
 #include <cmath>
 #include <vector>
 
-#include "platform/linux/ax_mapping.h"
+#include "platform/linux/ax_reads.h"
+#include "platform/linux/ax_roles.h"
 
 namespace kelp::platform::linux_x11 {
 namespace {

@@ -44,6 +44,7 @@ class SimAccessibility final : public Accessibility {
     return element;
   }
   Value copyAttribute(const Element& element, const std::string& name) override {
+    if (sim_.snapshotsOpen > 0) sim_.snapshotReads.emplace_back(element, name);
     auto* data = sim_.find(element);
     if (!data) return {};
     auto it = data->attributes.find(name);
@@ -91,9 +92,10 @@ class SimAccessibility final : public Accessibility {
     if (!data) return std::nullopt;
     return data->pid;
   }
-  void beginSnapshot() override {
+  void beginSnapshot(const ReadPlan& plan) override {
     ++sim_.snapshotsBegun;
     ++sim_.snapshotsOpen;
+    sim_.snapshotPlan = plan;
   }
   void endSnapshot() override { --sim_.snapshotsOpen; }
 

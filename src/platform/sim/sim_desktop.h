@@ -61,6 +61,8 @@ class SimDesktop final : public Platform {
   std::vector<PostedEvent> posted;
   int snapshotsBegun = 0;
   int snapshotsOpen = 0;
+  ReadPlan snapshotPlan;  // the plan of the last snapshot begun
+  std::vector<std::pair<Element, std::string>> snapshotReads;  // attribute reads while one was open
 
   RunningApp& addApp(RunningApp app);
   Screen& addScreen(Screen screen);

@@ -98,12 +98,7 @@ class CoreOnLinuxDesktop : public WidgetFactoryDesktop {
     return *pair;
   }
 
-  std::vector<ax::Node> walk(const platform::Element& start, std::int64_t max) {
-    std::vector<ax::Node> nodes;
-    ax::Snapshot snapshot(ax());
-    ax::walk(ax(), start, "", 0, max, nodes);
-    return nodes;
-  }
+  std::vector<ax::Node> walk(const platform::Element& start, std::int64_t max) { return ax::walk(ax(), start, max); }
 
   static std::vector<const ax::Node*> nodesWith(const std::vector<ax::Node>& nodes, const std::string& role,
                                             const std::string& label) {

@@ -1,5 +1,7 @@
-// Requests that change remote AT-SPI objects or make them act. Each is bounded
-// by the AT-SPI timeout like every read, and is true only when the
+// Method calls on single remote AT-SPI objects, besides the facts reads draw
+// on: the requests that change an object or make it act, and the questions
+// that are asked once rather than kept as facts. Each is bounded by the
+// AT-SPI timeout like every read. A request is true only when the
 // application answered that it did what was asked: an application that
 // refuses, lacks the interface, or does not answer in time gets false.
 #pragma once
@@ -37,5 +39,10 @@ struct OfferedAction {
 std::vector<OfferedAction> offeredActions(FactStore& facts, const ObjectRef& ref);
 // On a connection of the action's own (AtspiChannels::actionRouteFor).
 bool doAction(FactStore& facts, const ObjectRef& ref, std::int32_t index);
+
+// Collection.GetMatches for the first descendant of `root` (in tree order)
+// that has `state`; none when the toolkit has no collections or there is no
+// such descendant.
+std::optional<ObjectRef> firstMatchWithState(FactStore& facts, const ObjectRef& root, AtspiStateType state);
 
 }  // namespace kelp::platform::linux_x11

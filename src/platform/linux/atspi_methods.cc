@@ -1,4 +1,4 @@
-#include "platform/linux/atspi_write.h"
+#include "platform/linux/atspi_methods.h"
 
 #include <algorithm>
 
@@ -120,6 +120,49 @@ bool doAction(FactStore& facts, const ObjectRef& ref, std::int32_t index) {
   DBusMessageOwner reply(dbus_connection_send_with_reply_and_block(route.connection, request.get(),
                                                                    ATSPI_CALL_TIMEOUT_MS, error.out()));
   return saidYes(reply);
+}
+
+std::optional<ObjectRef> firstMatchWithState(FactStore& facts, const ObjectRef& root, AtspiStateType state) {
+  CallBatch batch(facts.channels(), facts.silent());
+  const std::size_t call = batch.add(root, COLLECTION_INTERFACE, "GetMatches");
+  DBusMessage* request = batch.request(call);
+  if (!request) return std::nullopt;
+  const std::uint64_t states = std::uint64_t{1} << static_cast<unsigned>(state);
+  DBusMessageIter args;
+  DBusMessageIter rule;
+  DBusMessageIter array;
+  const dbus_int32_t matchAll = ATSPI_Collection_MATCH_ALL;
+  const dbus_int32_t low = static_cast<dbus_int32_t>(states & 0xffffffffu);
+  const dbus_int32_t high = static_cast<dbus_int32_t>(states >> 32);
+  const dbus_int32_t noRoles = 0;
+  dbus_message_iter_init_append(request, &args);
+  dbus_message_iter_open_container(&args, DBUS_TYPE_STRUCT, nullptr, &rule);
+  dbus_message_iter_open_container(&rule, DBUS_TYPE_ARRAY, "i", &array);
+  dbus_message_iter_append_basic(&array, DBUS_TYPE_INT32, &low);
+  dbus_message_iter_append_basic(&array, DBUS_TYPE_INT32, &high);
+  dbus_message_iter_close_container(&rule, &array);
+  dbus_message_iter_append_basic(&rule, DBUS_TYPE_INT32, &matchAll);
+  dbus_message_iter_open_container(&rule, DBUS_TYPE_ARRAY, "{ss}", &array);
+  dbus_message_iter_close_container(&rule, &array);
+  dbus_message_iter_append_basic(&rule, DBUS_TYPE_INT32, &matchAll);
+  dbus_message_iter_open_container(&rule, DBUS_TYPE_ARRAY, "i", &array);
+  for (int word = 0; word < 4; ++word) dbus_message_iter_append_basic(&array, DBUS_TYPE_INT32, &noRoles);
+  dbus_message_iter_close_container(&rule, &array);
+  dbus_message_iter_append_basic(&rule, DBUS_TYPE_INT32, &matchAll);
+  dbus_message_iter_open_container(&rule, DBUS_TYPE_ARRAY, "s", &array);
+  dbus_message_iter_close_container(&rule, &array);
+  dbus_message_iter_append_basic(&rule, DBUS_TYPE_INT32, &matchAll);
+  const dbus_bool_t invert = FALSE;
+  dbus_message_iter_append_basic(&rule, DBUS_TYPE_BOOLEAN, &invert);
+  dbus_message_iter_close_container(&args, &rule);
+  appendUint32(request, ATSPI_Collection_SORT_ORDER_CANONICAL);
+  appendInt32(request, 1);
+  appendBoolean(request, true);
+  batch.run();
+  MessageReader reply(batch.reply(call));
+  std::optional<std::vector<ObjectRef>> matches = reply.objectRefs();
+  if (!matches || matches->empty()) return std::nullopt;
+  return matches->front();
 }
 
 }  // namespace kelp::platform::linux_x11

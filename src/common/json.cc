@@ -1,4 +1,4 @@
-#include "service/json.h"
+#include "common/json.h"
 
 #include <cmath>
 #include <limits>

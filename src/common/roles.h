@@ -1,18 +1,17 @@
-// The process-wide tables, read-only once start-up is over. Fixed tables are
-// compile-time constants; the ones that need the platform are built at start.
+// The sets of roles that several subsystems decide by.
 #pragma once
 
 #include <algorithm>
 #include <array>
-#include <string>
 #include <string_view>
-#include <vector>
-
-#include "locate/safety.h"
-#include "platform/platform.h"
 
 namespace kelp {
 
+// The roles whose elements the tree walk records.
+inline constexpr std::array<std::string_view, 18> INTERACTIVE = {
+    "AXButton",      "AXLink",      "AXTextField", "AXTextArea",   "AXCheckBox", "AXRadioButton",
+    "AXPopUpButton", "AXComboBox",  "AXMenuItem",  "AXMenuButton", "AXSlider",   "AXIncrementor",
+    "AXTabGroup",    "AXRow",       "AXCell",      "AXDisclosureTriangle", "AXStaticText", "AXSearchField"};
 // Roles whose elements take typed text.
 inline constexpr std::array<std::string_view, 5> TEXT_ROLES = {"AXTextField", "AXTextArea", "AXSecureTextField",
                                                                "AXSearchField", "AXComboBox"};
@@ -24,13 +23,5 @@ template <std::size_t N>
 bool contains(const std::array<std::string_view, N>& table, std::string_view item) {
   return std::find(table.begin(), table.end(), item) != table.end();
 }
-
-// What start-up builds from the platform, in this order.
-struct Globals {
-  platform::Element systemWide;
-  locate::SafetyPatterns safety;
-  // The process's arguments, element 0 being the program path.
-  std::vector<std::string> args;
-};
 
 }  // namespace kelp

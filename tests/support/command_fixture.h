@@ -12,7 +12,7 @@
 #include "commands/handle.h"
 #include "platform/sim/sim_desktop.h"
 
-namespace kelp::testing {
+namespace kelp::test {
 
 class CommandFixture : public ::testing::Test {
  protected:
@@ -30,7 +30,8 @@ class CommandFixture : public ::testing::Test {
   std::vector<std::string> lines;
   ReplyWriter replies{[this](std::string_view line) { lines.emplace_back(line); }};
   Globals globals{sim.accessibility().systemWide(), locate::compileSafetyPatterns(), {"/usr/local/bin/kelp-cua"}};
-  Context context{sim, replies, globals};
+  Lasting lasting;
+  Context context{sim, replies, globals, lasting};
 };
 
-}  // namespace kelp::testing
+}  // namespace kelp::test

@@ -1,4 +1,4 @@
-#include "service/reply.h"
+#include "common/replies.h"
 
 #include <gtest/gtest.h>
 

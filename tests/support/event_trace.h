@@ -10,7 +10,7 @@
 #include "platform/sim/sim_desktop.h"
 #include "text/text.h"
 
-namespace kelp::testing {
+namespace kelp::test {
 
 inline std::string number(double value) {
   char buffer[32];
@@ -66,4 +66,4 @@ inline std::string trace(const platform::sim::SimDesktop& sim) {
   return text;
 }
 
-}  // namespace kelp::testing
+}  // namespace kelp::test
