@@ -19,14 +19,16 @@ namespace kelp::platform {
 using Pid = std::int32_t;
 
 // What a backend can do at all on this machine, asked instead of guessed.
+// No field has a default: filled with designated initialisers, a field left
+// out is a compiler warning rather than a silent false.
 struct Capabilities {
-  bool accessibility = false;
-  bool windowList = false;
-  bool screens = false;
-  bool keyboardEvents = false;
-  bool mouseEvents = false;
-  bool eventTap = false;
-  bool screenCapture = false;
+  bool accessibility;
+  bool windowList;
+  bool screens;
+  bool keyboardEvents;
+  bool mouseEvents;
+  bool eventTap;
+  bool screenCapture;
 };
 
 // ---- accessibility -------------------------------------------------------

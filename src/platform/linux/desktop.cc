@@ -39,15 +39,18 @@ void silenceLibraries() {
 LinuxDesktop::LinuxDesktop() { silenceLibraries(); }
 
 Capabilities LinuxDesktop::capabilities() {
-  Capabilities caps;
-  caps.accessibility = connections_.sessionBus.accessibilityBusAddress().has_value();
-  caps.windowList = connections_.x.available();
-  caps.screens = caps.windowList;
-  caps.keyboardEvents = events_.available();
-  caps.mouseEvents = caps.keyboardEvents;
-  // Reading the screen needs no permission on X: a display is enough.
-  caps.screenCapture = caps.windowList;
-  return caps;
+  const bool display = connections_.x.available();
+  const bool input = events_.available();
+  return Capabilities{
+      .accessibility = connections_.sessionBus.accessibilityBusAddress().has_value(),
+      .windowList = display,
+      .screens = display,
+      .keyboardEvents = input,
+      .mouseEvents = input,
+      .eventTap = false,
+      // Reading the screen needs no permission on X: a display is enough.
+      .screenCapture = display,
+  };
 }
 
 // ---- screens -----------------------------------------------------------------

@@ -47,7 +47,13 @@ class SimDesktop final : public Platform {
   ~SimDesktop() override;
 
   // ---- scene -------------------------------------------------------------
-  Capabilities caps{true, true, true, true, true, true, true};
+  Capabilities caps{.accessibility = true,
+                    .windowList = true,
+                    .screens = true,
+                    .keyboardEvents = true,
+                    .mouseEvents = true,
+                    .eventTap = true,
+                    .screenCapture = true};
   bool trusted = true;
   bool grantTrustOnPrompt = false;  // what a person answers to the prompt
   int promptCount = 0;
@@ -154,9 +160,10 @@ class SimDesktop final : public Platform {
   Clock& clock() override;
   RunLoop& runLoop() override;
 
-  // Delivers an input event of the user to a started event tap.
+  // Delivers an input event of the user to a started event tap whose mask
+  // holds its type; false when no tap took it.
   bool tapRunning() const { return static_cast<bool>(tapHandler_); }
-  void deliverTapEvent(const TappedEvent& event);
+  bool deliverTapEvent(const TappedEvent& event);
 
  private:
   friend class SimServices;
@@ -206,6 +213,7 @@ class SimDesktop final : public Platform {
   Element systemWide_;
   std::int64_t now_ = 0;
   std::function<void(const TappedEvent&)> tapHandler_;
+  std::uint64_t tapMask_ = 0;
 
   // Run loop state; tasks may come from the reader thread.
   std::mutex mutex_;

@@ -74,5 +74,40 @@ TEST(SimDesktopTest, PostedEventsAreStampedWithVirtualTime) {
   EXPECT_FALSE(sim.posted[1].key.down);
 }
 
+TEST(SimDesktopTest, WhatFallsDueWhileATimerWaitsHappensBeforeItFires) {
+  SimDesktop sim;
+  sim.addApp({.pid = 100, .name = "Late"});
+  sim.activationDelay[100] = 100000;
+  sim.launchOutcomes["/Applications/Late.app"] = {.ok = true, .micros = 150000};
+  bool launched = false;
+  sim.workspace().activate(100);
+  sim.workspace().openApplication("/Applications/Late.app", [&](bool ok) { launched = ok; });
+  bool activeWhenFired = false;
+  bool launchedWhenFired = false;
+  sim.runLoop().addTimer(200000, [&] {
+    activeWhenFired = sim.workspace().isActive(100);
+    launchedWhenFired = launched;
+    sim.runLoop().stop();
+  });
+  sim.runLoop().run();
+  EXPECT_EQ(sim.nowMicros(), 200000);
+  EXPECT_TRUE(activeWhenFired);
+  EXPECT_TRUE(launchedWhenFired);
+}
+
+TEST(SimDesktopTest, TheEventTapDeliversOnlyTheTypesOfItsMask) {
+  SimDesktop sim;
+  std::vector<int> seen;
+  const std::uint64_t mask = (1u << eventType::leftMouseDown) | (1u << eventType::keyDown);
+  ASSERT_TRUE(sim.eventTap().start(mask, [&](const TappedEvent& event) { seen.push_back(event.type); }));
+  EXPECT_TRUE(sim.deliverTapEvent({.type = eventType::leftMouseDown}));
+  EXPECT_FALSE(sim.deliverTapEvent({.type = eventType::scrollWheel}));
+  EXPECT_FALSE(sim.deliverTapEvent({.type = 99}));
+  EXPECT_TRUE(sim.deliverTapEvent({.type = eventType::keyDown}));
+  sim.eventTap().stop();
+  EXPECT_FALSE(sim.deliverTapEvent({.type = eventType::keyDown}));
+  EXPECT_EQ(seen, (std::vector<int>{eventType::leftMouseDown, eventType::keyDown}));
+}
+
 }  // namespace
 }  // namespace kelp::platform::sim

@@ -1,0 +1,61 @@
+// The simulated desktop's input: the log of posted events and the event tap.
+#include "platform/sim/sim_parts.h"
+
+namespace kelp::platform::sim {
+
+class SimEventPoster final : public EventPoster {
+ public:
+  explicit SimEventPoster(SimDesktop& sim) : sim_(sim) {}
+  bool postKey(const KeyEvent& event) override {
+    PostedEvent posted{sim_.nowMicros(), PostedEvent::Kind::key, event, {}, {}};
+    sim_.posted.push_back(posted);
+    if (event.down && !event.unicode.empty()) sim_.typeAtFocus(event.unicode);
+    return true;
+  }
+  bool postMouse(const MouseEvent& event) override {
+    PostedEvent posted{sim_.nowMicros(), PostedEvent::Kind::mouse, {}, event, {}};
+    sim_.posted.push_back(posted);
+    return true;
+  }
+  bool postScroll(const ScrollEvent& event) override {
+    PostedEvent posted{sim_.nowMicros(), PostedEvent::Kind::scroll, {}, {}, event};
+    sim_.posted.push_back(posted);
+    return true;
+  }
+
+ private:
+  SimDesktop& sim_;
+};
+
+class SimEventTap final : public EventTap {
+ public:
+  explicit SimEventTap(SimDesktop& sim) : sim_(sim) {}
+  bool start(std::uint64_t mask, std::function<void(const TappedEvent&)> onEvent) override {
+    if (!sim_.caps.eventTap) return false;
+    sim_.tapMask_ = mask;
+    sim_.tapHandler_ = std::move(onEvent);
+    return true;
+  }
+  void stop() override {
+    sim_.tapHandler_ = nullptr;
+    sim_.tapMask_ = 0;
+  }
+
+ private:
+  SimDesktop& sim_;
+};
+
+std::unique_ptr<EventPoster> makeSimEventPoster(SimDesktop& sim) { return std::make_unique<SimEventPoster>(sim); }
+
+std::unique_ptr<EventTap> makeSimEventTap(SimDesktop& sim) { return std::make_unique<SimEventTap>(sim); }
+
+bool SimDesktop::deliverTapEvent(const TappedEvent& event) {
+  const bool wanted = event.type >= 0 && event.type < 64 && ((tapMask_ >> event.type) & 1u);
+  if (!tapHandler_ || !wanted) return false;
+  // A copy, so that the handler may stop the tap.
+  auto handler = tapHandler_;
+  handler(event);
+  return true;
+}
+
+}  // namespace kelp::platform::sim
