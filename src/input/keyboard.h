@@ -13,7 +13,7 @@
 
 namespace kelp::input {
 
-// Key name (lower case) to macOS virtual key code; 92 entries.
+// Key name (lower case) to macOS virtual key code.
 const std::map<std::string, std::uint16_t, std::less<>>& KEYMAP();
 
 // Key names that are keys rather than characters, for the recorder.

@@ -11,17 +11,17 @@ using platform::MouseEvent;
 using platform::Point;
 namespace type = platform::eventType;
 
-constexpr std::int64_t CLICK_MOVE_PAUSE = 60000;
-constexpr std::int64_t CLICK_HOLD = 28000;
-constexpr std::int64_t CLICK_GAP = 40000;
-constexpr std::int64_t RIGHT_MOVE_PAUSE = 50000;
-constexpr std::int64_t RIGHT_HOLD = 40000;
-constexpr std::int64_t DRAG_MOVE_PAUSE = 60000;
-constexpr std::int64_t DRAG_PRESS_PAUSE = 80000;
-constexpr std::int64_t DRAG_STEP_PAUSE = 16000;
-constexpr std::int64_t DRAG_RELEASE_PAUSE = 80000;
-constexpr std::int64_t SCROLL_MOVE_PAUSE = 40000;
-constexpr std::int64_t SCROLL_STEP_PAUSE = 14000;
+constexpr std::int64_t CLICK_MOVE_PAUSE_MICROS = 60000;
+constexpr std::int64_t CLICK_HOLD_MICROS = 28000;
+constexpr std::int64_t CLICK_GAP_MICROS = 40000;
+constexpr std::int64_t RIGHT_MOVE_PAUSE_MICROS = 50000;
+constexpr std::int64_t RIGHT_HOLD_MICROS = 40000;
+constexpr std::int64_t DRAG_MOVE_PAUSE_MICROS = 60000;
+constexpr std::int64_t DRAG_PRESS_PAUSE_MICROS = 80000;
+constexpr std::int64_t DRAG_STEP_PAUSE_MICROS = 16000;
+constexpr std::int64_t DRAG_RELEASE_PAUSE_MICROS = 80000;
+constexpr std::int64_t SCROLL_MOVE_PAUSE_MICROS = 40000;
+constexpr std::int64_t SCROLL_STEP_PAUSE_MICROS = 14000;
 
 // A click reads its mods exactly, without the synonyms a key press accepts.
 std::uint64_t clickFlags(const std::vector<std::string>& mods) {
@@ -48,22 +48,22 @@ void mouseClick(platform::Platform& os, Point at, std::int64_t count, const std:
   platform::Clock& clock = os.clock();
   const std::uint64_t flags = clickFlags(mods);
   events.postMouse({type::mouseMoved, at, 0, 0});
-  clock.sleepMicros(CLICK_MOVE_PAUSE);
+  clock.sleepMicros(CLICK_MOVE_PAUSE_MICROS);
   const std::int64_t clicks = std::max<std::int64_t>(count, 1);
   for (std::int64_t i = 1; i <= clicks; ++i) {
     if (!events.postMouse({type::leftMouseDown, at, i, flags})) return;
-    clock.sleepMicros(CLICK_HOLD);
+    clock.sleepMicros(CLICK_HOLD_MICROS);
     events.postMouse({type::leftMouseUp, at, i, flags});
-    clock.sleepMicros(CLICK_GAP);
+    clock.sleepMicros(CLICK_GAP_MICROS);
   }
 }
 
 void rightClick(platform::Platform& os, Point at) {
   platform::EventPoster& events = os.events();
   events.postMouse({type::mouseMoved, at, 0, 0});
-  os.clock().sleepMicros(RIGHT_MOVE_PAUSE);
+  os.clock().sleepMicros(RIGHT_MOVE_PAUSE_MICROS);
   events.postMouse({type::rightMouseDown, at, 0, 0});
-  os.clock().sleepMicros(RIGHT_HOLD);
+  os.clock().sleepMicros(RIGHT_HOLD_MICROS);
   events.postMouse({type::rightMouseUp, at, 0, 0});
 }
 
@@ -71,16 +71,16 @@ void dragMouse(platform::Platform& os, Point from, Point to) {
   platform::EventPoster& events = os.events();
   platform::Clock& clock = os.clock();
   events.postMouse({type::mouseMoved, from, 0, 0});
-  clock.sleepMicros(DRAG_MOVE_PAUSE);
+  clock.sleepMicros(DRAG_MOVE_PAUSE_MICROS);
   events.postMouse({type::leftMouseDown, from, 0, 0});
-  clock.sleepMicros(DRAG_PRESS_PAUSE);
+  clock.sleepMicros(DRAG_PRESS_PAUSE_MICROS);
   for (int i = 1; i <= DRAG_STEPS; ++i) {
     const double share = static_cast<double>(i) / DRAG_STEPS;
     const Point step{from.x + (to.x - from.x) * share, from.y + (to.y - from.y) * share};
     events.postMouse({type::leftMouseDragged, i == DRAG_STEPS ? to : step, 0, 0});
-    clock.sleepMicros(DRAG_STEP_PAUSE);
+    clock.sleepMicros(DRAG_STEP_PAUSE_MICROS);
   }
-  clock.sleepMicros(DRAG_RELEASE_PAUSE);
+  clock.sleepMicros(DRAG_RELEASE_PAUSE_MICROS);
   events.postMouse({type::leftMouseUp, to, 0, 0});
 }
 
@@ -96,13 +96,13 @@ void scrollAt(platform::Platform& os, Point at, double dx, double dy) {
   platform::EventPoster& events = os.events();
   platform::Clock& clock = os.clock();
   events.postMouse({type::mouseMoved, at, 0, 0});
-  clock.sleepMicros(SCROLL_MOVE_PAUSE);
+  clock.sleepMicros(SCROLL_MOVE_PAUSE_MICROS);
   const int steps = scrollSteps(dx, dy);
   const auto vertical = static_cast<std::int32_t>(std::trunc(dy / steps));
   const auto horizontal = static_cast<std::int32_t>(std::trunc(dx / steps));
   for (int i = 0; i < steps; ++i) {
     events.postScroll({at, static_cast<double>(horizontal), static_cast<double>(vertical)});
-    clock.sleepMicros(SCROLL_STEP_PAUSE);
+    clock.sleepMicros(SCROLL_STEP_PAUSE_MICROS);
   }
 }
 
