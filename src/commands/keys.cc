@@ -6,7 +6,6 @@
 
 #include "ax/attributes.h"
 #include "ax/lookup.h"
-#include "ax/node.h"
 #include "common/fields.h"
 #include "common/messages.h"
 #include "input/activation.h"
@@ -42,22 +41,24 @@ bool bringAppForward(Context& context, const Request& request, const Failures& f
   return true;
 }
 
-// The gate's field rule for the element that would receive typed text.
-bool focusRefusesTyping(Context& context, const platform::Element& focused) {
-  platform::Accessibility& ax = context.os.accessibility();
-  ax::Node node;
-  node.el = focused;
-  node.label = ax::label(ax, focused);
-  node.identifier = ax::str(ax, focused, "AXIdentifier");
-  return locate::hardBlocked(context.globals.safety, node, "type");
+// What the gate reads of the element that has the keyboard focus.
+std::optional<locate::GateTarget> focusedTarget(Context& context) {
+  const std::optional<platform::Element> focused = ax::focusedElement(context.os);
+  if (!focused) return std::nullopt;
+  return locate::gateTarget(context.os.accessibility(), *focused);
 }
 
 }  // namespace
 
 void key(Context& context, const Request& request) {
   if (!bringAppForward(context, request, {messages::keyAppNotFound, messages::keyCannotActivate})) return;
-  const bool pressed =
-      input::pressKey(context.os, stringField(request.body, "key", ""), stringListField(request.body, "mods"));
+  const std::string key = stringField(request.body, "key", "");
+  const locate::GateStep step{.kind = locate::GateStep::Kind::keyPress, .key = key};
+  if (locate::gateRefuses(context.globals.safety, [&] { return focusedTarget(context); }, step)) {
+    context.replies.resultWithError(request.id, false, {{"pressed", false}}, messages::blockedBySafety);
+    return;
+  }
+  const bool pressed = input::pressKey(context.os, key, stringListField(request.body, "mods"));
   context.replies.resultWithoutError(request.id, pressed, {{"pressed", pressed}});
 }
 
@@ -66,7 +67,11 @@ void typeText(Context& context, const Request& request) {
   if (!bringAppForward(context, request, {messages::typeAppNotFound, messages::typeAppCannotActivate})) return;
   platform::Accessibility& ax = context.os.accessibility();
   const std::optional<platform::Element> focusedBefore = ax::focusedElement(context.os);
-  if (focusedBefore && focusRefusesTyping(context, *focusedBefore)) {
+  auto target = [&]() -> std::optional<locate::GateTarget> {
+    if (!focusedBefore) return std::nullopt;
+    return locate::gateTarget(ax, *focusedBefore);
+  };
+  if (locate::gateRefuses(context.globals.safety, target, {.kind = locate::GateStep::Kind::typing, .text = text})) {
     context.replies.fail(request.id, messages::blockedBySafety);
     return;
   }

@@ -8,6 +8,7 @@
 #include "ax/lookup.h"
 #include "input/activation.h"
 #include "input/keyboard.h"
+#include "locate/safety.h"
 #include "menu/menu.h"
 #include "common/fields.h"
 #include "common/messages.h"
@@ -48,6 +49,14 @@ void menu(Context& context, const Request& request) {
     Json items = menu::menuList(ax, followed.node, path.empty());
     closeOpened();
     context.replies.succeed(request.id, {{"app", appName}, {"done", false}, {"items", std::move(items)}});
+    return;
+  }
+  const locate::GateStep choice{.kind = locate::GateStep::Kind::menuChoice};
+  if (locate::gateRefuses(context.globals.safety, [&] { return locate::gateTarget(ax, followed.node); }, choice)) {
+    closeOpened();
+    context.replies.resultWithError(request.id, false,
+                                    {{"app", appName}, {"done", false}, {"label", ax::label(ax, followed.node)}},
+                                    messages::blockedBySafety);
     return;
   }
   if (!ax::boolAttr(ax, followed.node, "AXEnabled", true)) {

@@ -61,7 +61,10 @@ ActionResult type(platform::Platform& os, const ax::Node& node, const std::strin
 
 ActionResult doAction(platform::Platform& os, const locate::SafetyPatterns& safety, const ax::Node& node,
                       std::string_view action, const std::string& text, const std::vector<std::string>& mods) {
-  if (locate::hardBlocked(safety, node, action)) return refused(messages::blockedBySafety);
+  const locate::GateStep step{.kind = locate::GateStep::Kind::elementAction, .action = action, .text = text};
+  if (locate::gateRefuses(safety, [&] { return locate::gateTarget(node); }, step)) {
+    return refused(messages::blockedBySafety);
+  }
   const bool leftClick = action == "click" || action == "doubleclick";
   if (!mods.empty() && leftClick) {
     auto center = centerOf(node);

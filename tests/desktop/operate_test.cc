@@ -221,15 +221,36 @@ TEST_F(DesktopOperate, TheGateKeepsAPaymentButtonUnpressed) {
   std::vector<Json> replies = ask({
       {{"cmd", "act"}, {"pid", zenity.pid()}, {"locator", locator}},
       {{"cmd", "act"}, {"pid", zenity.pid()}, {"locator", locator}, {"action", "doubleclick"}},
+      // Focusing the button is allowed; pressing it through the keyboard is not.
+      {{"cmd", "act"}, {"pid", zenity.pid()}, {"locator", locator}, {"action", "focus"}},
+      {{"cmd", "key"}, {"key", "return"}},
+      {{"cmd", "typetext"}, {"text", " "}},
   });
-  ASSERT_EQ(replies.size(), 2u);
-  for (const Json& reply : replies) {
-    EXPECT_EQ(reply["error"], "blocked-by-safety") << reply.dump();
-    EXPECT_EQ(reply["result"]["found"], true) << reply.dump();
+  ASSERT_EQ(replies.size(), 5u);
+  for (std::size_t i : {0u, 1u}) {
+    EXPECT_EQ(replies[i]["error"], "blocked-by-safety") << replies[i].dump();
+    EXPECT_EQ(replies[i]["result"]["found"], true) << replies[i].dump();
   }
+  EXPECT_EQ(replies[2]["ok"], true) << replies[2].dump();
+  EXPECT_EQ(replies[3], Json::parse(R"({"id":null,"ok":false,"result":{"pressed":false},"error":"blocked-by-safety"})"));
+  EXPECT_EQ(replies[4], failure(nullptr, "blocked-by-safety"));
   // Give a press that slipped through the time to close the dialog.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_TRUE(zenity.process->running());
+}
+
+TEST_F(DesktopOperate, TheGateKeepsACardNumberOutOfAPlainEntry) {
+  Json tree = askOne(treeRequest(WIDGET_FACTORY));
+  const Json entry = firstEntry(tree);
+  ASSERT_TRUE(entry.is_object()) << tree.dump();
+  std::vector<Json> replies =
+      ask({{{"cmd", "act"}, {"app", WIDGET_FACTORY}, {"ref", entry["ref"]}, {"action", "focus"}},
+           {{"cmd", "typetext"}, {"app", WIDGET_FACTORY}, {"text", "4111111111111111"}},
+           treeRequest(WIDGET_FACTORY)});
+  ASSERT_EQ(replies.size(), 3u);
+  EXPECT_EQ(replies[1], failure(nullptr, "blocked-by-safety"));
+  EXPECT_EQ(nodeAt(replies[2], entry["path"]).value("value", ""), entry.value("value", ""))
+      << nodeAt(replies[2], entry["path"]).dump();
 }
 
 }  // namespace

@@ -59,5 +59,58 @@ TEST(SafetyMatchTest, MatchesAnywhereWithoutAnchoring) {
   EXPECT_FALSE(matches(*patterns.hardAction, ""));
 }
 
+TEST(CardNumberTest, LuhnValidRunsOfThirteenToNineteenDigitsAreCardNumbers) {
+  const SafetyPatterns patterns = compileSafetyPatterns();
+  for (const char* text : {"4111 1111 1111 1111", "5555-5555-5555-4444", "4111111111111111", "card: 378282246310005.",
+                           "4111 1111 1111 1111 12/29 123", "４１１１１１１１１１１１１１１１", "6011-0009-9013-9424"}) {
+    EXPECT_TRUE(holdsCardNumber(patterns, text)) << text;
+  }
+  for (const char* text : {"4111 1111 1111 1112", "411111111117", "010-1234-5678", "2026-12-09", "",
+                           "4111  1111  1111  1111", "41111111111111111111111", "order 1234567890123456789012"}) {
+    EXPECT_FALSE(holdsCardNumber(patterns, text)) << text;
+  }
+}
+
+TEST(GateTest, EveryWayOfPressingOrTypingMeetsTheRules) {
+  const SafetyPatterns patterns = compileSafetyPatterns();
+  using Kind = GateStep::Kind;
+  const GateTarget pay{"결제하기", ""};
+  const GateTarget card{"Card number", ""};
+  const GateTarget plain{"Name", ""};
+  struct Case {
+    GateTarget target;
+    GateStep step;
+    bool refused;
+  };
+  const Case cases[] = {
+      {pay, {.kind = Kind::elementAction, .action = "click"}, true},
+      {pay, {.kind = Kind::elementAction, .action = "focus"}, false},
+      {pay, {.kind = Kind::elementAction, .action = "type", .text = " "}, true},
+      {card, {.kind = Kind::elementAction, .action = "type", .text = "4"}, true},
+      {plain, {.kind = Kind::elementAction, .action = "type", .text = "4111-1111-1111-1111"}, true},
+      {plain, {.kind = Kind::elementAction, .action = "type", .text = "Kim"}, false},
+      {pay, {.kind = Kind::typing, .text = "\n"}, true},
+      {card, {.kind = Kind::typing, .text = "4"}, true},
+      {plain, {.kind = Kind::typing, .text = "4111111111111111"}, true},
+      {plain, {.kind = Kind::typing, .text = "010-1234-5678"}, false},
+      {pay, {.kind = Kind::keyPress, .key = "return"}, true},
+      {pay, {.kind = Kind::keyPress, .key = "Enter"}, true},
+      {pay, {.kind = Kind::keyPress, .key = "keypadenter"}, true},
+      {pay, {.kind = Kind::keyPress, .key = "space"}, true},
+      {pay, {.kind = Kind::keyPress, .key = "tab"}, false},
+      {plain, {.kind = Kind::keyPress, .key = "return"}, false},
+      {GateTarget{"Place order", ""}, {.kind = Kind::menuChoice}, true},
+      {plain, {.kind = Kind::menuChoice}, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(gateRefuses(patterns, [&] { return c.target; }, c.step), c.refused)
+        << c.target.label << " / " << static_cast<int>(c.step.kind) << " " << c.step.action << c.step.key;
+  }
+  // Nothing focused: only what is typed can be refused.
+  auto nothing = [] { return std::optional<GateTarget>(); };
+  EXPECT_TRUE(gateRefuses(patterns, nothing, {.kind = Kind::typing, .text = "5555555555554444"}));
+  EXPECT_FALSE(gateRefuses(patterns, nothing, {.kind = Kind::keyPress, .key = "return"}));
+}
+
 }  // namespace
 }  // namespace kelp::locate
