@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "common/replies.h"
 #include "locate/safety.h"
 #include "platform/platform.h"
+#include "recorder/recorder.h"
 
 namespace kelp {
 
@@ -24,9 +26,10 @@ struct Globals {
 };
 
 // State kept from one request to the next, for the life of the process, on
-// the main thread only. The subsystems that keep such state (the recorder,
-// the self-test's window) hold it here, each created on first use.
-struct Lasting {};
+// the main thread only, each part created on first use.
+struct Lasting {
+  std::unique_ptr<recorder::Recorder> recorder;
+};
 
 struct Context {
   platform::Platform& os;
@@ -46,6 +49,9 @@ struct Request {
 };
 
 Request readCommonFields(const Json& body);
+
+// The process's one recorder.
+recorder::Recorder& recorderOf(Context& context);
 
 // The request's target application; when there is none, replies with the
 // not-found failure and gives nothing.

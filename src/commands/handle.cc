@@ -7,6 +7,7 @@
 #include "commands/info.h"
 #include "commands/keys.h"
 #include "commands/menu.h"
+#include "commands/recording.h"
 #include "commands/screenshot.h"
 #include "commands/tree.h"
 #include "commands/windows.h"
@@ -26,7 +27,7 @@ struct Command {
 
 // Compared exactly and in this order; the first match runs. A name missing
 // here gets the unknown-command reply.
-constexpr std::array<Command, 15> COMMANDS = {{
+constexpr std::array<Command, 19> COMMANDS = {{
     {"doctor", false, commands::doctor},
     {"prompt", false, commands::prompt},
     {"displays", false, commands::displays},
@@ -41,6 +42,10 @@ constexpr std::array<Command, 15> COMMANDS = {{
     {"typetext", true, commands::typeText},
     {"screenshot", false, commands::screenshot},
     {"menu", true, commands::menu},
+    {"rec-start", false, commands::recStart},
+    {"rec-ignore", false, commands::recIgnore},
+    {"rec-stop", false, commands::recStop},
+    {"rec-state", false, commands::recState},
     {"ping", false, commands::ping},
 }};
 
@@ -54,6 +59,15 @@ Request readCommonFields(const Json& body) {
   request.app = stringField(body, "app");
   request.pid = integerField(body, "pid");
   return request;
+}
+
+recorder::Recorder& recorderOf(Context& context) {
+  std::unique_ptr<recorder::Recorder>& recorder = context.lasting.recorder;
+  if (!recorder) {
+    recorder = std::make_unique<recorder::Recorder>(context.os, context.globals.safety,
+                                                    recorder::desktopView(context.os, context.globals.systemWide));
+  }
+  return *recorder;
 }
 
 std::optional<ax::AppPair> targetOrFail(Context& context, const Request& request) {

@@ -213,12 +213,16 @@ class EventPoster {
 
 // ---- listen-only event tap -----------------------------------------------
 
+// One input event of the user, in the seam's vocabulary.
 struct TappedEvent {
-  int type = 0;
+  int type = 0;  // an eventType number
+  // Where the pointer was, in the accessibility space: global points, origin
+  // at the top left of the main display, y downwards.
   Point location{};
-  std::uint64_t flags = 0;
-  std::int64_t keyCode = 0;
-  std::int64_t clickState = 0;
+  std::uint64_t flags = 0;     // the modifiers held, as flag masks
+  std::int64_t keyCode = 0;    // key down: the macOS virtual key code
+  std::int64_t clickState = 0;  // mouse down and up: 1 for a single click, 2 for the second of a double click, ...
+  // Scroll wheel: units of one wheel step, positive up (dy) and left (dx).
   double scrollDx = 0;
   double scrollDy = 0;
 };
@@ -226,10 +230,14 @@ struct TappedEvent {
 class EventTap {
  public:
   virtual ~EventTap() = default;
-  // Starts delivering the user's input events of the types in `mask` to
-  // `onEvent` on the main run loop. False when the tap cannot be created.
+  // Starts delivering the user's input events of the types in `mask` (bit n
+  // for event type n) to `onEvent` on the main run loop, and nothing else.
+  // False when the tap cannot be created.
   virtual bool start(std::uint64_t mask, std::function<void(const TappedEvent&)> onEvent) = 0;
   virtual void stop() = 0;
+  // Where the pointer is now, in the accessibility space; none when it
+  // cannot be asked.
+  virtual std::optional<Point> pointerLocation() = 0;
 };
 
 // ---- screen capture ------------------------------------------------------
@@ -285,8 +293,11 @@ class Environment {
 class Clock {
  public:
   virtual ~Clock() = default;
+  // Steady time for waits and intervals; its zero means nothing.
   virtual std::int64_t nowMicros() = 0;
   virtual void sleepMicros(std::int64_t micros) = 0;
+  // The calendar time: milliseconds since 1970-01-01 00:00 UTC.
+  virtual std::int64_t wallMillis() = 0;
 };
 
 class RunLoop {

@@ -683,6 +683,17 @@ RunResult DesktopSession::runHelper(const std::vector<std::string>& args, const 
   return kelp::test::runHelper(args, input, environment());
 }
 
+void DesktopSession::xdotool(const std::vector<std::string>& args) const {
+  ProcessOptions options;
+  options.argv = {"xdotool"};
+  options.argv.insert(options.argv.end(), args.begin(), args.end());
+  options.environment = environment();
+  const RunResult result = runProgram(std::move(options), "", Milliseconds(20000));
+  if (!result.status.success()) {
+    throw DesktopError("xdotool failed (" + result.status.describe() + "): " + result.err);
+  }
+}
+
 void DesktopSession::setAccessibilityEnabled(bool enabled) {
   impl_->setEnabled(enabled);
   impl_->waitFor(std::string("IsEnabled to read ") + (enabled ? "true" : "false"),

@@ -83,6 +83,10 @@ class DesktopSession {
   std::unique_ptr<HelperSession> startHelper() const;
   RunResult runHelper(const std::vector<std::string>& args, const std::string& input = "") const;
 
+  // Runs xdotool with `args` in this desktop, as a person at its keyboard
+  // and mouse, and waits for it. Throws DesktopError when it fails.
+  void xdotool(const std::vector<std::string>& args) const;
+
   // The accessibility switch (org.a11y.Status IsEnabled of the accessibility bus launcher).
   void setAccessibilityEnabled(bool enabled);
   bool accessibilityEnabled();

@@ -47,7 +47,7 @@ Capabilities LinuxDesktop::capabilities() {
       .screens = display,
       .keyboardEvents = input,
       .mouseEvents = input,
-      .eventTap = false,
+      .eventTap = display && eventTap_.available(),
       // Reading the screen needs no permission on X: a display is enough.
       .screenCapture = display,
   };
@@ -104,6 +104,11 @@ std::int64_t LinuxClock::nowMicros() {
 
 void LinuxClock::sleepMicros(std::int64_t micros) {
   if (micros > 0) std::this_thread::sleep_for(std::chrono::microseconds(micros));
+}
+
+std::int64_t LinuxClock::wallMillis() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
 }  // namespace kelp::platform::linux_x11

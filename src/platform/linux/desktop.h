@@ -20,6 +20,7 @@
 #include "platform/linux/x_capture.h"
 #include "platform/linux/x_display.h"
 #include "platform/linux/x_input.h"
+#include "platform/linux/x_record.h"
 #include "platform/platform.h"
 
 namespace kelp::platform::linux_x11 {
@@ -127,13 +128,7 @@ class LinuxClock final : public Clock {
  public:
   std::int64_t nowMicros() override;
   void sleepMicros(std::int64_t micros) override;
-};
-
-// The event tap is not there yet: every request is refused.
-class NoEventTap final : public EventTap {
- public:
-  bool start(std::uint64_t, std::function<void(const TappedEvent&)>) override { return false; }
-  void stop() override {}
+  std::int64_t wallMillis() override;
 };
 
 class LinuxDesktop final : public Platform {
@@ -163,7 +158,7 @@ class LinuxDesktop final : public Platform {
   LinuxEnvironment environment_;
   LinuxClock clock_;
   XTestEventPoster events_{connections_.x, runLoop_};
-  NoEventTap eventTap_;
+  XRecordTap eventTap_{connections_.x};
   XScreenCapture capture_;
 };
 

@@ -19,6 +19,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xrandr.h>
+#include <X11/extensions/record.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
@@ -137,6 +138,7 @@ inline void freeXMemory(void* memory) { XFree(memory); }
 template <typename T>
 using XMemory = std::unique_ptr<T, Releaser<freeXMemory>>;
 
+using RecordDataOwner = std::unique_ptr<XRecordInterceptData, Releaser<XRecordFreeData>>;
 using MonitorsOwner = std::unique_ptr<XRRMonitorInfo, Releaser<XRRFreeMonitors>>;
 using ModifierKeymapOwner = std::unique_ptr<XModifierKeymap, Releaser<XFreeModifiermap>>;
 

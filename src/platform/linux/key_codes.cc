@@ -50,6 +50,15 @@ std::optional<Keysym> keysymForKeyCode(std::uint16_t keyCode) {
   return std::nullopt;
 }
 
+std::optional<std::uint16_t> keyCodeForKeysym(Keysym keysym) {
+  // Letters come in either case; the key is the same.
+  if (keysym >= XK_A && keysym <= XK_Z) keysym += XK_a - XK_A;
+  for (const auto& [code, known] : KEYSYM_OF_KEY_CODE) {
+    if (known == keysym) return code;
+  }
+  return std::nullopt;
+}
+
 std::vector<Keysym> modifierKeysyms(std::uint64_t flagMask) {
   std::vector<Keysym> keys;
   if (flagMask & flags::command) keys.push_back(XK_Super_L);

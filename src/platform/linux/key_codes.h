@@ -22,6 +22,11 @@ using Keysym = std::uint32_t;  // an X KeySym; every value in use fits 32 bits
 // than types.
 std::optional<Keysym> keysymForKeyCode(std::uint16_t keyCode);
 
+// The macOS virtual key code of the key that a keysym stands for: the
+// inverse of keysymForKeyCode, any letter case alike. None for keysyms the
+// core has no key for.
+std::optional<std::uint16_t> keyCodeForKeysym(Keysym keysym);
+
 // The modifier keys to hold for a flag mask, in the order they go down.
 // Bits other than command, control, option and shift are ignored: X has no
 // key for the Mac's device bits, and Caps Lock is a lock, not a held key.

@@ -48,6 +48,9 @@ std::string untilNul(const unsigned char* data, unsigned long count) {
   return std::string(text, nul ? static_cast<const char*>(nul) - text : count);
 }
 
+
+}  // namespace
+
 // libxcb writes the reason a server refuses a connection (a missing or
 // wrong cookie) straight to file descriptor 2, with no way to turn it off.
 // Standard error belongs to our parent, so for the connection attempt it
@@ -74,8 +77,6 @@ Display* openDisplayQuietly() {
   }
   return display;
 }
-
-}  // namespace
 
 XDisplay::~XDisplay() = default;
 

@@ -54,6 +54,10 @@ struct WindowTitle {
   std::optional<std::string> text;  // as UTF-8, when it could be decoded
 };
 
+// A new connection to the display named by DISPLAY, opened without the
+// complaints libxcb writes to standard error; null when there is none.
+Display* openDisplayQuietly();
+
 class XDisplay {
  public:
   XDisplay() = default;

@@ -145,6 +145,9 @@ class SimDesktop final : public Platform {
   // ---- run loop ----------------------------------------------------------
   // Runs queued tasks and due timers on the calling thread without blocking.
   void runPending();
+  // Lets `micros` of virtual time pass on the run loop, on the calling
+  // thread: timers and scripted events fire each at its own time.
+  void runFor(std::int64_t micros);
 
   // ---- Platform ----------------------------------------------------------
   Capabilities capabilities() override { return caps; }
@@ -164,6 +167,13 @@ class SimDesktop final : public Platform {
   // holds its type; false when no tap took it.
   bool tapRunning() const { return static_cast<bool>(tapHandler_); }
   bool deliverTapEvent(const TappedEvent& event);
+  // The same `afterMicros` of virtual time from now, from the run loop, as
+  // a person's input arrives between commands.
+  void scheduleTapEvent(std::int64_t afterMicros, const TappedEvent& event);
+  // Where the pointer is, as the event tap tells; none: it cannot be asked.
+  std::optional<Point> pointer = Point{};
+  // The calendar time at virtual time 0, in milliseconds since 1970.
+  std::int64_t wallStartMillis = 1'765'000'000'000;
 
  private:
   friend class SimServices;

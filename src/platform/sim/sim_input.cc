@@ -40,6 +40,7 @@ class SimEventTap final : public EventTap {
     sim_.tapHandler_ = nullptr;
     sim_.tapMask_ = 0;
   }
+  std::optional<Point> pointerLocation() override { return sim_.pointer; }
 
  private:
   SimDesktop& sim_;
@@ -48,6 +49,10 @@ class SimEventTap final : public EventTap {
 std::unique_ptr<EventPoster> makeSimEventPoster(SimDesktop& sim) { return std::make_unique<SimEventPoster>(sim); }
 
 std::unique_ptr<EventTap> makeSimEventTap(SimDesktop& sim) { return std::make_unique<SimEventTap>(sim); }
+
+void SimDesktop::scheduleTapEvent(std::int64_t afterMicros, const TappedEvent& event) {
+  runLoop().addTimer(afterMicros, [this, event] { deliverTapEvent(event); });
+}
 
 bool SimDesktop::deliverTapEvent(const TappedEvent& event) {
   const bool wanted = event.type >= 0 && event.type < 64 && ((tapMask_ >> event.type) & 1u);

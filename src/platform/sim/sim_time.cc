@@ -12,6 +12,7 @@ class SimClock final : public Clock {
   void sleepMicros(std::int64_t micros) override {
     if (micros > 0) sim_.advanceTo(sim_.now_ + micros);
   }
+  std::int64_t wallMillis() override { return sim_.wallStartMillis + sim_.now_ / 1000; }
 
  private:
   SimDesktop& sim_;
@@ -146,6 +147,22 @@ void SimDesktop::runPending() {
     }
     if (!due || !fireNextTimer()) return;
   }
+}
+
+void SimDesktop::runFor(std::int64_t micros) {
+  const std::int64_t end = now_ + std::max<std::int64_t>(micros, 0);
+  for (;;) {
+    runPending();
+    bool due = false;
+    {
+      std::lock_guard lock(mutex_);
+      for (const auto& [id, timer] : timers_) due = due || timer.due <= end;
+    }
+    if (!due) break;
+    fireNextTimer();
+  }
+  advanceTo(end);
+  runPending();
 }
 
 }  // namespace kelp::platform::sim
