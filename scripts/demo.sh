@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Shows kelp-cua at work on a private headless desktop (Xvfb, its own D-Bus
-# session, the accessibility bus, openbox) with the GTK widget factory.
+# session, the accessibility bus, openbox) with the GTK widget factory:
+# first its self-test, which operates a window of its own, then sample
+# requests against the factory.
 #
-#   scripts/demo.sh                 sends a few sample requests, prints the replies
+#   scripts/demo.sh                 runs the self-test and sample requests, prints the replies
 #   scripts/demo.sh --interactive   lets you type request lines yourself
 #
 # It builds kelp-cua in build/ (or in $KELP_BUILD_DIR).
@@ -33,6 +35,8 @@ desktop_start_app widget-factory gtk3-widget-factory
 app=$desktop_app_pid
 
 echo "demo: private desktop on $DISPLAY with gtk3-widget-factory (pid $app)"
+echo "demo: kelp-cua selftest"
+"$helper" selftest
 if ((interactive)); then
   echo "demo: type one JSON request per line, e.g. {\"cmd\":\"apps\",\"id\":1}; end with Ctrl-D"
   "$helper"

@@ -9,6 +9,8 @@ packages=(
   nlohmann-json3-dev libicu-dev libglib2.0-dev libatspi2.0-dev
   libx11-dev libxrandr-dev libxtst-dev libxi-dev libxext-dev libxfixes-dev libpixman-1-dev
   libturbojpeg0-dev
+  # the self-test's own window
+  libgtk-3-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # the private desktop of the desktop tests, and the applications they drive

@@ -14,6 +14,7 @@
 #include "locate/safety.h"
 #include "platform/platform.h"
 #include "recorder/recorder.h"
+#include "selftest/selftest.h"
 
 namespace kelp {
 
@@ -29,6 +30,8 @@ struct Globals {
 // the main thread only, each part created on first use.
 struct Lasting {
   std::unique_ptr<recorder::Recorder> recorder;
+  // The window it shows stays with the platform's test window.
+  std::unique_ptr<selftest::SelfTest> selfTest;
 };
 
 struct Context {

@@ -27,7 +27,7 @@ struct Command {
 
 // Compared exactly and in this order; the first match runs. A name missing
 // here gets the unknown-command reply.
-constexpr std::array<Command, 19> COMMANDS = {{
+constexpr std::array<Command, 20> COMMANDS = {{
     {"doctor", false, commands::doctor},
     {"prompt", false, commands::prompt},
     {"displays", false, commands::displays},
@@ -46,6 +46,7 @@ constexpr std::array<Command, 19> COMMANDS = {{
     {"rec-ignore", false, commands::recIgnore},
     {"rec-stop", false, commands::recStop},
     {"rec-state", false, commands::recState},
+    {"selftest", false, commands::selftest},
     {"ping", false, commands::ping},
 }};
 

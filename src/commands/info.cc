@@ -85,6 +85,12 @@ void apps(Context& context, const Request& request) {
   context.replies.succeed(request.id, std::move(result));
 }
 
+void selftest(Context& context, const Request& request) {
+  std::unique_ptr<selftest::SelfTest>& selfTest = context.lasting.selfTest;
+  if (!selfTest) selfTest = std::make_unique<selftest::SelfTest>(context.os, context.globals.safety);
+  context.replies.succeed(request.id, selfTest->run());
+}
+
 void ping(Context& context, const Request& request) {
   Json result;
   result["pong"] = true;

@@ -10,5 +10,7 @@ void prompt(Context& context, const Request& request);
 void displays(Context& context, const Request& request);
 void apps(Context& context, const Request& request);
 void ping(Context& context, const Request& request);
+// Shows the helper's own window, operates it and reports what worked.
+void selftest(Context& context, const Request& request);
 
 }  // namespace kelp::commands

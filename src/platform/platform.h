@@ -29,6 +29,7 @@ struct Capabilities {
   bool mouseEvents;
   bool eventTap;
   bool screenCapture;
+  bool testWindow;  // a window of this process's own can be shown
 };
 
 // ---- accessibility -------------------------------------------------------
@@ -281,6 +282,56 @@ class ScreenCapture {
   virtual std::optional<Jpeg> encodeJpeg(const Image& image, double quality) = 0;
 };
 
+// ---- the self-test's window ----------------------------------------------
+
+// One control of the self-test's window.
+struct TestControl {
+  enum class Kind { button, textField, label } kind = Kind::button;
+  // In points from the top left of the window's content area.
+  double x = 0;
+  double y = 0;
+  double w = 0;
+  double h = 0;
+  std::string text;         // a button's title, a label's text
+  std::string placeholder;  // a text field's
+  std::string identifier;   // the accessibility identifier; none when empty
+};
+
+// A top-level menu and the titles of its items.
+struct TestMenu {
+  std::string title;
+  std::vector<std::string> items;
+};
+
+// What the self-test shows: a titled window of known controls, and a menu
+// bar. Each backend renders it with its own toolkit.
+struct TestWindowSpec {
+  std::string title;
+  double width = 0;  // of the content area, points
+  double height = 0;
+  std::vector<TestControl> controls;
+  std::vector<TestMenu> menus;
+};
+
+// A window of this process's own, for testing the helper on itself. Main
+// thread only.
+class TestWindow {
+ public:
+  virtual ~TestWindow() = default;
+  // Whether this desktop can show such a window at all (a display to open).
+  virtual bool canShow() = 0;
+  // Builds and shows a window and its menu bar as `spec` describes, in
+  // front; false when it cannot. An earlier window stays.
+  virtual bool show(const TestWindowSpec& spec) = 0;
+  // Lets the main loop serve the window (and everything else) for `micros`.
+  virtual void pump(std::int64_t micros) = 0;
+  // The text control `index` of the last window shown holds now, read from
+  // the toolkit itself; "" for anything else.
+  virtual std::string controlText(std::size_t index) = 0;
+  // Whether an item of any menu shown was ever chosen.
+  virtual bool itemChosen() = 0;
+};
+
 // ---- environment, clock, run loop ----------------------------------------
 
 class Environment {
@@ -329,6 +380,7 @@ class Platform {
   virtual EventPoster& events() = 0;
   virtual EventTap& eventTap() = 0;
   virtual ScreenCapture& capture() = 0;
+  virtual TestWindow& testWindow() = 0;
   virtual Environment& environment() = 0;
   virtual Clock& clock() = 0;
   virtual RunLoop& runLoop() = 0;

@@ -37,11 +37,18 @@ DBusConnection* AtspiChannels::accessibilityBus() {
   return atspi_get_a11y_bus();
 }
 
+bool AtspiChannels::isSelf(const std::string& bus) {
+  DBusConnection* shared = accessibilityBus();
+  const char* own = shared ? dbus_bus_get_unique_name(shared) : nullptr;
+  return own && bus == own;
+}
+
 std::optional<std::string> AtspiChannels::socketAddress(const std::string& bus, bool& answered) {
   answered = true;
   DBusConnection* shared = accessibilityBus();
-  // Only applications (unique names) have sockets of their own.
-  if (!shared || !bus.starts_with(':') || busOnly_.contains(bus)) return std::nullopt;
+  // Only applications (unique names) have sockets of their own; this
+  // process's socket is served by the main loop this thread would block.
+  if (!shared || !bus.starts_with(':') || busOnly_.contains(bus) || isSelf(bus)) return std::nullopt;
   if (auto known = addresses_.find(bus); known != addresses_.end()) return known->second;
 
   DBusMessageOwner question(dbus_message_new_method_call(bus.c_str(), ROOT_PATH, "org.a11y.atspi.Application",
@@ -85,6 +92,7 @@ PrivateConnectionOwner openSocket(const std::string& address) {
 AtspiChannels::Route AtspiChannels::routeFor(const std::string& bus) {
   DBusConnection* shared = accessibilityBus();
   if (!shared) return {};
+  if (isSelf(bus)) return {shared, true, false, true};
   if (auto it = peers_.find(bus); it != peers_.end()) {
     if (dbus_connection_get_is_connected(it->second.get())) return {it->second.get(), true, true};
     peers_.erase(it);
@@ -104,6 +112,7 @@ AtspiChannels::Route AtspiChannels::routeFor(const std::string& bus) {
 
 AtspiChannels::Route AtspiChannels::actionRouteFor(const std::string& bus) {
   pruneActionChannels();
+  if (isSelf(bus)) return routeFor(bus);
   bool answered = true;
   const std::optional<std::string> address = socketAddress(bus, answered);
   if (!address) return answered ? routeFor(bus) : Route{accessibilityBus(), false};
@@ -198,10 +207,16 @@ void CallBatch::run() {
   }
   for (Call& call : calls_) {
     if (call.pending) {
-      // Blocking on one call also sends what is still queued and reads the
-      // replies of the others, each bounded by its own timeout.
-      dbus_pending_call_block(call.pending.get());
+      auto route = routes_.find(call.bus);
+      if (route != routes_.end() && route->second.self) {
+        awaitDispatching(route->second.connection, call.pending.get());
+      } else {
+        // Blocking on one call also sends what is still queued and reads the
+        // replies of the others, each bounded by its own timeout.
+        dbus_pending_call_block(call.pending.get());
+      }
       call.reply.reset(dbus_pending_call_steal_reply(call.pending.get()));
+      if (!call.reply) dbus_pending_call_cancel(call.pending.get());
       call.pending.reset();
     }
     if (call.reply && dbus_message_get_type(call.reply.get()) == DBUS_MESSAGE_TYPE_ERROR) {
@@ -216,6 +231,17 @@ void CallBatch::run() {
   }
   waiting_.clear();
   channels_.discardUnsolicited();
+}
+
+void CallBatch::awaitDispatching(DBusConnection* connection, DBusPendingCall* pending) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point limit = Clock::now() + std::chrono::milliseconds(ATSPI_CALL_TIMEOUT_MS);
+  while (!dbus_pending_call_get_completed(pending)) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(limit - Clock::now()).count();
+    // Reading and dispatching lets this process's bridge answer the call,
+    // and nothing else of the main loop runs meanwhile.
+    if (left <= 0 || !dbus_connection_read_write_dispatch(connection, static_cast<int>(left))) return;
+  }
 }
 
 bool CallBatch::collectOwn(DBusConnection* connection, Waiting& waiting) {

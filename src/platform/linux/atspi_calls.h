@@ -54,6 +54,10 @@ class AtspiChannels {
     DBusConnection* connection = nullptr;  // null when accessibility is not running
     bool answered = true;                  // false: the application let the question time out
     bool own = false;                      // a private socket: every message on it is ours
+    // This process's own connection, where its own toolkit's bridge answers
+    // (the self-test's window): a reply comes only while the connection is
+    // dispatched, so waiting for one dispatches it.
+    bool self = false;
   };
   Route routeFor(const std::string& bus);
   // Where an action on the application at `bus` goes: a private socket of
@@ -77,8 +81,10 @@ class AtspiChannels {
   // on it.
   void drop(const std::string& bus);
   // libatspi's connection to the accessibility bus, borrowed; null unless
-  // libatspi runs.
+  // libatspi runs. A toolkit bridge in this process shares it.
   static DBusConnection* accessibilityBus();
+  // Whether `bus` is that connection's own name.
+  static bool isSelf(const std::string& bus);
   // Throws away messages nobody asked for that arrived on private sockets.
   void discardUnsolicited();
 
@@ -137,6 +143,9 @@ class CallBatch {
   using Waiting = std::map<std::uint32_t, std::size_t>;  // serial -> call index
 
   void sendLast();
+  // Waits for a call to this process's own bridge, dispatching the
+  // connection meanwhile; bounded by the AT-SPI timeout.
+  static void awaitDispatching(DBusConnection* connection, DBusPendingCall* pending);
   // Reads the replies to the calls sent on a private socket; false when the
   // application stopped answering before all came.
   bool collectOwn(DBusConnection* connection, Waiting& waiting);

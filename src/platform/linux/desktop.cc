@@ -50,6 +50,7 @@ Capabilities LinuxDesktop::capabilities() {
       .eventTap = display && eventTap_.available(),
       // Reading the screen needs no permission on X: a display is enough.
       .screenCapture = display,
+      .testWindow = display,
   };
 }
 

@@ -12,6 +12,7 @@
 
 #include "platform/linux/atspi_calls.h"
 #include "platform/linux/atspi_facts.h"
+#include "platform/linux/gtk_test_window.h"
 #include "platform/linux/ax_writes.h"
 #include "platform/linux/launch.h"
 #include "platform/linux/rules.h"
@@ -143,6 +144,7 @@ class LinuxDesktop final : public Platform {
   EventPoster& events() override { return events_; }
   EventTap& eventTap() override { return eventTap_; }
   ScreenCapture& capture() override { return capture_; }
+  TestWindow& testWindow() override { return testWindow_; }
   Environment& environment() override { return environment_; }
   Clock& clock() override { return clock_; }
   RunLoop& runLoop() override { return runLoop_; }
@@ -160,6 +162,7 @@ class LinuxDesktop final : public Platform {
   XTestEventPoster events_{connections_.x, runLoop_};
   XRecordTap eventTap_{connections_.x};
   XScreenCapture capture_;
+  GtkTestWindow testWindow_;
 };
 
 }  // namespace kelp::platform::linux_x11

@@ -159,6 +159,7 @@ class SimServices {
         events(makeSimEventPoster(sim)),
         eventTap(makeSimEventTap(sim)),
         capture(sim),
+        testWindow(makeSimTestWindow(sim)),
         environment(sim),
         clock(makeSimClock(sim)),
         runLoop(makeSimRunLoop(sim)) {}
@@ -170,6 +171,7 @@ class SimServices {
   std::unique_ptr<EventPoster> events;
   std::unique_ptr<EventTap> eventTap;
   SimCapture capture;
+  std::unique_ptr<TestWindow> testWindow;
   SimEnvironment environment;
   std::unique_ptr<Clock> clock;
   std::unique_ptr<RunLoop> runLoop;
@@ -246,6 +248,7 @@ WindowList& SimDesktop::windowList() { return services_->windowList; }
 EventPoster& SimDesktop::events() { return *services_->events; }
 EventTap& SimDesktop::eventTap() { return *services_->eventTap; }
 ScreenCapture& SimDesktop::capture() { return services_->capture; }
+TestWindow& SimDesktop::testWindow() { return *services_->testWindow; }
 Environment& SimDesktop::environment() { return services_->environment; }
 Clock& SimDesktop::clock() { return *services_->clock; }
 RunLoop& SimDesktop::runLoop() { return *services_->runLoop; }

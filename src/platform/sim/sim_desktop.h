@@ -53,7 +53,8 @@ class SimDesktop final : public Platform {
                     .keyboardEvents = true,
                     .mouseEvents = true,
                     .eventTap = true,
-                    .screenCapture = true};
+                    .screenCapture = true,
+                    .testWindow = true};
   bool trusted = true;
   bool grantTrustOnPrompt = false;  // what a person answers to the prompt
   int promptCount = 0;
@@ -138,6 +139,16 @@ class SimDesktop final : public Platform {
   // "jpeg:<id>:<w>x<h>@<quality>" so that tests can see what was encoded.
   std::vector<std::string> captureLog();  // "<id> <w>x<h>" per capture asked for
 
+  // ---- the self-test's window --------------------------------------------
+  // Its controls and menus become elements of this process's application
+  // (ownPid), laid out from the top left of `testWindowOrigin`. A label is
+  // neither focusable nor writable.
+  bool testWindowShows = true;            // false: there is no display for it
+  bool testWindowHasMenuBar = true;
+  std::set<std::string> testWindowOmits;  // identifiers of controls left out
+  Point testWindowOrigin{200, 100};
+  int testWindowsShown = 0;
+
   // ---- virtual clock -----------------------------------------------------
   std::int64_t nowMicros() const { return now_; }
   void advance(std::int64_t micros) { advanceTo(now_ + micros); }
@@ -159,6 +170,7 @@ class SimDesktop final : public Platform {
   EventPoster& events() override;
   EventTap& eventTap() override;
   ScreenCapture& capture() override;
+  TestWindow& testWindow() override;
   Environment& environment() override;
   Clock& clock() override;
   RunLoop& runLoop() override;

@@ -1,6 +1,6 @@
 // The services of the simulated desktop, each made in the file of its
 // subject: accessibility and scenes, input and the event tap, clock and run
-// loop. SimDesktop holds them.
+// loop, the self-test's window. SimDesktop holds them.
 #pragma once
 
 #include <memory>
@@ -14,5 +14,6 @@ std::unique_ptr<EventPoster> makeSimEventPoster(SimDesktop& sim);
 std::unique_ptr<EventTap> makeSimEventTap(SimDesktop& sim);
 std::unique_ptr<Clock> makeSimClock(SimDesktop& sim);
 std::unique_ptr<RunLoop> makeSimRunLoop(SimDesktop& sim);
+std::unique_ptr<TestWindow> makeSimTestWindow(SimDesktop& sim);
 
 }  // namespace kelp::platform::sim
