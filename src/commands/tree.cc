@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "ax/attributes.h"
 #include "ax/lookup.h"
 #include "ax/node.h"
 #include "commands/node_json.h"
@@ -35,6 +36,12 @@ void treeOrFind(Context& context, const Request& request) {
   Json result;
   result["app"] = target->app.name.value_or("");
   result["elements"] = std::move(elements);
+  // An application that publishes no interface at all started with its
+  // toolkit's accessibility off; started again through "activate" it is on.
+  platform::Accessibility& ax = context.os.accessibility();
+  if (nodes.empty() && ax::elementsOf(ax::attr(ax, target->element, "AXChildren")).empty()) {
+    result["hint"] = messages::noControlsHint;
+  }
   context.replies.succeed(request.id, std::move(result));
 }
 

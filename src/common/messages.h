@@ -16,6 +16,9 @@ inline constexpr std::string_view textDidNotLand =
     "글자가 그 칸에 들어가지 않았어요 — 그 칸을 먼저 눌러 커서를 넣고 type_here 로 쳐 보세요";
 inline constexpr std::string_view unknownAction = "모르는 동작이에요";
 inline constexpr std::string_view badScrollAmount = "스크롤 양이 너무 크거나 숫자가 아니에요";
+// Beside an empty "tree" or "find" of an application that shows nothing.
+inline constexpr std::string_view noControlsHint =
+    "이 프로그램은 조작할 수 있는 항목을 보여 주지 않아요. 프로그램을 닫고 activate 로 다시 실행하면 항목이 보여요";
 
 // Written right after an application's name, which is why they begin with a space.
 inline constexpr std::string_view keyAppNotFound = " 을(를) 찾지 못해서 단축키를 보내지 않았어요";

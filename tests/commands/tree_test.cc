@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "common/messages.h"
 #include "support/command_fixture.h"
 
 namespace kelp {
@@ -79,7 +80,9 @@ TEST_F(TreeTest, MaxBoundsTheWalk) {
 TEST_F(TreeTest, TargetSelectionAndFailures) {
   EXPECT_EQ(run(R"({"cmd":"tree"})")["result"]["app"], "Notes") << "the frontmost application";
   Json anon = run(R"({"cmd":"tree","pid":301})");
-  EXPECT_EQ(anon["result"], Json::parse(R"({"app":"","elements":[]})"));
+  EXPECT_EQ(anon["result"]["elements"], Json::array());
+  EXPECT_EQ(anon["result"]["hint"], std::string(messages::noControlsHint)) << "it publishes nothing at all";
+  EXPECT_FALSE(run(R"({"cmd":"tree","max":0})")["result"].contains("hint")) << "nothing asked, not nothing there";
   EXPECT_EQ(run(R"({"cmd":"find","id":4,"app":"Calendar"})"),
             Json::parse(R"({"id":4,"ok":false,"error":"그 프로그램을 찾지 못했어요"})"));
   EXPECT_EQ(run(R"({"cmd":"tree","pid":"300","app":"com.example.anon"})")["result"]["app"], "")

@@ -16,6 +16,11 @@ bool LinuxAccessibility::isTrusted() {
 bool LinuxAccessibility::promptForTrust() {
   // Nobody is asked on Linux: turning the accessibility bus on is the grant.
   connections_.sessionBus.enableAccessibility();
+  // A full X11 session publishes the bus's address on the root window, where
+  // Qt looks for it first; without it Qt may lose the race to ask for it.
+  if (const std::optional<std::string> address = connections_.sessionBus.accessibilityBusAddress()) {
+    connections_.x.setRootTextIfMissing("AT_SPI_BUS", *address);
+  }
   return isTrusted();
 }
 
@@ -43,7 +48,8 @@ Value LinuxAccessibility::copyAttribute(const Element& element, const std::strin
   std::optional<FactStore> single;
   FactStore& facts = snapshot_ ? *snapshot_ : single.emplace(channels_);
   ReadScope scope{facts, [this] { return screenOrigin(); },
-                  [this, &facts](const ObjectRef& window) { return windowManagerTitle(facts, window); }};
+                  [this, &facts](const ObjectRef& window) { return windowManagerTitle(facts, window); },
+                  [this, &facts](const ObjectRef& window) { return windowPlace(facts, window); }};
   return readAxAttribute(scope, *ref, presentationOf(element), name);
 }
 
@@ -69,7 +75,7 @@ WriteScope LinuxAccessibility::writeScope(FactStore& facts) {
         // report its client area.
         RootRect reported = *client;
         const Facts& known = facts.need(window, EXTENTS);
-        if (known.has(EXTENTS) && frameFromExtents(known.extents, {})) {
+        if (known.has(EXTENTS) && frameFromExtents(known.extents, {}) && !facts.toolkitOf(window.bus).windowRelative()) {
           reported = {known.extents.x, known.extents.y, known.extents.width, known.extents.height};
         }
         return x.placeWindow(*id, placementFor(reported, *client, position, size));
@@ -110,12 +116,10 @@ std::optional<Element> LinuxAccessibility::elementAtPosition(const Element& root
   const Point origin = screenOrigin();
   const Point point{origin.x + x, origin.y + y};
   std::optional<ObjectRef> found;
-  if (snapshot_) {
-    found = objectAtPoint(*snapshot_, connections_.x, *ref, isDesktopElement(root), point);
-  } else {
-    FactStore facts(channels_);
-    found = objectAtPoint(facts, connections_.x, *ref, isDesktopElement(root), point);
-  }
+  std::optional<FactStore> single;
+  FactStore& facts = snapshot_ ? *snapshot_ : single.emplace(channels_);
+  found = objectAtPoint(facts, connections_.x, *ref, isDesktopElement(root), point,
+                        [this, &facts](const ObjectRef& window) { return windowPlace(facts, window); });
   if (!found) return std::nullopt;
   Element element = elementFor(*found);
   if (!element) return std::nullopt;
@@ -163,6 +167,21 @@ std::optional<WindowId> LinuxAccessibility::xWindowOf(FactStore& facts, const Ob
   return titled;
 }
 
+std::optional<Point> LinuxAccessibility::windowPlace(FactStore& facts, const ObjectRef& window) {
+  if (snapshot_) {
+    if (auto known = snapshotPlaces_.find(window.bus + window.path); known != snapshotPlaces_.end()) {
+      return known->second;
+    }
+  }
+  const std::optional<WindowId> match = xWindowOf(facts, window);
+  const std::optional<RootRect> client = match ? connections_.x.clientRect(*match) : std::nullopt;
+  const std::optional<Point> place = client ? std::optional(Point{static_cast<double>(client->x),
+                                                                   static_cast<double>(client->y)})
+                                            : std::nullopt;
+  if (snapshot_) snapshotPlaces_.emplace(window.bus + window.path, place);
+  return place;
+}
+
 std::optional<std::string> LinuxAccessibility::windowManagerTitle(FactStore& facts, const ObjectRef& window) {
   const std::optional<WindowId> match = xWindowOf(facts, window);
   if (!match) return std::nullopt;
@@ -179,6 +198,7 @@ void LinuxAccessibility::endSnapshot() {
   if (snapshotDepth_ == 0 || --snapshotDepth_ > 0) return;
   snapshot_.reset();
   snapshotOrigin_.reset();
+  snapshotPlaces_.clear();
 }
 
 }  // namespace kelp::platform::linux_x11

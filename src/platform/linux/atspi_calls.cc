@@ -142,6 +142,41 @@ void AtspiChannels::pruneActionChannels() {
 
 void AtspiChannels::drop(const std::string& bus) { peers_.erase(bus); }
 
+int majorVersion(std::string_view version) {
+  int major = 0;
+  std::size_t i = 0;
+  for (; i < version.size() && version[i] >= '0' && version[i] <= '9' && major < 100000; ++i) {
+    major = major * 10 + (version[i] - '0');
+  }
+  return i > 0 ? major : 0;
+}
+
+Toolkit AtspiChannels::toolkitOf(const std::string& bus, std::set<std::string>& silent) {
+  if (auto known = toolkits_.find(bus); known != toolkits_.end()) return known->second;
+  Toolkit toolkit;
+  if (bus.starts_with(':')) {
+    CallBatch batch(*this, silent);
+    std::size_t calls[2];
+    const char* properties[2] = {"ToolkitName", "Version"};
+    for (int i = 0; i < 2; ++i) {
+      calls[i] = batch.add({bus, ROOT_PATH}, PROPERTIES_INTERFACE, "Get");
+      appendString(batch.request(calls[i]), "org.a11y.atspi.Application");
+      appendString(batch.request(calls[i]), properties[i]);
+    }
+    batch.run();
+    std::string answers[2];
+    for (int i = 0; i < 2; ++i) {
+      MessageReader reply(batch.reply(calls[i]));
+      if (std::optional<MessageReader> value = reply.enter()) answers[i] = value->string().value_or("");
+    }
+    toolkit = {answers[0], majorVersion(answers[1])};
+    // An application that did not answer is asked again next time.
+    if (silent.contains(bus)) return toolkit;
+  }
+  toolkits_.emplace(bus, toolkit);
+  return toolkit;
+}
+
 void AtspiChannels::discardUnsolicited() {
   for (auto it = peers_.begin(); it != peers_.end();) {
     while (DBusMessageOwner stray{dbus_connection_pop_message(it->second.get())}) {

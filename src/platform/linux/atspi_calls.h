@@ -16,6 +16,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/linux/atspi_tree.h"
@@ -39,6 +40,23 @@ inline constexpr const char* CACHE_PATH = "/org/a11y/atspi/cache";
 // action's connection is closed while its dialog is still open only after
 // this many more actions on the same application.
 inline constexpr std::size_t MAX_ACTION_CHANNELS = 32;
+
+// The toolkit an application says it is built with (the Application
+// interface's ToolkitName and Version), for the toolkits whose answers need
+// reading differently.
+struct Toolkit {
+  std::string name;  // "GTK", "Qt", "Chromium", "Gecko", ...; "" when not told
+  int major = 0;     // of the version
+  // GTK 4 (4.8 and earlier on X11) sets "showing" on its windows alone and
+  // reports extents relative to the window's top left.
+  bool windowRelative() const { return name == "GTK" && major >= 4; }
+  // Qt 5's bridge crashes on Properties.GetAll.
+  bool refusesGetAll() const { return name == "Qt"; }
+  bool isChromium() const { return name == "Chromium"; }
+};
+
+// The major number of a version such as "4.8.3"; 0 for anything else.
+int majorVersion(std::string_view version);
 
 // The connections calls travel on: one private socket per application that
 // offers one, libatspi's accessibility bus connection for the rest. They
@@ -94,6 +112,13 @@ class AtspiChannels {
   bool refusesBulk(const std::string& bus) const { return noBulk_.contains(bus); }
   void markRefusesBulk(const std::string& bus) { noBulk_.insert(bus); }
 
+  // The toolkit of the application at `bus`, asked once; `silent` as for a
+  // batch.
+  Toolkit toolkitOf(const std::string& bus, std::set<std::string>& silent);
+  // Applications whose content was woken, once each.
+  bool woken(const std::string& bus) const { return woken_.contains(bus); }
+  void markWoken(const std::string& bus) { woken_.insert(bus); }
+
  private:
   // The address of the application's own socket; none where it offers
   // none, or did not answer (`answered` false).
@@ -108,6 +133,8 @@ class AtspiChannels {
   // Applications without a private socket, asked once.
   std::set<std::string, std::less<>> busOnly_;
   std::set<std::string, std::less<>> noBulk_;
+  std::map<std::string, Toolkit, std::less<>> toolkits_;
+  std::set<std::string, std::less<>> woken_;
 };
 
 // Calls made together: each goes out as soon as the next is added (or the

@@ -117,6 +117,7 @@ class FactStore::KnownFacts final : public FactSource {
   }
   // Not a fact: reads that ask it are not fetched ahead.
   std::optional<ObjectRef> firstWithState(const ObjectRef&, AtspiStateType) override { return std::nullopt; }
+  Toolkit toolkitOf(const std::string& bus) override { return store_.toolkitOf(bus); }
 
   // The objects some read lacked facts of, in the order they were met, and
   // the facts each lacked.
@@ -139,6 +140,12 @@ Facts& FactStore::entry(const ObjectRef& ref) {
 }
 
 const Facts& FactStore::need(const ObjectRef& ref, unsigned wanted) {
+  // The first look at a browser's application in this process wakes its
+  // content, before anything of it is fetched.
+  if (ref.isApplicationRoot() && !channels_.woken(ref.bus) && toolkitOf(ref.bus).isChromium()) {
+    channels_.markWoken(ref.bus);
+    wakeWebContent(*this, ref);
+  }
   Facts& facts = entry(ref);
   if (plan_ && (facts.asked & wanted) != wanted) {
     seedFromCache(ref.bus);
@@ -189,7 +196,7 @@ void FactStore::plan(CallBatch& batch, std::vector<Read>& reads, const ObjectRef
   if (missing & ROLE) add(ACCESSIBLE_INTERFACE, "GetRole", Read::role);
   if (missing & STATES) add(ACCESSIBLE_INTERFACE, "GetState", Read::states);
   unsigned single = missing;
-  if ((missing & NAMING) && !facts.getAllRefused) {
+  if ((missing & NAMING) && !facts.getAllRefused && !toolkitOf(ref.bus).refusesGetAll()) {
     appendString(add(PROPERTIES_INTERFACE, "GetAll", Read::getAll), ACCESSIBLE_INTERFACE);
     // Attributes come with it where the bridge includes them; otherwise
     // they are asked for in the next round.
@@ -449,11 +456,14 @@ void FactStore::seedFromCache(const std::string& bus) {
   for (const ObjectRef& ref : seeded) {
     Facts& facts = entry(ref);
     if ((facts.asked & CHILDREN) || facts.childCount < 0) continue;
+    auto found = claims.find(ref);
     if (facts.childCount == 0) {
-      setChildren(ref, facts, {});
+      // GTK 4 lists its application root with no children while its
+      // windows name the root as their parent: a count that objects
+      // contradict is asked again.
+      if (found == claims.end()) setChildren(ref, facts, {});
       continue;
     }
-    auto found = claims.find(ref);
     if (found == claims.end() || found->second.size() != static_cast<std::size_t>(facts.childCount)) continue;
     std::vector<std::optional<ObjectRef>> slots(found->second.size());
     bool complete = true;

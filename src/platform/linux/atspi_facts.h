@@ -101,6 +101,8 @@ class FactSource {
   // The first descendant of `root`, in tree order, that has `state`, where
   // the toolkit answers that in one question; none where it does not.
   virtual std::optional<ObjectRef> firstWithState(const ObjectRef& root, AtspiStateType state) = 0;
+  // The toolkit of the application at `bus`.
+  virtual Toolkit toolkitOf(const std::string& bus) = 0;
 };
 
 class FactStore final : public FactSource {
@@ -115,6 +117,7 @@ class FactStore final : public FactSource {
 
   const Facts& need(const ObjectRef& ref, unsigned wanted) override;
   std::optional<ObjectRef> firstWithState(const ObjectRef& root, AtspiStateType state) override;
+  Toolkit toolkitOf(const std::string& bus) override { return channels_.toolkitOf(bus, silent_); }
 
   // For calls the facts do not cover; they share the store's memory of
   // applications that stopped answering.

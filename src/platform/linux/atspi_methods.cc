@@ -1,6 +1,8 @@
 #include "platform/linux/atspi_methods.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace kelp::platform::linux_x11 {
 namespace {
@@ -120,6 +122,52 @@ bool doAction(FactStore& facts, const ObjectRef& ref, std::int32_t index) {
   DBusMessageOwner reply(dbus_connection_send_with_reply_and_block(route.connection, request.get(),
                                                                    ATSPI_CALL_TIMEOUT_MS, error.out()));
   return saidYes(reply);
+}
+
+namespace {
+
+constexpr int WAKE_POLL_MS = 50;
+// How many objects one look for the document may read.
+constexpr std::size_t WAKE_SEARCH_OBJECTS = 3000;
+
+// Whether some document below `application` holds content: breadth first,
+// one batch of calls a level.
+bool documentHasContent(FactStore& facts, const ObjectRef& application) {
+  std::vector<ObjectRef> level{application};
+  std::size_t read = 0;
+  while (!level.empty() && read < WAKE_SEARCH_OBJECTS) {
+    CallBatch batch(facts.channels(), facts.silent());
+    std::vector<std::pair<std::size_t, std::size_t>> calls;
+    for (const ObjectRef& ref : level) {
+      calls.emplace_back(batch.add(ref, ACCESSIBLE_INTERFACE, "GetRole"),
+                         batch.add(ref, ACCESSIBLE_INTERFACE, "GetChildren"));
+    }
+    batch.run();
+    read += level.size();
+    std::vector<ObjectRef> next;
+    for (const auto& [role, children] : calls) {
+      MessageReader roleReply(batch.reply(role));
+      MessageReader childrenReply(batch.reply(children));
+      std::vector<ObjectRef> kids = childrenReply.objectRefs().value_or(std::vector<ObjectRef>{});
+      std::erase_if(kids, [](const ObjectRef& kid) { return kid.path == NULL_PATH || kid.bus.empty(); });
+      if (roleReply.uint32() == static_cast<std::uint32_t>(ATSPI_ROLE_DOCUMENT_WEB) && !kids.empty()) return true;
+      next.insert(next.end(), kids.begin(), kids.end());
+    }
+    level = std::move(next);
+  }
+  return false;
+}
+
+}  // namespace
+
+bool wakeWebContent(FactStore& facts, const ObjectRef& application) {
+  callOnce(facts, application, ACCESSIBLE_INTERFACE, "GetAttributes");
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAKE_LIMIT_MS);
+  for (;;) {
+    if (documentHasContent(facts, application)) return true;
+    if (std::chrono::steady_clock::now() >= limit || facts.silent().contains(application.bus)) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(WAKE_POLL_MS));
+  }
 }
 
 std::optional<ObjectRef> firstMatchWithState(FactStore& facts, const ObjectRef& root, AtspiStateType state) {

@@ -40,6 +40,12 @@ std::vector<OfferedAction> offeredActions(FactStore& facts, const ObjectRef& ref
 // On a connection of the action's own (AtspiChannels::actionRouteFor).
 bool doAction(FactStore& facts, const ObjectRef& ref, std::int32_t index);
 
+// Chromium (and Electron) publish nothing below their windows until someone
+// asks for an attribute: asks, then waits until a web page's document has
+// content or WAKE_LIMIT_MS passed. True when content came.
+inline constexpr int WAKE_LIMIT_MS = 3000;
+bool wakeWebContent(FactStore& facts, const ObjectRef& application);
+
 // Collection.GetMatches for the first descendant of `root` (in tree order)
 // that has `state`; none when the toolkit has no collections or there is no
 // such descendant.

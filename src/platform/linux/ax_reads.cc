@@ -1,6 +1,7 @@
 #include "platform/linux/ax_reads.h"
 
 #include <algorithm>
+#include <cctype>
 #include <deque>
 #include <limits>
 
@@ -48,13 +49,37 @@ Value readRole(ReadScope& scope, const ObjectRef& ref) {
   return std::string(role);
 }
 
+// GTK 4 names a control that its own label labels with that label twice
+// ("7 7"): the name once, when the labelling object has just that name.
+std::optional<std::string> doubledName(ReadScope& scope, const ObjectRef& ref, const std::string& name) {
+  if (name.size() % 2 == 0 || name[name.size() / 2] != ' ') return std::nullopt;
+  const std::string half = name.substr(0, name.size() / 2);
+  if (name.compare(name.size() / 2 + 1, std::string::npos, half) != 0) return std::nullopt;
+  if (!scope.facts.toolkitOf(ref.bus).windowRelative()) return std::nullopt;
+  for (const ObjectRef& label : scope.facts.need(ref, RELATIONS).labelledBy) {
+    if (scope.facts.need(label, NAMING).name == half) return half;
+  }
+  return std::nullopt;
+}
+
+// GTK 4 names a widget that has no name of its own by its class
+// ("GtkButton", "AdwGizmo"), which no person sees.
+bool className(ReadScope& scope, const ObjectRef& ref, std::string_view name) {
+  if (!(name.starts_with("Gtk") || name.starts_with("Adw")) || name.size() < 4) return false;
+  if (!(name[3] >= 'A' && name[3] <= 'Z')) return false;
+  if (!std::all_of(name.begin(), name.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); }))
+    return false;
+  return scope.facts.toolkitOf(ref.bus).windowRelative();
+}
+
 Value readTitle(ReadScope& scope, const ObjectRef& ref) {
   const Facts& facts = scope.facts.need(ref, ROLE | NAMING);
   if (!facts.has(NAMING)) return {};
-  if (!blank(facts.name)) {
+  if (!blank(facts.name) && !className(scope, ref, facts.name)) {
     // GTK pads the names of menu items that show a shortcut with the spaces
     // that separate the two on screen.
     if (facts.has(ROLE) && isMenuRow(rowOf(facts.role))) return withoutTrailingSpace(facts.name);
+    if (const std::optional<std::string> once = doubledName(scope, ref, facts.name)) return *once;
     return facts.name;
   }
   if (!facts.has(ROLE)) return {};
@@ -139,6 +164,8 @@ Value stateFlag(ReadScope& scope, const ObjectRef& ref, AtspiStateType state) {
 Value readEnabled(ReadScope& scope, const ObjectRef& ref) {
   const Facts& facts = scope.facts.need(ref, STATES);
   if (!facts.has(STATES)) return {};
+  // GTK 4 tells "sensitive" alone.
+  if (scope.facts.toolkitOf(ref.bus).windowRelative()) return facts.hasState(ATSPI_STATE_SENSITIVE);
   return facts.hasState(ATSPI_STATE_ENABLED) && facts.hasState(ATSPI_STATE_SENSITIVE);
 }
 
@@ -158,10 +185,19 @@ Value readMinimized(ReadScope& scope, const ObjectRef& ref) {
 // Objects that are not showing have no place on screen to act at: toolkits
 // report them nowhere (GTK) or where they would be if shown.
 std::optional<ScreenFrame> frameOf(ReadScope& scope, const ObjectRef& ref) {
-  if (!scope.facts.need(ref, STATES).hasState(ATSPI_STATE_SHOWING)) return std::nullopt;
+  if (!onScreen(scope.facts, ref)) return std::nullopt;
   const Facts& facts = scope.facts.need(ref, EXTENTS);
   if (!facts.has(EXTENTS)) return std::nullopt;
-  return frameFromExtents(facts.extents, scope.screenOrigin ? scope.screenOrigin() : Point{});
+  Point origin = scope.screenOrigin ? scope.screenOrigin() : Point{};
+  // GTK 4 measures from its window's top left; the window manager knows
+  // where that is.
+  if (scope.facts.toolkitOf(ref.bus).windowRelative()) {
+    const std::optional<ObjectRef> window = windowOf(scope.facts, ref);
+    const std::optional<Point> place = window && scope.windowPlace ? scope.windowPlace(*window) : std::nullopt;
+    if (!place) return std::nullopt;
+    origin = {origin.x - place->x, origin.y - place->y};
+  }
+  return frameFromExtents(facts.extents, origin);
 }
 
 Value readPosition(ReadScope& scope, const ObjectRef& ref) {
@@ -265,14 +301,20 @@ constexpr int FOCUS_SEARCH_OBJECTS = 2000;
 
 std::optional<ObjectRef> searchFocused(FactSource& store, const ObjectRef& window) {
   std::deque<ObjectRef> queue{window};
+  std::optional<ObjectRef> first;
   for (int examined = 0; !queue.empty() && examined < FOCUS_SEARCH_OBJECTS; ++examined) {
     ObjectRef current = std::move(queue.front());
     queue.pop_front();
     const Facts& facts = store.need(current, STATES);
-    if (facts.hasState(ATSPI_STATE_FOCUSED)) return current;
+    if (facts.hasState(ATSPI_STATE_FOCUSED)) {
+      // Qt also marks the tab of the focused page focused, which takes no
+      // focus itself: what can be focused wins.
+      if (facts.hasState(ATSPI_STATE_FOCUSABLE)) return current;
+      if (!first) first = current;
+    }
     for (const ObjectRef& child : store.need(current, CHILDREN).children) queue.push_back(child);
   }
-  return std::nullopt;
+  return first;
 }
 
 Value readFocusedElement(ReadScope& scope, const ObjectRef& ref) {
@@ -291,19 +333,7 @@ Value readFocusedElement(ReadScope& scope, const ObjectRef& ref) {
   return {};
 }
 
-// Windows nest only a few levels deep below their application, but a broken
-// application can make its parents a cycle.
-constexpr int WINDOW_ANCESTOR_LIMIT = 64;
-
-Value readWindow(ReadScope& scope, const ObjectRef& ref) {
-  std::optional<ObjectRef> current = ref;
-  for (int examined = 0; current && examined < WINDOW_ANCESTOR_LIMIT; ++examined) {
-    if (isApplication(scope.facts, *current)) return {};
-    if (axRoleOf(scope.facts, *current) == "AXWindow") return element(current);
-    current = scope.facts.need(*current, PARENT).parent;
-  }
-  return {};
-}
+Value readWindow(ReadScope& scope, const ObjectRef& ref) { return element(windowOf(scope.facts, ref)); }
 
 // ---- the submenu of an item (Presentation::submenu) ------------------------------
 

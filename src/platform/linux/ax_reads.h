@@ -33,6 +33,10 @@ struct ReadScope {
   // The title the window manager shows for an application's window, for
   // windows whose toolkit gives them no accessible name. None: no title.
   std::function<std::optional<std::string>(const ObjectRef& window)> windowManagerTitle{};
+  // Where the window manager has put the top left of a window's client
+  // area, in AT-SPI screen coordinates, for toolkits that measure from
+  // there. None: not known.
+  std::function<std::optional<Point>(const ObjectRef& window)> windowPlace{};
 };
 
 // Reads attribute `name` of the object `ref` presented `as`; none for

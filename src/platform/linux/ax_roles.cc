@@ -15,13 +15,15 @@ constexpr unsigned FIELD = LABELLED | PLACEHOLDER;
 constexpr RoleRow ROLES[] = {
     // Applications and windows
     {ATSPI_ROLE_APPLICATION, "AXApplication"},
-    {ATSPI_ROLE_FRAME, "AXWindow"},
+    // Qt names a QFrame inside a window a frame too.
+    {ATSPI_ROLE_FRAME, "AXWindow", topLevel},
     {ATSPI_ROLE_DIALOG, "AXWindow"},
     {ATSPI_ROLE_WINDOW, "AXWindow"},
     {ATSPI_ROLE_ALERT, "AXWindow", topLevel},
     {ATSPI_ROLE_FILE_CHOOSER, "AXWindow", topLevel},
     {ATSPI_ROLE_COLOR_CHOOSER, "AXWindow", topLevel},
     {ATSPI_ROLE_FONT_CHOOSER, "AXWindow", topLevel},
+    {ATSPI_ROLE_FILLER, "AXGroup", appChild},
     // Buttons
     {ATSPI_ROLE_PUSH_BUTTON, "AXButton", plain, none, CONTROL},
     {ATSPI_ROLE_PUSH_BUTTON_MENU, "AXMenuButton", plain, none, CONTROL},
@@ -40,6 +42,7 @@ constexpr RoleRow ROLES[] = {
     {ATSPI_ROLE_CAPTION, "AXStaticText", plain, text},
     {ATSPI_ROLE_ACCELERATOR_LABEL, "AXStaticText", plain, text},
     {ATSPI_ROLE_HEADING, "AXHeading", plain, text},
+    {ATSPI_ROLE_PARAGRAPH, "AXGroup", editable, text, FIELD},
     // Choices and ranges
     {ATSPI_ROLE_COMBO_BOX, "AXPopUpButton", comboBox, entryText, CONTROL},
     {ATSPI_ROLE_SPIN_BUTTON, "AXIncrementor", plain, number, FIELD},
@@ -133,6 +136,8 @@ std::string_view axRoleFor(AtspiRole role, const RoleContext& context) {
       return row.axRole;
     case RoleRule::textEntry:
       if (context.searchSemantics) return "AXSearchField";
+      // Web engines make a text area an entry that is multi-line.
+      if (hasState(context.states, ATSPI_STATE_MULTI_LINE)) return "AXTextArea";
       if (role == ATSPI_ROLE_ENTRY || hasState(context.states, ATSPI_STATE_SINGLE_LINE)) return "AXTextField";
       return "AXTextArea";
     case RoleRule::comboBox:
@@ -149,6 +154,10 @@ std::string_view axRoleFor(AtspiRole role, const RoleContext& context) {
     case RoleRule::topLevel:
       if (!context.parentRole || context.parentRole == ATSPI_ROLE_APPLICATION) return "AXWindow";
       return "AXGroup";
+    case RoleRule::appChild:
+      return context.parentRole == ATSPI_ROLE_APPLICATION ? "AXWindow" : "AXGroup";
+    case RoleRule::editable:
+      return hasState(context.states, ATSPI_STATE_EDITABLE) ? "AXTextArea" : "AXGroup";
   }
   return row.axRole;
 }
@@ -159,7 +168,8 @@ bool holdsSubmenu(AtspiRole role, const RoleContext& context) {
 
 bool roleDependsOnParent(AtspiRole role) {
   const RoleRule rule = rowOf(role).rule;
-  return rule == RoleRule::menu || rule == RoleRule::menuItem || rule == RoleRule::topLevel;
+  return rule == RoleRule::menu || rule == RoleRule::menuItem || rule == RoleRule::topLevel ||
+         rule == RoleRule::appChild;
 }
 
 bool roleDependsOnChildren(AtspiRole role) { return rowOf(role).rule == RoleRule::comboBox; }
@@ -210,6 +220,26 @@ std::optional<ObjectRef> entryOf(FactSource& store, const ObjectRef& ref) {
     const Facts& childFacts = store.need(child, ROLE | STATES);
     if (childFacts.has(ROLE) && isTextRole(childFacts.role) && childFacts.hasState(ATSPI_STATE_EDITABLE))
       return child;
+  }
+  return std::nullopt;
+}
+
+bool onScreen(FactSource& store, const ObjectRef& ref) {
+  const Facts& facts = store.need(ref, STATES);
+  if (facts.hasState(ATSPI_STATE_SHOWING)) return true;
+  return facts.hasState(ATSPI_STATE_VISIBLE) && store.toolkitOf(ref.bus).windowRelative();
+}
+
+// Windows nest only a few levels deep below their application, but a broken
+// application can make its parents a cycle.
+constexpr int WINDOW_ANCESTOR_LIMIT = 64;
+
+std::optional<ObjectRef> windowOf(FactSource& store, const ObjectRef& ref) {
+  std::optional<ObjectRef> current = ref;
+  for (int examined = 0; current && examined < WINDOW_ANCESTOR_LIMIT; ++examined) {
+    if (isApplication(store, *current)) return std::nullopt;
+    if (axRoleOf(store, *current) == "AXWindow") return current;
+    current = store.need(*current, PARENT).parent;
   }
   return std::nullopt;
 }

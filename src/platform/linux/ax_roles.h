@@ -29,6 +29,10 @@ enum class RoleRule {
   menuItem,   // AXMenuBarItem in a menu bar, else AXMenuItem
   topLevel,   // AXWindow as an application's child, else AXGroup (the same
               // roles also name parts of windows and web pages)
+  appChild,   // AXWindow only with an application as its parent (Qt 6 makes
+              // its top-level dialogs fillers), else AXGroup
+  editable,   // AXTextArea when editable (LibreOffice's document is made of
+              // editable paragraphs), else AXGroup
 };
 
 // Where AXValue comes from.
@@ -106,6 +110,11 @@ bool isApplication(FactSource& facts, const ObjectRef& ref);
 bool presentsSubmenu(FactSource& facts, const ObjectRef& ref);
 // A combo box's entry: its child to type in.
 std::optional<ObjectRef> entryOf(FactSource& facts, const ObjectRef& ref);
+// Whether the toolkit says the object is on screen.
+bool onScreen(FactSource& facts, const ObjectRef& ref);
+// The window `ref` belongs to (itself when it is one); none for an
+// application and for objects outside any window.
+std::optional<ObjectRef> windowOf(FactSource& facts, const ObjectRef& ref);
 
 // An application's children that are windows, in its order.
 std::vector<ObjectRef> applicationWindows(FactSource& facts, const ObjectRef& application);

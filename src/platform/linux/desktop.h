@@ -62,6 +62,9 @@ class LinuxAccessibility final : public Accessibility {
   // The seam's (0, 0) in X root coordinates, read once per snapshot.
   Point screenOrigin();
   std::optional<std::string> windowManagerTitle(FactStore& facts, const ObjectRef& window);
+  // The top left of the client area of the X window behind an AT-SPI
+  // window, in root coordinates; read once per snapshot.
+  std::optional<Point> windowPlace(FactStore& facts, const ObjectRef& window);
   // The managed X window behind an AT-SPI window.
   std::optional<WindowId> xWindowOf(FactStore& facts, const ObjectRef& window);
   WriteScope writeScope(FactStore& facts);
@@ -73,6 +76,7 @@ class LinuxAccessibility final : public Accessibility {
   std::unique_ptr<FactStore> snapshot_;  // while a snapshot is open
   ReadPlan snapshotPlan_;                // what the open snapshot reads
   std::optional<Point> snapshotOrigin_;
+  std::map<std::string, std::optional<Point>> snapshotPlaces_;
 };
 
 class LinuxWorkspace final : public Workspace {

@@ -14,13 +14,22 @@ namespace {
 // broken application could answer in a circle.
 constexpr int DESCENT_LIMIT = 32;
 
-std::optional<ObjectRef> childAt(FactStore& facts, const ObjectRef& parent, Point point) {
+// How the objects of one window measure: from the screen's origin, or
+// (GTK 4) from the window's own top left, placed on the screen by the
+// window manager.
+struct Space {
+  Point offset;
+  std::uint32_t coordType = ATSPI_COORD_TYPE_SCREEN;
+  Point local(Point point) const { return {point.x - offset.x, point.y - offset.y}; }
+};
+
+std::optional<ObjectRef> childAt(FactStore& facts, const ObjectRef& parent, Point point, const Space& space) {
   CallBatch batch(facts.channels(), facts.silent());
   const std::size_t call = batch.add(parent, COMPONENT_INTERFACE, "GetAccessibleAtPoint");
   DBusMessage* request = batch.request(call);
   appendInt32(request, static_cast<std::int32_t>(std::floor(point.x)));
   appendInt32(request, static_cast<std::int32_t>(std::floor(point.y)));
-  appendUint32(request, ATSPI_COORD_TYPE_SCREEN);
+  appendUint32(request, space.coordType);
   batch.run();
   MessageReader reply(batch.reply(call));
   std::optional<ObjectRef> child = reply.objectRef();
@@ -36,7 +45,7 @@ std::optional<RootRect> extentsOf(FactStore& facts, const ObjectRef& ref) {
 }
 
 bool showsAt(FactStore& facts, const ObjectRef& ref, Point point) {
-  if (!facts.need(ref, STATES).hasState(ATSPI_STATE_SHOWING)) return false;
+  if (!onScreen(facts, ref)) return false;
   std::optional<RootRect> rect = extentsOf(facts, ref);
   return rect && rect->contains(point.x, point.y);
 }
@@ -64,10 +73,11 @@ std::optional<ObjectRef> descendantAt(FactStore& facts, const ObjectRef& parent,
   return std::nullopt;
 }
 
-ObjectRef deepestAt(FactStore& facts, const ObjectRef& window, Point point) {
+ObjectRef deepestAt(FactStore& facts, const ObjectRef& window, Point screenPoint, const Space& space) {
+  const Point point = space.local(screenPoint);
   ObjectRef current = window;
   for (int depth = 0; depth < DESCENT_LIMIT; ++depth) {
-    std::optional<ObjectRef> child = childAt(facts, current, point);
+    std::optional<ObjectRef> child = childAt(facts, current, point, space);
     if (!child || *child == current) child = descendantAt(facts, current, point);
     if (!child || *child == current) break;
     current = std::move(*child);
@@ -77,11 +87,27 @@ ObjectRef deepestAt(FactStore& facts, const ObjectRef& window, Point point) {
 
 // Among an application's windows, the one containing `point`, the active
 // one first where they overlap.
-std::optional<ObjectRef> windowContaining(FactStore& facts, const std::vector<ObjectRef>& windows,
-                                          Point point) {
+Space spaceOf(FactStore& facts, const ObjectRef& window, const WindowPlace& windowPlace) {
+  if (!facts.toolkitOf(window.bus).windowRelative() || !windowPlace) return {};
+  const std::optional<Point> place = windowPlace(window);
+  return place ? Space{*place, ATSPI_COORD_TYPE_WINDOW} : Space{};
+}
+
+// A window's rectangle on the root window.
+std::optional<RootRect> placedExtents(FactStore& facts, const ObjectRef& window, const WindowPlace& windowPlace) {
+  std::optional<RootRect> rect = extentsOf(facts, window);
+  if (!rect) return std::nullopt;
+  const Space space = spaceOf(facts, window, windowPlace);
+  rect->x += static_cast<int>(space.offset.x);
+  rect->y += static_cast<int>(space.offset.y);
+  return rect;
+}
+
+std::optional<ObjectRef> windowContaining(FactStore& facts, const std::vector<ObjectRef>& windows, Point point,
+                                          const WindowPlace& windowPlace) {
   std::optional<ObjectRef> found;
   for (const ObjectRef& window : windows) {
-    std::optional<RootRect> rect = extentsOf(facts, window);
+    std::optional<RootRect> rect = placedExtents(facts, window, windowPlace);
     if (!rect || !rect->contains(point.x, point.y)) continue;
     if (facts.need(window, STATES).hasState(ATSPI_STATE_ACTIVE)) return window;
     if (!found) found = window;
@@ -93,11 +119,11 @@ std::optional<ObjectRef> windowContaining(FactStore& facts, const std::vector<Ob
 // (toolkits report the client area or the decorated frame), else the one with
 // its title, else the one containing the point.
 std::optional<ObjectRef> windowMatching(FactStore& facts, XDisplay& x, const std::vector<ObjectRef>& windows,
-                                        WindowId id, Point point) {
+                                        WindowId id, Point point, const WindowPlace& windowPlace) {
   const std::optional<RootRect> client = x.clientRect(id);
   const std::optional<RootRect> frame = x.frameRect(id);
   for (const ObjectRef& window : windows) {
-    std::optional<RootRect> rect = extentsOf(facts, window);
+    std::optional<RootRect> rect = placedExtents(facts, window, windowPlace);
     if (rect && ((client && *rect == *client) || (frame && *rect == *frame))) return window;
   }
   const WindowTitle title = x.windowTitle(id);
@@ -106,17 +132,17 @@ std::optional<ObjectRef> windowMatching(FactStore& facts, XDisplay& x, const std
       if (facts.need(window, NAMING).name == *title.text) return window;
     }
   }
-  return windowContaining(facts, windows, point);
+  return windowContaining(facts, windows, point, windowPlace);
 }
 
 }  // namespace
 
 std::optional<ObjectRef> objectAtPoint(FactStore& facts, XDisplay& x, const ObjectRef& root,
-                                       bool rootIsDesktop, Point point) {
+                                       bool rootIsDesktop, Point point, const WindowPlace& windowPlace) {
   if (!rootIsDesktop) {
-    std::optional<ObjectRef> window = windowContaining(facts, applicationWindows(facts, root), point);
+    std::optional<ObjectRef> window = windowContaining(facts, applicationWindows(facts, root), point, windowPlace);
     if (!window) return std::nullopt;
-    return deepestAt(facts, *window, point);
+    return deepestAt(facts, *window, point, spaceOf(facts, *window, windowPlace));
   }
   const std::optional<std::vector<WindowId>> stacking = x.stackingList();
   if (!stacking) return std::nullopt;
@@ -133,9 +159,9 @@ std::optional<ObjectRef> objectAtPoint(FactStore& facts, XDisplay& x, const Obje
     const std::optional<ObjectRef> applicationRef = refOf(wrapAccessible(application));
     if (!applicationRef) return std::nullopt;
     std::optional<ObjectRef> window =
-        windowMatching(facts, x, applicationWindows(facts, *applicationRef), *it, point);
+        windowMatching(facts, x, applicationWindows(facts, *applicationRef), *it, point, windowPlace);
     if (!window) return std::nullopt;
-    return deepestAt(facts, *window, point);
+    return deepestAt(facts, *window, point, spaceOf(facts, *window, windowPlace));
   }
   return std::nullopt;
 }

@@ -2,6 +2,7 @@
 // is in front there, AT-SPI what is inside it.
 #pragma once
 
+#include <functional>
 #include <optional>
 
 #include "platform/linux/atspi_facts.h"
@@ -9,10 +10,13 @@
 
 namespace kelp::platform::linux_x11 {
 
+// Where the window manager put a window's client area (see ReadScope).
+using WindowPlace = std::function<std::optional<Point>(const ObjectRef& window)>;
+
 // The deepest object at `point` (X root coordinates) below `root`: the
 // desktop, meaning whatever window is in front there, or an application,
 // meaning its own windows only. None where no accessible window is there.
 std::optional<ObjectRef> objectAtPoint(FactStore& facts, XDisplay& x, const ObjectRef& root,
-                                       bool rootIsDesktop, Point point);
+                                       bool rootIsDesktop, Point point, const WindowPlace& windowPlace);
 
 }  // namespace kelp::platform::linux_x11

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "platform/linux/handles.h"
+#include "platform/linux/rules.h"
 #include "platform/linux/x_display.h"
 
 namespace kelp::platform::linux_x11 {
@@ -276,7 +277,8 @@ Launcher::~Launcher() {
   watches_->ended.wait_for(lock, CLOSING_WAIT, [&] { return watches_->running == 0; });
 }
 
-void Launcher::open(const std::string& path, std::function<void(bool)> done) {
+void Launcher::open(const std::string& path, const std::vector<std::pair<std::string, std::string>>& environment,
+                    std::function<void(bool)> done) {
   auto info = GRef<GDesktopAppInfo>::adopt(g_desktop_app_info_new_from_filename(path.c_str()));
   if (!info) return callQuietly(done, false);
   // A terminal program needs a terminal emulator to show in, which this
@@ -288,9 +290,10 @@ void Launcher::open(const std::string& path, std::function<void(bool)> done) {
   GCharOwner folder(g_desktop_app_info_get_string(info.get(), G_KEY_FILE_DESKTOP_KEY_PATH));
   const char* name = g_app_info_get_name(G_APP_INFO(info.get()));
   if (!exec) return callQuietly(done, false);
-  const std::optional<std::vector<std::string>> command =
+  std::optional<std::vector<std::string>> command =
       commandLineOf(exec.get(), name ? name : "", icon ? icon.get() : "", path);
   if (!command) return callQuietly(done, false);
+  command = withAccessibilitySwitches(std::move(*command));
 
   // The watching thread gets an X connection of its own (Xlib objects stay
   // with one thread each here), opened now so that opening it never races
@@ -310,8 +313,12 @@ void Launcher::open(const std::string& path, std::function<void(bool)> done) {
   const char* workingFolder = folder && *folder.get() ? folder.get() : nullptr;
   GPid pid = 0;
   GErrorSlot error;
-  if (!g_spawn_async(workingFolder, argv.data(), nullptr, flags, leaveOurSession, nullptr, &pid,
-                     error.out()) ||
+  gchar** envp = g_get_environ();
+  for (const auto& [variable, value] : environment) envp = g_environ_setenv(envp, variable.c_str(), value.c_str(), TRUE);
+  const bool spawned =
+      g_spawn_async(workingFolder, argv.data(), envp, flags, leaveOurSession, nullptr, &pid, error.out());
+  g_strfreev(envp);
+  if (!spawned ||
       pid <= 0) {
     return callQuietly(done, false);
   }

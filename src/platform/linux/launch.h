@@ -51,7 +51,9 @@ class Launcher {
   // cannot be started or the process ends in failure first. `done` is
   // called once, on the calling thread when the start fails and on the
   // watching thread otherwise.
-  void open(const std::string& path, std::function<void(bool)> done);
+  // `environment` is added to this process's own for the new one.
+  void open(const std::string& path, const std::vector<std::pair<std::string, std::string>>& environment,
+            std::function<void(bool)> done);
 
  private:
   std::shared_ptr<LaunchWatches> watches_;

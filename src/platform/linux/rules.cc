@@ -337,6 +337,35 @@ std::string shortcutKey(std::string_view keyBinding) {
   return keyFromName(shortcut);
 }
 
+std::vector<std::pair<std::string, std::string>> accessibilityEnvironment(
+    const std::optional<std::string>& accessibilityBusAddress) {
+  std::vector<std::pair<std::string, std::string>> variables = {
+      {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"},
+      {"QT_ACCESSIBILITY", "1"},
+      {"GNOME_ACCESSIBILITY", "1"},
+      {"ACCESSIBILITY_ENABLED", "1"},
+  };
+  if (accessibilityBusAddress && !accessibilityBusAddress->empty()) {
+    variables.emplace_back("AT_SPI_BUS_ADDRESS", *accessibilityBusAddress);
+  }
+  return variables;
+}
+
+std::vector<std::string> withAccessibilitySwitches(std::vector<std::string> command) {
+  static constexpr std::string_view CHROMIUM_PROGRAMS[] = {"chromium", "chromium-browser", "google-chrome",
+                                                           "google-chrome-stable", "chrome", "electron"};
+  static constexpr std::string_view SWITCH = "--force-renderer-accessibility";
+  if (command.empty()) return command;
+  std::string_view program = command.front();
+  if (const std::size_t slash = program.rfind('/'); slash != std::string_view::npos) program.remove_prefix(slash + 1);
+  const bool chromium = std::find(std::begin(CHROMIUM_PROGRAMS), std::end(CHROMIUM_PROGRAMS), program) !=
+                        std::end(CHROMIUM_PROGRAMS);
+  if (chromium && std::find(command.begin(), command.end(), SWITCH) == command.end()) {
+    command.insert(command.begin() + 1, std::string(SWITCH));
+  }
+  return command;
+}
+
 std::string latin1ToUtf8(std::string_view latin1) {
   gsize written = 0;
   // Every byte is a character in ISO 8859-1, so the conversion cannot fail

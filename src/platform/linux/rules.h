@@ -134,6 +134,19 @@ std::optional<std::string> applicationName(const std::optional<std::string>& acc
 // strokes ("Ctrl+K, Ctrl+C") the first counts. Empty without a shortcut.
 std::string shortcutKey(std::string_view keyBinding);
 
+// ---- launching with accessibility on ---------------------------------------
+
+// What an application started through "activate" gets in its environment so
+// that its toolkit shows its tree from the start: the accessibility bus's
+// address (Qt reads it there instead of racing to ask the session bus for
+// it), and the switches the toolkits read.
+std::vector<std::pair<std::string, std::string>> accessibilityEnvironment(
+    const std::optional<std::string>& accessibilityBusAddress);
+
+// The command with the switches its program needs for the same: Chromium
+// and Electron builds keep their web content's tree off unless told.
+std::vector<std::string> withAccessibilitySwitches(std::vector<std::string> command);
+
 // ---- text ------------------------------------------------------------------
 
 // X STRING properties are ISO 8859-1.

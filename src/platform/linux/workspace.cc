@@ -133,7 +133,7 @@ ApplicationFolders LinuxWorkspace::applicationFolders() {
 }
 
 void LinuxWorkspace::openApplication(const std::string& path, std::function<void(bool)> done) {
-  launcher_.open(path, std::move(done));
+  launcher_.open(path, accessibilityEnvironment(connections_.sessionBus.accessibilityBusAddress()), std::move(done));
 }
 
 std::string LinuxWorkspace::homeDirectory() {

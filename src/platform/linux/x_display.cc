@@ -143,6 +143,17 @@ std::optional<std::vector<WindowId>> XDisplay::rootWindowList(const char* proper
 
 std::optional<std::vector<WindowId>> XDisplay::clientList() { return rootWindowList("_NET_CLIENT_LIST"); }
 
+bool XDisplay::setRootTextIfMissing(const char* name, const std::string& text) {
+  if (!display()) return false;
+  const Window root = DefaultRootWindow(display_.get());
+  const std::optional<std::string> present = text8(root, atom(name), XA_STRING);
+  if (present && !present->empty()) return false;
+  XChangeProperty(display_.get(), root, atom(name), XA_STRING, 8, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
+  XSync(display_.get(), False);
+  return true;
+}
+
 std::optional<std::vector<WindowId>> XDisplay::stackingList() {
   if (auto stacking = rootWindowList("_NET_CLIENT_LIST_STACKING")) return stacking;
   return clientList();

@@ -98,6 +98,10 @@ class XDisplay {
   bool activateWindow(WindowId window);
   bool placeWindow(WindowId window, const WindowPlacement& placement);
 
+  // Sets a STRING property of the root window where it is unset or empty;
+  // true when it was set now.
+  bool setRootTextIfMissing(const char* name, const std::string& text);
+
   // The active RandR monitors; the whole screen as one primary monitor where
   // RandR cannot list monitors. None without a display.
   std::optional<std::vector<MonitorRect>> monitors();

@@ -41,8 +41,10 @@ class PreparedFacts final : public FactSource {
     return facts;
   }
   std::optional<ObjectRef> firstWithState(const ObjectRef&, AtspiStateType) override { return std::nullopt; }
+  Toolkit toolkitOf(const std::string&) override { return toolkit; }
 
   std::map<std::string, unsigned> asked;
+  Toolkit toolkit{"GTK", 3};
 
  private:
   struct Less {
@@ -65,6 +67,10 @@ class ReadTest : public ::testing::Test {
   ReadScope scope{facts, [] { return Point{100, 50}; },
                   [](const ObjectRef& window) -> std::optional<std::string> {
                     if (window.path == "/window") return "Program name";
+                    return std::nullopt;
+                  },
+                  [](const ObjectRef& window) -> std::optional<Point> {
+                    if (window.path == "/window") return Point{400, 300};
                     return std::nullopt;
                   }};
 };
@@ -190,6 +196,54 @@ TEST_F(ReadTest, AWalksReadsAskOnlyWhatTheReadersNeed) {
   EXPECT_EQ(facts.asked["/entry"] & (recorded | RELATIONS | TEXT), recorded | RELATIONS | TEXT);
   EXPECT_EQ(facts.asked["/label"], NAMING) << "of its label only the name";
   EXPECT_EQ(facts.asked["/window"] & recorded, 0u) << "a window is not recorded";
+}
+
+// What some toolkits report differently: GTK 4 measures from the window and
+// marks only windows showing, and names a labelled button twice; web
+// engines make text areas multi-line entries; Qt 6 makes dialogs fillers.
+TEST_F(ReadTest, ToolkitsOwnWaysAreReadAsTheOthers) {
+  facts.add("/app", ATSPI_ROLE_APPLICATION);
+  facts.add("/window", ATSPI_ROLE_FRAME, {ATSPI_STATE_SHOWING, ATSPI_STATE_VISIBLE}, "Calculator");
+  Facts& seven = facts.add("/seven", ATSPI_ROLE_PUSH_BUTTON, {ATSPI_STATE_VISIBLE}, "7 7");
+  seven.extents = {16, 300, 55, 40};
+  seven.answered |= EXTENTS;
+  seven.labelledBy = {PreparedFacts::ref("/seven/label")};
+  facts.add("/seven/label", ATSPI_ROLE_LABEL, {ATSPI_STATE_VISIBLE}, "7");
+  facts.add("/bora", ATSPI_ROLE_PUSH_BUTTON, {}, "Bora Bora");
+  facts.adopt("/app", "/window");
+  facts.adopt("/window", "/seven");
+  facts.adopt("/seven", "/seven/label");
+
+  EXPECT_TRUE(read("/seven", "AXPosition").isNone()) << "GTK 3: not showing";
+  EXPECT_EQ(text(read("/seven", "AXTitle")), "7 7");
+  facts.toolkit = {"GTK", 4};
+  EXPECT_EQ(read("/seven", "AXPosition"), Value(Point{16 + 400 - 100, 300 + 300 - 50}));
+  EXPECT_EQ(read("/seven", "AXSize"), Value(Size{55, 40}));
+  EXPECT_EQ(text(read("/seven", "AXTitle")), "7");
+  EXPECT_EQ(text(read("/bora", "AXTitle")), "Bora Bora") << "no label of that name";
+  EXPECT_EQ(read("/seven", "AXEnabled"), Value(false)) << "GTK 4 tells \"sensitive\" alone";
+  facts.add("/menu", ATSPI_ROLE_PUSH_BUTTON, {ATSPI_STATE_SENSITIVE}, "GtkMenuButton").description = "Main menu";
+  EXPECT_TRUE(read("/menu", "AXTitle").isNone()) << "a class name is no name";
+  EXPECT_EQ(read("/menu", "AXEnabled"), Value(true));
+
+  facts.add("/notes", ATSPI_ROLE_ENTRY, {ATSPI_STATE_MULTI_LINE, ATSPI_STATE_EDITABLE});
+  EXPECT_EQ(text(read("/notes", "AXRole")), "AXTextArea");
+  Facts& document = facts.add("/document", ATSPI_ROLE_PARAGRAPH, {ATSPI_STATE_EDITABLE});
+  document.text = "Hello writer";
+  document.answered |= TEXT;
+  EXPECT_EQ(text(read("/document", "AXRole")), "AXTextArea") << "LibreOffice's document";
+  EXPECT_EQ(text(read("/document", "AXValue")), "Hello writer");
+  facts.add("/paragraph", ATSPI_ROLE_PARAGRAPH);
+  EXPECT_EQ(text(read("/paragraph", "AXRole")), "AXGroup") << "a web page's";
+  facts.add("/dialog", ATSPI_ROLE_FILLER, {ATSPI_STATE_SHOWING}, "Settings");
+  facts.add("/dialog/part", ATSPI_ROLE_FILLER);
+  facts.adopt("/app", "/dialog");
+  facts.adopt("/dialog", "/dialog/part");
+  EXPECT_EQ(text(read("/dialog", "AXRole")), "AXWindow");
+  EXPECT_EQ(text(read("/dialog/part", "AXRole")), "AXGroup");
+  const Value windows = read("/app", "AXWindows");
+  ASSERT_TRUE(windows.as<ValueList>());
+  EXPECT_EQ(windows.as<ValueList>()->size(), 2u);
 }
 
 }  // namespace

@@ -154,5 +154,27 @@ TEST(ShortcutKeyTest, QtStyleShortcutsToo) {
   EXPECT_EQ(shortcutKey("Alt+PgUp"), "PageUp");
 }
 
+TEST(LaunchRulesTest, LaunchedApplicationsStartWithAccessibilityOn) {
+  const auto environment = accessibilityEnvironment(std::string("unix:path=/run/a11y"));
+  auto value = [&](const std::string& name) -> std::string {
+    for (const auto& [key, set] : environment) {
+      if (key == name) return set;
+    }
+    return "<unset>";
+  };
+  EXPECT_EQ(value("AT_SPI_BUS_ADDRESS"), "unix:path=/run/a11y");
+  EXPECT_EQ(value("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), "1");
+  for (const auto& [key, set] : accessibilityEnvironment(std::nullopt)) EXPECT_NE(key, "AT_SPI_BUS_ADDRESS");
+
+  using Command = std::vector<std::string>;
+  EXPECT_EQ(withAccessibilitySwitches({"/usr/bin/chromium", "%U"}),
+            (Command{"/usr/bin/chromium", "--force-renderer-accessibility", "%U"}));
+  EXPECT_EQ(withAccessibilitySwitches({"electron", "--force-renderer-accessibility", "app"}),
+            (Command{"electron", "--force-renderer-accessibility", "app"}))
+      << "given once";
+  EXPECT_EQ(withAccessibilitySwitches({"featherpad"}), (Command{"featherpad"}));
+  EXPECT_EQ(withAccessibilitySwitches({}), (Command{}));
+}
+
 }  // namespace
 }  // namespace kelp::platform::linux_x11
