@@ -143,6 +143,11 @@ CONF
   desktop_spawn at-spi "$launcher" --launch-immediately
   desktop_wait_until "the accessibility bus" \
     gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus --method org.a11y.Bus.GetAddress
+  # Published on the root window, as a full X11 session does: Qt reads it there.
+  local address
+  address=$(gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus --method org.a11y.Bus.GetAddress |
+    sed -e "s/^('//" -e "s/',)\$//")
+  xprop -root -f AT_SPI_BUS 8s -set AT_SPI_BUS "$address"
   desktop_accessibility on
 
   desktop_spawn openbox openbox --sm-disable

@@ -16,6 +16,8 @@ packages=(
   # the private desktop of the desktop tests, and the applications they drive
   xvfb openbox at-spi2-core dbus dbus-x11 x11-utils xdotool
   gtk-3-examples zenity mousepad
+  # the other toolkits: GTK 4, Qt 5 and 6, Chromium, Firefox, LibreOffice
+  gnome-calculator featherpad qt6ct chromium firefox-esr libreoffice-writer libreoffice-gtk3
   # the reference walk the tree benchmark compares with
   python3-pyatspi
 )

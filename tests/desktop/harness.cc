@@ -452,6 +452,15 @@ struct DesktopSession::Impl {
         {sessionBusDaemon.get()}, &error);
   }
 
+  void publishBusOnRootWindow() {
+    Display* display = x.get();
+    const Atom property = XInternAtom(display, "AT_SPI_BUS", False);
+    XChangeProperty(display, rootWindow(), property, XA_STRING, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(accessibilityBus.data()),
+                    static_cast<int>(accessibilityBus.size()));
+    XSync(display, False);
+  }
+
   std::optional<std::string> askAccessibilityBusAddress(std::string* error) {
     VariantPtr reply =
         call(session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", nullptr, "(s)", error);
@@ -593,7 +602,8 @@ struct DesktopSession::Impl {
       if (!owner) continue;
       guint32 ownerPid = 0;
       g_variant_get(owner.get(), "(u)", &ownerPid);
-      if (static_cast<pid_t>(ownerPid) != pid) continue;
+      // Launcher scripts (LibreOffice's) hand over to a child process.
+      if (!isSameOrDescendant(static_cast<pid_t>(ownerPid), pid)) continue;
       VariantPtr property = call(accessibility, name, path, "org.freedesktop.DBus.Properties", "Get",
                                  g_variant_new("(ss)", "org.a11y.atspi.Accessible", "ChildCount"), "(v)");
       if (!property) return false;
@@ -622,6 +632,7 @@ DesktopSession::DesktopSession(DesktopOptions options) : impl_(std::make_unique<
   d.startXServer();
   d.startSessionBus();
   d.startAccessibilityBus(*launcher);
+  if (options.busOnRootWindow) d.publishBusOnRootWindow();
   if (options.accessibility) d.setEnabled(true);
   d.windowManager = d.launch({"openbox", "--sm-disable"}, "openbox", d.baseEnvironment());
   d.waitFor("the window manager (_NET_SUPPORTING_WM_CHECK)", [&] { return d.windowManagerReady(); },

@@ -33,6 +33,9 @@ struct DesktopOptions {
   int monitorColumns = 1;
   // Accessibility turned on, as a person does in the system settings.
   bool accessibility = true;
+  // The accessibility bus's address published on the root window
+  // (AT_SPI_BUS), as a full X11 session does.
+  bool busOnRootWindow = true;
   // How long each part may take to become ready.
   Milliseconds readinessTimeout{20000};
 };

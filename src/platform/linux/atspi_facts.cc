@@ -116,7 +116,7 @@ class FactStore::KnownFacts final : public FactSource {
     return facts;
   }
   // Not a fact: reads that ask it are not fetched ahead.
-  std::optional<ObjectRef> firstWithState(const ObjectRef&, AtspiStateType) override { return std::nullopt; }
+  std::optional<ObjectRef> firstWithStates(const ObjectRef&, std::uint64_t) override { return std::nullopt; }
   Toolkit toolkitOf(const std::string& bus) override { return store_.toolkitOf(bus); }
 
   // The objects some read lacked facts of, in the order they were met, and
@@ -160,8 +160,8 @@ const Facts& FactStore::need(const ObjectRef& ref, unsigned wanted) {
   return facts;
 }
 
-std::optional<ObjectRef> FactStore::firstWithState(const ObjectRef& root, AtspiStateType state) {
-  return firstMatchWithState(*this, root, state);
+std::optional<ObjectRef> FactStore::firstWithStates(const ObjectRef& root, std::uint64_t states) {
+  return firstMatchWithStates(*this, root, states);
 }
 
 void FactStore::fetch(const ObjectRef& ref, Facts& facts, unsigned wanted) {

@@ -98,9 +98,10 @@ class FactSource {
   // object did not tell is not `has`. The reference stays valid as long as
   // the source.
   virtual const Facts& need(const ObjectRef& ref, unsigned wanted) = 0;
-  // The first descendant of `root`, in tree order, that has `state`, where
-  // the toolkit answers that in one question; none where it does not.
-  virtual std::optional<ObjectRef> firstWithState(const ObjectRef& root, AtspiStateType state) = 0;
+  // The first descendant of `root`, in tree order, that has all of
+  // `states` (bit n for AtspiStateType n), where the toolkit answers that in
+  // one question; none where it does not.
+  virtual std::optional<ObjectRef> firstWithStates(const ObjectRef& root, std::uint64_t states) = 0;
   // The toolkit of the application at `bus`.
   virtual Toolkit toolkitOf(const std::string& bus) = 0;
 };
@@ -116,7 +117,7 @@ class FactStore final : public FactSource {
   FactStore& operator=(const FactStore&) = delete;
 
   const Facts& need(const ObjectRef& ref, unsigned wanted) override;
-  std::optional<ObjectRef> firstWithState(const ObjectRef& root, AtspiStateType state) override;
+  std::optional<ObjectRef> firstWithStates(const ObjectRef& root, std::uint64_t states) override;
   Toolkit toolkitOf(const std::string& bus) override { return channels_.toolkitOf(bus, silent_); }
 
   // For calls the facts do not cover; they share the store's memory of

@@ -170,12 +170,11 @@ bool wakeWebContent(FactStore& facts, const ObjectRef& application) {
   }
 }
 
-std::optional<ObjectRef> firstMatchWithState(FactStore& facts, const ObjectRef& root, AtspiStateType state) {
+std::optional<ObjectRef> firstMatchWithStates(FactStore& facts, const ObjectRef& root, std::uint64_t states) {
   CallBatch batch(facts.channels(), facts.silent());
   const std::size_t call = batch.add(root, COLLECTION_INTERFACE, "GetMatches");
   DBusMessage* request = batch.request(call);
   if (!request) return std::nullopt;
-  const std::uint64_t states = std::uint64_t{1} << static_cast<unsigned>(state);
   DBusMessageIter args;
   DBusMessageIter rule;
   DBusMessageIter array;

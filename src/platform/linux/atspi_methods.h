@@ -47,8 +47,8 @@ inline constexpr int WAKE_LIMIT_MS = 3000;
 bool wakeWebContent(FactStore& facts, const ObjectRef& application);
 
 // Collection.GetMatches for the first descendant of `root` (in tree order)
-// that has `state`; none when the toolkit has no collections or there is no
-// such descendant.
-std::optional<ObjectRef> firstMatchWithState(FactStore& facts, const ObjectRef& root, AtspiStateType state);
+// that has all of `states` (bit n for AtspiStateType n); none when the
+// toolkit has no collections or there is no such descendant.
+std::optional<ObjectRef> firstMatchWithStates(FactStore& facts, const ObjectRef& root, std::uint64_t states);
 
 }  // namespace kelp::platform::linux_x11

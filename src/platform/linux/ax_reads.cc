@@ -322,9 +322,13 @@ Value readFocusedElement(ReadScope& scope, const ObjectRef& ref) {
   // Toolkits leave the focused state on the last focused object of every
   // window, so the active window is asked first.
   const std::vector<ObjectRef> windows = windowsActiveFirst(scope.facts, ref);
+  // Toolkits also mark containers of the focus focused (LibreOffice a panel,
+  // Qt a page's tab): what can take the focus is asked for first.
+  constexpr std::uint64_t FOCUSED = std::uint64_t{1} << ATSPI_STATE_FOCUSED;
+  constexpr std::uint64_t FOCUSABLE = std::uint64_t{1} << ATSPI_STATE_FOCUSABLE;
   for (const ObjectRef& window : windows) {
-    if (std::optional<ObjectRef> found = scope.facts.firstWithState(window, ATSPI_STATE_FOCUSED)) {
-      return element(found);
+    for (const std::uint64_t states : {FOCUSED | FOCUSABLE, FOCUSED}) {
+      if (std::optional<ObjectRef> found = scope.facts.firstWithStates(window, states)) return element(found);
     }
   }
   for (const ObjectRef& window : windows) {

@@ -40,7 +40,7 @@ class PreparedFacts final : public FactSource {
     facts.asked = ALL_FACTS;
     return facts;
   }
-  std::optional<ObjectRef> firstWithState(const ObjectRef&, AtspiStateType) override { return std::nullopt; }
+  std::optional<ObjectRef> firstWithStates(const ObjectRef&, std::uint64_t) override { return std::nullopt; }
   Toolkit toolkitOf(const std::string&) override { return toolkit; }
 
   std::map<std::string, unsigned> asked;
