@@ -60,9 +60,8 @@ TEST(ClickSettingsTest, DoubleClickTimeAndDistanceComeFromTheSettingsManager) {
   }
   const auto without = settingsBlob(false, {{"Gtk/CursorBlinkTime", 1200}});
   EXPECT_EQ(clickSettingsFrom({without.data(), without.size()})->timeMillis, 400) << "GTK's default";
-  auto cut = settingsBlob(false, {{"Net/DoubleClickTime", 250}});
-  cut.resize(cut.size() - 2);
-  EXPECT_FALSE(clickSettingsFrom({cut.data(), cut.size()})) << "a truncated property is no settings";
+  const auto whole = settingsBlob(false, {{"Net/DoubleClickTime", 250}});
+  EXPECT_FALSE(clickSettingsFrom({whole.data(), whole.size() - 2})) << "a truncated property is no settings";
 }
 
 TEST(ClickCounterTest, ClicksCountOnWithinTimeAndDistanceOfTheSameButton) {
