@@ -7,7 +7,8 @@ microseconds at most; "ping" requests, timed the same way, show that floor
 (the protocol and the driver without any accessibility work). Replies are
 parsed only after the clock has stopped. Prints one JSON object.
 
-Usage: time_requests.py KELP_CUA APP [MAX] [REPEATS]
+Usage: time_requests.py KELP_CUA APP [MAX] [REPEATS] [QUERY]
+With QUERY the requests are "find" with that "q" instead of "tree".
 """
 import json
 import os
@@ -48,13 +49,17 @@ def main():
     helper_path, app = sys.argv[1], sys.argv[2]
     limit = int(sys.argv[3]) if len(sys.argv) > 3 else 300
     repeats = int(sys.argv[4]) if len(sys.argv) > 4 else 30
+    query = sys.argv[5] if len(sys.argv) > 5 else None
     helper = Helper(helper_path)
     try:
         pings = [helper.ask({"cmd": "ping"})[1] * 1000.0 for _ in range(repeats)]
         times = []
         counts = set()
         for i in range(repeats):
-            reply, elapsed = helper.ask({"cmd": "tree", "app": app, "max": limit, "id": i})
+            request = {"cmd": "tree", "app": app, "max": limit, "id": i}
+            if query is not None:
+                request.update({"cmd": "find", "q": query})
+            reply, elapsed = helper.ask(request)
             if not reply.get("ok"):
                 print(json.dumps({"error": reply.get("error"), "app": app}))
                 return 1

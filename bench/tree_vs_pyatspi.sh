@@ -1,29 +1,33 @@
 #!/usr/bin/env bash
-# How long kelp-cua's "tree" takes on real applications, beside a reference
-# walk of the same elements through pyatspi.
+# How long kelp-cua's "tree" and "find" take on real applications of every
+# toolkit, beside a reference walk of the same elements through pyatspi.
 #
-#   bench/tree_vs_pyatspi.sh [REPEATS]      REPEATS defaults to 30
+#   bench/tree_vs_pyatspi.sh [REPEATS]      REPEATS defaults to 15
 #
 # It builds kelp-cua in build/ (or in $KELP_BUILD_DIR), starts a private
 # headless desktop (Xvfb, its own D-Bus session, the accessibility bus,
-# openbox) with gtk3-widget-factory and mousepad, and for each application,
+# openbox) with gtk3-widget-factory and mousepad (GTK 3), gnome-calculator
+# (GTK 4), featherpad (Qt 5), qt6ct (Qt 6), Chromium and Firefox on a page
+# of 2,000 form controls, and LibreOffice Writer, and for each application,
 # in the same run:
-#   - sends "tree" (max $KELP_TREE_MAX, default 300) REPEATS times to
-#     kelp-cua in server mode (one process per round), timing each request
-#     from writing it to reading its reply (bench/time_requests.py);
+#   - sends "tree" (max $KELP_TREE_MAX, default 400) and then "find" of a
+#     word REPEATS times each to kelp-cua in server mode (one process per
+#     round), timing each request from writing it to reading its reply
+#     (bench/time_requests.py);
 #   - walks the same elements REPEATS times with bench/reference_walk.py,
 #     reading role, name, description, text or value, states, extents and
 #     children, with pyatspi's cache cleared before each walk.
-# The two alternate in rounds ($KELP_BENCH_ROUNDS, default 3). It prints the
-# medians side by side with their ratio; "ping" is the round trip of a
-# request that does no accessibility work.
+# The measurements alternate in rounds ($KELP_BENCH_ROUNDS, default 3). It
+# prints the medians side by side with their ratio; "ping" is the round trip
+# of a request that does no accessibility work. $KELP_BENCH_APPS limits it to
+# some of the applications (names as in the first column).
 # Everything it starts is stopped when it ends, however it ends.
 set -euo pipefail
 
 usage() { echo "usage: $0 [REPEATS]" >&2; exit 2; }
-repeats=${1:-30}
+repeats=${1:-15}
 [[ "$repeats" =~ ^[1-9][0-9]*$ ]] || usage
-max=${KELP_TREE_MAX:-300}
+max=${KELP_TREE_MAX:-400}
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${KELP_BUILD_DIR:-$repo/build}
@@ -39,15 +43,58 @@ desktop_start kelp-bench
 # The applications read the switch when they start.
 desktop_accessibility on
 
-apps=(gtk3-widget-factory mousepad)
-desktop_start_app widget-factory gtk3-widget-factory
-desktop_start_app mousepad mousepad
+# A page of 2,000 form controls for the browsers.
+page="$desktop_state/form-2000.html"
+{
+  echo '<!doctype html><html><head><meta charset="utf-8"><title>2000 controls</title></head><body><form>'
+  for ((i = 0; i < 1000; i++)); do
+    echo "<p><label for=\"f$i\">Field $i</label> <input id=\"f$i\" type=\"text\"></p>"
+  done
+  for ((i = 0; i < 500; i++)); do echo "<label><input type=\"checkbox\"> Option $i</label>"; done
+  for ((i = 0; i < 500; i++)); do echo "<button type=\"button\">Action $i</button>"; done
+  echo '</form></body></html>'
+} >"$page"
+firefox_profile="$desktop_state/firefox"
+mkdir -p "$firefox_profile"
+printf 'user_pref("%s", %s);\n' browser.startup.homepage_override.mstone '"ignore"' \
+  browser.aboutwelcome.enabled false startup.homepage_welcome_url '""' \
+  datareporting.policy.dataSubmissionEnabled false browser.shell.checkDefaultBrowser false >"$firefox_profile/user.js"
 
-# On screen is not yet on the accessibility bus.
+# name for kelp-cua | name fragment for pyatspi | word to find | command
+specs=(
+  "gtk3-widget-factory|gtk3-widget-factory|button|gtk3-widget-factory"
+  "mousepad|mousepad|save|mousepad"
+  "gnome-calculator|gnome-calculator|7|gnome-calculator"
+  "featherpad|featherpad|tab|featherpad"
+  "qt6ct|qt6ct|style|qt6ct"
+  "chromium|chromium|field 99|chromium --no-sandbox --disable-gpu --no-first-run --disable-background-networking --disable-component-update --disable-sync --user-data-dir=$desktop_state/chromium file://$page"
+  "firefox|firefox|field 99|firefox-esr --new-instance --profile $firefox_profile file://$page"
+  "soffice|soffice|paragraph|libreoffice --writer --norestore --nologo"
+)
+apps=()
+declare -A fragment query
+for spec in "${specs[@]}"; do
+  IFS='|' read -r name frag word command <<<"$spec"
+  if [[ -n "${KELP_BENCH_APPS:-}" && " $KELP_BENCH_APPS " != *" $name "* ]]; then continue; fi
+  apps+=("$name")
+  fragment[$name]=$frag
+  query[$name]=$word
+  # shellcheck disable=SC2086
+  desktop_spawn "$name" $command
+done
+
+# On screen is not yet on the accessibility bus, and a browser's page comes
+# after its window.
 shows_elements() {
-  printf '{"cmd":"tree","app":"%s","max":1}\n' "$1" | "$helper" | grep -q '"ref":0'
+  printf '{"cmd":"find","app":"%s","q":"%s","max":%s}\n' "$1" "${query[$1]}" "$max" | "$helper" | grep -q '"ref":'
 }
-for app in "${apps[@]}"; do desktop_wait_until "$app on the accessibility bus" shows_elements "$app"; done
+for app in "${apps[@]}"; do
+  deadline=$((SECONDS + 90))
+  until shows_elements "$app"; do
+    ((SECONDS < deadline)) || { echo "tree_vs_pyatspi: $app shows nothing" >&2; exit 1; }
+    sleep 0.5
+  done
+done
 
 # The machine may be busy with other work; alternating rounds of the two
 # measurements lets both see the same conditions.
@@ -67,7 +114,7 @@ reference_times = [t for r in reference for t in r["times_ms"]]
 kelp_median = statistics.median(kelp_times)
 reference_median = statistics.median(reference_times)
 elements = sorted({n for r in kelp for n in r["elements"]})
-print("%-20s %9s %10.2fms %10.2fms %10.3fms %10s %10.2fms %8.1fx" % (
+print("%-26s %9s %10.2fms %10.2fms %10.3fms %10s %10.2fms %8.1fx" % (
     sys.argv[1], ",".join(map(str, elements)), kelp[0]["first_ms"], kelp_median,
     statistics.median(r["ping_median_ms"] for r in kelp),
     ",".join(sorted({str(r["recorded"]) for r in reference})), reference_median,
@@ -75,22 +122,27 @@ print("%-20s %9s %10.2fms %10.2fms %10.3fms %10s %10.2fms %8.1fx" % (
 ' "$1"
 }
 
-echo "tree_vs_pyatspi: $(date -u +%Y-%m-%dT%H:%M:%SZ), $((rounds * per_round)) walks per application" \
+echo "tree_vs_pyatspi: $(date -u +%Y-%m-%dT%H:%M:%SZ), $((rounds * per_round)) requests per application and mode" \
   "in $rounds alternating rounds, max $max, load average $(cut -d' ' -f1-3 /proc/loadavg)," \
   "kelp-cua $(git -C "$repo" rev-parse --short HEAD 2>/dev/null || echo '?')$(git -C "$repo" diff --quiet 2>/dev/null || echo '+changes')"
-printf '%-20s %9s %12s %12s %12s %10s %12s %9s\n' application elements kelp-first kelp-median kelp-ping \
+printf '%-26s %9s %12s %12s %12s %10s %12s %9s\n' application elements kelp-first kelp-median kelp-ping \
   recorded pyatspi ratio
 for app in "${apps[@]}"; do
-  results=()
-  for ((round = 0; round < rounds; round++)); do
-    results+=("$("$python" "$repo/bench/time_requests.py" "$helper" "$app" "$max" "$per_round")")
-    results+=("$("$python" "$repo/bench/reference_walk.py" "$app" "$max" "$per_round")")
+  for mode in tree find; do
+    words=()
+    [[ $mode == find ]] && words=("${query[$app]}")
+    results=()
+    for ((round = 0; round < rounds; round++)); do
+      results+=("$("$python" "$repo/bench/time_requests.py" "$helper" "$app" "$max" "$per_round" "${words[@]}")")
+      results+=("$("$python" "$repo/bench/reference_walk.py" "${fragment[$app]}" "$max" "$per_round")")
+    done
+    if printf '%s\n' "${results[@]}" | grep -q '"error"'; then
+      echo "tree_vs_pyatspi: $app: ${results[*]}" >&2
+      exit 1
+    fi
+    printf '%s\n' "${results[@]}" | summarize "$app $mode"
   done
-  if printf '%s\n' "${results[@]}" | grep -q '"error"'; then
-    echo "tree_vs_pyatspi: $app: ${results[*]}" >&2
-    exit 1
-  fi
-  printf '%s\n' "${results[@]}" | summarize "$app"
 done
-echo "medians over all rounds; kelp-first: the first request of the first round;" \
+echo "medians over all rounds; kelp-first: the first request of the first round; find: the same walk, kept"\
+  "to the elements whose label or value holds the word;" \
   "ratio = pyatspi median / kelp-cua median (above 1: kelp-cua is faster)"
