@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building kelp-cua, its tests and its
-# benchmarks need. Does nothing when all of them are installed already.
+# benchmarks need, and the npm packages of the MCP client test at the versions
+# its lock file pins. Does nothing when all of them are installed already.
 set -euo pipefail
 
 packages=(
@@ -21,6 +22,21 @@ packages=(
   # the reference walk the tree benchmark compares with
   python3-pyatspi
 )
+# The MCP client test runs the official SDK on Node.js. A machine may bring its
+# own Node.js from elsewhere than Debian; any with npm, 18 or later, will do.
+if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
+  packages+=(nodejs npm)
+fi
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+install_client_packages() {
+  # npm ls fails when a pinned package is missing or at another version.
+  if ! npm ls --prefix "$repo/tests/mcp_client" >/dev/null 2>&1; then
+    echo "setup: installing the MCP client test's npm packages"
+    npm ci --prefix "$repo/tests/mcp_client" --no-audit --no-fund
+  fi
+}
 
 missing=()
 for package in "${packages[@]}"; do
@@ -30,6 +46,7 @@ done
 
 if ((${#missing[@]} == 0)); then
   echo "setup: all ${#packages[@]} packages are installed"
+  install_client_packages
   exit 0
 fi
 
@@ -46,3 +63,4 @@ echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 "${as_root[@]}" apt-get update
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+install_client_packages

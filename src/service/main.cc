@@ -4,6 +4,7 @@
 
 #include "commands/context.h"
 #include "platform/platform.h"
+#include "service/mcp_server.h"
 #include "service/server.h"
 
 int main(int argc, char** argv) {
@@ -13,6 +14,9 @@ int main(int argc, char** argv) {
   const kelp::Globals globals = kelp::startUp(*os, std::move(args));
   kelp::Lasting lasting;
   kelp::Context context{*os, replies, globals, lasting};
+  if (globals.args.size() == 2 && globals.args[1] == "mcp") {
+    return kelp::mcp::serveMcp(context, kelp::standardInputReader());
+  }
   if (globals.args.size() >= 2) return kelp::runOneShot(context);
   return kelp::serve(context, kelp::standardInputReader());
 }

@@ -64,9 +64,13 @@ int runOneShot(Context& context) {
   return 0;
 }
 
+Json parseLine(const std::string& line) {
+  return nestedTooDeeply(line) ? Json(Json::value_t::discarded) : Json::parse(line, nullptr, false);
+}
+
 void dispatchLine(Context& context, const std::string& line, const std::function<void(const Json&)>& run) {
   if (line.empty()) return;
-  Json request = nestedTooDeeply(line) ? Json(Json::value_t::discarded) : Json::parse(line, nullptr, false);
+  Json request = parseLine(line);
   if (request.is_discarded() || !request.is_object()) {
     context.replies.fail(nullptr, messages::unreadableRequest);
     return;
@@ -74,21 +78,25 @@ void dispatchLine(Context& context, const std::string& line, const std::function
   run(request);
 }
 
-int serve(Context& context, LineReader readLine) {
+int serveLines(Context& context, LineReader readLine, const std::function<void(const std::string&)>& onLine) {
   platform::RunLoop& runLoop = context.os.runLoop();
-  std::thread reader([&context, &runLoop, readLine = std::move(readLine)] {
+  std::thread reader([&runLoop, &onLine, readLine = std::move(readLine)] {
     while (std::optional<std::string> line = readLine()) {
-      // The reader waits for each command to finish, so commands run one at
-      // a time and in arrival order, and replies never interleave.
-      dispatchLine(context, *line, [&](const Json& request) {
-        runLoop.runSync([&] { handle(context, request); });
-      });
+      // The reader waits for each line to be handled, so messages run one
+      // at a time and in arrival order, and replies never interleave.
+      runLoop.runSync([&] { onLine(*line); });
     }
     runLoop.stop();
   });
   runLoop.run();
   reader.join();
   return 0;
+}
+
+int serve(Context& context, LineReader readLine) {
+  return serveLines(context, std::move(readLine), [&context](const std::string& line) {
+    dispatchLine(context, line, [&](const Json& request) { handle(context, request); });
+  });
 }
 
 LineReader standardInputReader() {

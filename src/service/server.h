@@ -23,6 +23,14 @@ using LineReader = std::function<std::optional<std::string>()>;
 // one at a time, until end of input. Returns the exit status.
 int serve(Context& context, LineReader readLine);
 
+// Reads lines on a thread of its own and runs `onLine` for each on the main
+// run loop, one at a time, until end of input. Returns the exit status.
+int serveLines(Context& context, LineReader readLine, const std::function<void(const std::string&)>& onLine);
+
+// A line parsed as JSON; discarded when it is not JSON or nests deeper than
+// any real request does.
+Json parseLine(const std::string& line);
+
 // Handles one input line as the read loop does, on the calling thread:
 // nothing for an empty line, the unreadable-request reply for a line that is
 // not a JSON object, otherwise `run` with the request.

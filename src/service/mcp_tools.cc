@@ -1,0 +1,185 @@
+#include "service/mcp_tools.h"
+
+#include <vector>
+
+namespace kelp::mcp {
+namespace {
+
+Json text(std::string_view description) { return {{"type", "string"}, {"description", description}}; }
+
+Json appField() {
+  return text("The target application: its name as the desktop shows it, its bundle or desktop-entry id, or a "
+              "part of its name; matched without regard to case. Absent: the frontmost application.");
+}
+
+Json pidField() {
+  return {{"type", "integer"},
+          {"description", "The target application's process id; wins over \"app\". Absent: \"app\" decides."}};
+}
+
+Json locatorSchema(std::string_view description) {
+  return {{"type", "object"},
+          {"description", description},
+          {"properties",
+           {{"role", text("The element's role, such as \"AXButton\", \"AXTextField\", \"AXCheckBox\".")},
+            {"label", text("The element's label as \"tree\" shows it; an exact match scores best, a part of it "
+                           "less.")},
+            {"identifier", text("The element's accessibility identifier, where it has one.")},
+            {"path", text("The element's path as \"tree\" shows it.")},
+            {"nth", {{"type", "integer"}, {"description", "Which of equally good matches, from 0."}}},
+            {"window", text("Search only the window with this title (or a part of it).")}}}};
+}
+
+Json modsField(std::string_view description) {
+  return {{"type", "array"},
+          {"items", {{"type", "string"}, {"enum", {"cmd", "shift", "alt", "ctrl"}}}},
+          {"default", Json::array()},
+          {"description", description}};
+}
+
+Json ignoreAppsField() {
+  return {{"type", "array"},
+          {"items", {{"type", "string"}}},
+          {"default", Json::array()},
+          {"description", "Names of applications whose input is not recorded (their keys are only noted)."}};
+}
+
+constexpr std::string_view REFS =
+    " Each element has a \"ref\", its position in the walk; a ref stays good as long as the application's "
+    "interface does not change, and \"act\" takes it.";
+constexpr std::string_view GATE =
+    " A fixed safety gate refuses, with \"blocked-by-safety\", typing into card, security-code, account and "
+    "identity number fields, typing any card number, and pressing buttons or menu items that pay, order or "
+    "transfer money.";
+
+std::vector<Tool> makeTools() {
+  const std::string gate(GATE);
+  const std::string refs(REFS);
+  return {
+      {"doctor",
+       "Whether this helper may read and operate other applications (accessibility) and see their windows, "
+       "its path and process id.",
+       Json::object()},
+      {"prompt", "Turns the desktop's accessibility on so that applications publish their controls.",
+       Json::object()},
+      {"displays", "The displays: their size and position in screen points, and which is the main one.",
+       Json::object()},
+      {"apps", "The running applications with windows: name, bundle id, process id, and which is in front.",
+       Json::object()},
+      {"windowtitles", "The titled windows of other applications, front to back.", Json::object()},
+      {"window",
+       "Moves and/or resizes the target application's focused window (or its first window) to a frame in "
+       "screen points, origin at the top left of the main display.",
+       {{"app", appField()},
+        {"pid", pidField()},
+        {"frame",
+         {{"type", "object"},
+          {"description", "x and y move the window, w and h resize it; give both of a pair."},
+          {"properties",
+           {{"x", {{"type", "number"}}}, {"y", {{"type", "number"}}}, {"w", {{"type", "number"}}},
+            {"h", {{"type", "number"}}}}}}}}},
+      {"activate",
+       "Brings an application to the front, or launches it by name when it is not running (with its "
+       "accessibility on).",
+       {{"app", appField()}, {"pid", pidField()}}},
+      {"tree",
+       "Lists the target application's controls as a flat list: role, label, value, enabled, path and frame." +
+           refs,
+       {{"app", appField()},
+        {"pid", pidField()},
+        {"max", {{"type", "integer"}, {"default", 300}, {"description", "The most elements to list."}}}}},
+      {"find",
+       "Lists the target application's controls whose label or value contains a text, ignoring case." + refs,
+       {{"app", appField()},
+        {"pid", pidField()},
+        {"q", text("The text to look for.")},
+        {"max", {{"type", "integer"}, {"default", 300}, {"description", "The most elements to walk."}}}}},
+      {"act",
+       "Acts on one control of the target application, found by \"ref\" (from tree or find) or by a "
+       "locator: clicks, double or right clicks, focuses, types text (and checks that it landed), scrolls at "
+       "it or drags from it. Reports the controls that appeared afterwards." +
+           gate,
+       {{"app", appField()},
+        {"pid", pidField()},
+        {"ref", {{"type", "integer"}, {"description", "The element's ref; wins over the locator when valid."}}},
+        {"locator", locatorSchema("Finds the element by what it is; also narrows the search to one window.")},
+        {"action",
+         {{"type", "string"},
+          {"enum", {"click", "doubleclick", "rightclick", "type", "focus", "scroll", "drag"}},
+          {"default", "click"}}},
+        {"text", {{"type", "string"}, {"default", ""}, {"description", "What \"type\" types."}}},
+        {"mods", modsField("Modifier keys held for a click or double click.")},
+        {"dx", {{"type", "number"}, {"default", 0}, {"description", "Scroll pixels, or the drag's offset."}}},
+        {"dy", {{"type", "number"}, {"default", 0}, {"description", "Scroll pixels, or the drag's offset."}}},
+        {"toRef", {{"type", "integer"}, {"description", "For \"drag\": the element to drag to."}}},
+        {"toLocator", locatorSchema("For \"drag\": the element to drag to.")}}},
+      {"key",
+       "Presses one key with modifiers (a shortcut) in the target application, or in the frontmost one. Keys "
+       "are named as on a Mac keyboard: return, escape, tab, space, a, f5, pageup, keypad7, ... Return, enter "
+       "and space are refused at a focused payment button.",
+       {{"app", appField()},
+        {"key", {{"type", "string"}, {"default", ""}}},
+        {"mods", modsField("Modifier keys; cmd is the Super key on Linux.")}}},
+      {"typetext",
+       "Types any Unicode text at the keyboard focus of the target application (or the frontmost one) and "
+       "reports whether it landed in the focused field." +
+           gate,
+       {{"app", appField()}, {"text", {{"type", "string"}, {"default", ""}}}}},
+      {"screenshot",
+       "Takes JPEG pictures of the display under the target application's focused window, or of all "
+       "displays. Each picture comes with its size in pixels and the scale from screen points to its "
+       "pixels.",
+       {{"which", {{"type", "string"}, {"enum", {"focused", "all"}}, {"default", "focused"}}},
+        {"app", appField()}}},
+      {"menu",
+       "Lists the target application's menu bar, or the items of the menu a path of titles opens, or "
+       "chooses the item at the end of the path (titles match ignoring case, spacing and ellipses)." +
+           gate,
+       {{"app", appField()},
+        {"pid", pidField()},
+        {"path",
+         {{"type", "array"},
+          {"items", {{"type", "string"}}},
+          {"default", Json::array()},
+          {"description", "Titles from the menu bar down, such as [\"File\", \"Save As\"]."}}},
+        {"list",
+         {{"type", "boolean"},
+          {"description", "List the items instead of choosing; the default is to list when the path is empty."}}}}},
+      {"rec-start",
+       "Starts recording what a person does with mouse and keyboard in other applications, as records that "
+       "tree locators and act, key and menu can replay.",
+       {{"ignoreApps", ignoreAppsField()}}},
+      {"rec-ignore", "Changes which applications the running recording ignores.",
+       {{"ignoreApps", ignoreAppsField()}}},
+      {"rec-state", "The recording's state: whether it runs, how many records, the latest labels.",
+       Json::object()},
+      {"rec-stop", "Stops the recording and gives its records and the notes on keys that were left out.",
+       Json::object()},
+      {"selftest",
+       "Shows a window of this helper's own and operates it through accessibility, the safety gate included, "
+       "reporting which checks passed.",
+       Json::object()},
+  };
+}
+
+}  // namespace
+
+std::span<const Tool> tools() {
+  static const std::vector<Tool> table = makeTools();
+  return table;
+}
+
+const Tool* findTool(std::string_view name) {
+  for (const Tool& tool : tools()) {
+    if (tool.name == name) return &tool;
+  }
+  return nullptr;
+}
+
+Json toolJson(const Tool& tool) {
+  return {{"name", tool.name},
+          {"description", tool.description},
+          {"inputSchema", {{"type", "object"}, {"properties", tool.properties}}}};
+}
+
+}  // namespace kelp::mcp

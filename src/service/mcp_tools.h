@@ -1,0 +1,29 @@
+// The commands as Model Context Protocol tools: one tool a command, with an
+// input schema of exactly the fields the command reads and a description
+// written for a model.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "common/json.h"
+
+namespace kelp::mcp {
+
+struct Tool {
+  std::string_view name;  // the command it runs
+  std::string description;
+  // The input schema's properties, by the names of the request fields.
+  Json properties;
+};
+
+// Every tool, in the commands' order.
+std::span<const Tool> tools();
+
+const Tool* findTool(std::string_view name);
+
+// A tool as tools/list shows it.
+Json toolJson(const Tool& tool);
+
+}  // namespace kelp::mcp
