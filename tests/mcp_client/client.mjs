@@ -26,7 +26,8 @@ transcript.tools = tools.map((tool) => {
 
 const tree = await client.callTool({ name: "tree", arguments: { app, max: 400 } });
 const box = tree.structuredContent.elements.find(
-  (node) => node.role === "AXCheckBox" && node.enabled && node.value === "0" && node.frame,
+  (node) => node.role === "AXCheckBox" && node.label === "checkbutton" && node.enabled && node.value === "0" &&
+    node.frame,
 );
 transcript.tree = { isError: tree.isError, elements: tree.structuredContent.elements.length, box };
 if (box) {
