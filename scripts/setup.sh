@@ -14,6 +14,8 @@ packages=(
   libgtk-3-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # the request fuzzer: clang and its libFuzzer runtime
+  clang libclang-rt-14-dev
   # the private desktop of the desktop tests, and the applications they drive
   xvfb openbox at-spi2-core dbus dbus-x11 x11-utils xdotool
   gtk-3-examples zenity mousepad

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds kelp-cua twice, normally and with the address and undefined
 # behaviour sanitizers, and runs every test in both builds, the desktop tests
-# included. Exits non-zero when anything fails.
+# included; then runs the request fuzzer for 200,000 inputs. Exits non-zero
+# when anything fails.
 #
-# The builds go to build/ and build-asan/, or to $KELP_BUILD_DIR and
-# $KELP_ASAN_BUILD_DIR.
+# The builds go to build/, build-asan/ and build-fuzz/, or to $KELP_BUILD_DIR,
+# $KELP_ASAN_BUILD_DIR and $KELP_FUZZ_BUILD_DIR.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -29,4 +30,7 @@ export LSAN_OPTIONS="suppressions=$repo/scripts/lsan-suppressions.txt:print_supp
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 (cd "$asan_build" && ctest --output-on-failure -j "$jobs")
 
-echo "== all tests passed in both builds"
+echo "== request fuzzer"
+KELP_FUZZ_BUILD_DIR=${KELP_FUZZ_BUILD_DIR:-$repo/build-fuzz} "$repo/scripts/fuzz.sh" --runs 200000
+
+echo "== all tests passed in both builds, and the fuzzer found nothing"
