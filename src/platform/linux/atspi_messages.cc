@@ -135,6 +135,23 @@ std::optional<std::vector<ObjectRef>> MessageReader::objectRefs() {
   return refs;
 }
 
+AtspiRole roleFromWire(std::uint32_t number) {
+  // A role newer than this libatspi is still some element.
+  if (number >= static_cast<std::uint32_t>(ATSPI_ROLE_LAST_DEFINED)) return ATSPI_ROLE_UNKNOWN;
+  return static_cast<AtspiRole>(number);
+}
+
+std::optional<std::uint64_t> statesFrom(MessageReader& reader) {
+  std::optional<MessageReader> words = reader.enter();
+  if (!words) return std::nullopt;
+  std::uint64_t states = 0;
+  for (unsigned word = 0; word < 2 && words->type() == DBUS_TYPE_UINT32; ++word) {
+    states |= static_cast<std::uint64_t>(*words->uint32()) << (32 * word);
+  }
+  return states;
+}
+
+
 namespace {
 
 // dbus_message_append_args checks the whole body again on every call.

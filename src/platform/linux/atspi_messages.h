@@ -50,6 +50,11 @@ class MessageReader {
   bool valid_ = false;
 };
 
+// AT-SPI's values as they come on the wire: a role number, and the state
+// set as an array of 32-bit words (bit n for AtspiStateType n).
+AtspiRole roleFromWire(std::uint32_t number);
+std::optional<std::uint64_t> statesFrom(MessageReader& reader);
+
 // Append one argument each, after those already there.
 void appendString(DBusMessage* message, const char* text);
 void appendUint32(DBusMessage* message, std::uint32_t number);
