@@ -1,5 +1,7 @@
 // Synthetic keyboard and pointer input through the XTest extension, on the
-// shared X connection and the main thread.
+// shared X connection and the main thread. The poster's keys are in
+// x_input.cc, its pointer in x_pointer.cc, and the keycodes it borrows for
+// text in x_key_leases.cc.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +40,12 @@ class XTestEventPoster final : public EventPoster {
     int y = 0;
     friend bool operator==(const RootPoint&, const RootPoint&) = default;
   };
+
+  // XTest's fake events, and the clock leases and stuck keys are timed by.
+  static std::int64_t nowMicros();
+  static void sleepUntil(std::int64_t micros);
+  static void key(Display* display, int keycode, bool down);
+  static void button(Display* display, int number, bool down);
 
   // The display when it has XTest; a new connection starts with no state.
   Display* connection();
