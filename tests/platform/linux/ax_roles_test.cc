@@ -8,6 +8,13 @@ namespace {
 
 std::uint64_t bit(AtspiStateType state) { return std::uint64_t{1} << state; }
 
+// The context of an object whose parent has `parent` for its role.
+RoleContext under(AtspiRole parent) {
+  RoleContext context;
+  context.parentRole = parent;
+  return context;
+}
+
 TEST(AxRoleTest, ControlsMapToTheirAxRoles) {
   const RoleContext plain;
   EXPECT_EQ(axRoleFor(ATSPI_ROLE_PUSH_BUTTON, plain), "AXButton");
@@ -52,35 +59,25 @@ TEST(AxRoleTest, TextAndComboBoxesDependOnTheirContext) {
 }
 
 TEST(AxRoleTest, MenusAreNamedByWhereTheyStand) {
-  RoleContext inMenuBar;
-  inMenuBar.parentRole = ATSPI_ROLE_MENU_BAR;
-  RoleContext inMenu;
-  inMenu.parentRole = ATSPI_ROLE_MENU;
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_MENU, inMenuBar), "AXMenuBarItem");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_MENU, inMenu), "AXMenuItem") << "a submenu opens from an item";
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_MENU_ITEM, inMenu), "AXMenuItem");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_MENU, under(ATSPI_ROLE_MENU_BAR)), "AXMenuBarItem");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_MENU, under(ATSPI_ROLE_MENU)), "AXMenuItem")
+      << "a submenu opens from an item";
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_MENU_ITEM, under(ATSPI_ROLE_MENU)), "AXMenuItem");
   EXPECT_TRUE(roleDependsOnParent(ATSPI_ROLE_MENU));
 }
 
 TEST(AxRoleTest, OnlyGtkStyleItemsStandForTheirSubmenuToo) {
-  RoleContext inMenuBar;
-  inMenuBar.parentRole = ATSPI_ROLE_MENU_BAR;
-  RoleContext inMenu;
-  inMenu.parentRole = ATSPI_ROLE_MENU;
-  RoleContext inPopup;
-  inPopup.parentRole = ATSPI_ROLE_POPUP_MENU;
-  RoleContext inComboBox;
-  inComboBox.parentRole = ATSPI_ROLE_COMBO_BOX;
-  EXPECT_TRUE(holdsSubmenu(ATSPI_ROLE_MENU, inMenuBar));
-  EXPECT_TRUE(holdsSubmenu(ATSPI_ROLE_MENU, inMenu));
-  EXPECT_TRUE(holdsSubmenu(ATSPI_ROLE_MENU, inPopup));
-  EXPECT_FALSE(holdsSubmenu(ATSPI_ROLE_MENU, inComboBox)) << "a combo box's list is the AXMenu itself";
+  EXPECT_TRUE(holdsSubmenu(ATSPI_ROLE_MENU, under(ATSPI_ROLE_MENU_BAR)));
+  EXPECT_TRUE(holdsSubmenu(ATSPI_ROLE_MENU, under(ATSPI_ROLE_MENU)));
+  EXPECT_TRUE(holdsSubmenu(ATSPI_ROLE_MENU, under(ATSPI_ROLE_POPUP_MENU)));
+  EXPECT_FALSE(holdsSubmenu(ATSPI_ROLE_MENU, under(ATSPI_ROLE_COMBO_BOX)))
+      << "a combo box's list is the AXMenu itself";
   EXPECT_FALSE(holdsSubmenu(ATSPI_ROLE_MENU, RoleContext{}));
   // Toolkits that give the submenu an object of its own need no second
   // presentation of the item.
-  EXPECT_FALSE(holdsSubmenu(ATSPI_ROLE_MENU_ITEM, inMenuBar));
-  EXPECT_FALSE(holdsSubmenu(ATSPI_ROLE_MENU_ITEM, inMenu));
-  EXPECT_FALSE(holdsSubmenu(ATSPI_ROLE_POPUP_MENU, inMenu));
+  EXPECT_FALSE(holdsSubmenu(ATSPI_ROLE_MENU_ITEM, under(ATSPI_ROLE_MENU_BAR)));
+  EXPECT_FALSE(holdsSubmenu(ATSPI_ROLE_MENU_ITEM, under(ATSPI_ROLE_MENU)));
+  EXPECT_FALSE(holdsSubmenu(ATSPI_ROLE_POPUP_MENU, under(ATSPI_ROLE_MENU)));
 }
 
 TEST(CheckValueTest, CheckedPressedAndMixed) {
