@@ -4,6 +4,8 @@
 #include <chrono>
 #include <limits>
 
+#include "platform/linux/atspi_unanswering.h"
+
 namespace kelp::platform::linux_x11 {
 namespace {
 
@@ -34,6 +36,10 @@ void CallBatch::sendLast() {
   const std::size_t index = calls_.size() - 1;
   Call& call = calls_[index];
   if (!call.request || silent_.contains(call.bus)) return;
+  if (unansweringApplications().holds(call.bus)) {
+    silent_.insert(call.bus);
+    return;
+  }
   auto found = routes_.find(call.bus);
   if (found == routes_.end()) found = routes_.emplace(call.bus, channels_.routeFor(call.bus)).first;
   const AtspiChannels::Route& route = found->second;
@@ -82,6 +88,7 @@ void CallBatch::run() {
   }
   for (const std::string& bus : unanswered) {
     silent_.insert(bus);
+    unansweringApplications().note(bus);
     // Whatever is still queued for it would only be answered late or never.
     channels_.drop(bus);
   }

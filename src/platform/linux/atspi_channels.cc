@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "platform/linux/atspi_calls.h"
+#include "platform/linux/atspi_unanswering.h"
 
 namespace kelp::platform::linux_x11 {
 
@@ -24,6 +25,10 @@ std::optional<std::string> AtspiChannels::socketAddress(const std::string& bus, 
   // process's socket is served by the main loop this thread would block.
   if (!shared || !bus.starts_with(':') || busOnly_.contains(bus) || isSelf(bus)) return std::nullopt;
   if (auto known = addresses_.find(bus); known != addresses_.end()) return known->second;
+  if (unansweringApplications().holds(bus)) {
+    answered = false;
+    return std::nullopt;
+  }
 
   DBusMessageOwner question(dbus_message_new_method_call(bus.c_str(), ROOT_PATH, "org.a11y.atspi.Application",
                                                          "GetApplicationBusAddress"));
@@ -37,6 +42,7 @@ std::optional<std::string> AtspiChannels::socketAddress(const std::string& bus, 
     // that has no such method never offers a socket.
     if (meansUnanswered(error ? error.out()->name : nullptr)) {
       answered = false;
+      unansweringApplications().note(bus);
     } else {
       busOnly_.insert(bus);
     }

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/linux/atspi_unanswering.h"
+
 namespace kelp::platform::linux_x11 {
 namespace {
 
@@ -106,7 +108,7 @@ std::vector<OfferedAction> offeredActions(FactStore& facts, const ObjectRef& ref
 
 bool doAction(FactStore& facts, const ObjectRef& ref, std::int32_t index) {
   const auto fill = [&](DBusMessage* request) { appendInt32(request, index); };
-  if (facts.silent().contains(ref.bus) || !isValidRef(ref)) return false;
+  if (facts.silent().contains(ref.bus) || !isValidRef(ref) || unansweringApplications().holds(ref.bus)) return false;
   const AtspiChannels::Route route = facts.channels().actionRouteFor(ref.bus);
   if (!route.answered) {
     facts.silent().insert(ref.bus);

@@ -5,6 +5,9 @@
 #include <memory>
 #include <utility>
 
+#include "platform/linux/atspi_messages.h"
+#include "platform/linux/atspi_unanswering.h"
+
 namespace kelp::platform::linux_x11 {
 namespace {
 
@@ -157,6 +160,41 @@ void forEachApplication(Visit visit) {
   }
 }
 
+// The name the application tells; the last one it told while it does not
+// answer. Asked on the bus rather than through libatspi, which tells a
+// timeout apart from an empty name to nobody.
+std::optional<std::string> applicationName(AtspiAccessible* application) {
+  const AtspiObject& object = application->parent;
+  const char* bus = object.app ? object.app->bus_name : nullptr;
+  DBusConnection* connection = atspi_get_a11y_bus();
+  if (!bus || !object.path || !connection || !dbus_validate_bus_name(bus, nullptr) ||
+      !dbus_validate_path(object.path, nullptr)) {
+    return std::nullopt;
+  }
+  UnansweringApplications& unanswering = unansweringApplications();
+  if (unanswering.holds(bus)) return unanswering.rememberedName(bus);
+  DBusMessageOwner question(
+      dbus_message_new_method_call(bus, object.path, "org.freedesktop.DBus.Properties", "Get"));
+  if (!question) return std::nullopt;
+  dbus_message_set_auto_start(question.get(), FALSE);
+  const char* interface = "org.a11y.atspi.Accessible";
+  const char* property = "Name";
+  dbus_message_append_args(question.get(), DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &property,
+                           DBUS_TYPE_INVALID);
+  DBusErrorSlot error;
+  DBusMessageOwner answer(
+      dbus_connection_send_with_reply_and_block(connection, question.get(), ATSPI_CALL_TIMEOUT_MS, error.out()));
+  if (!answer) {
+    if (meansUnanswered(error ? error.out()->name : nullptr)) unanswering.note(bus);
+    return std::nullopt;
+  }
+  MessageReader reader(answer.get());
+  std::optional<MessageReader> variant = reader.enter();
+  std::optional<std::string> name = variant ? variant->string() : std::nullopt;
+  if (name) unanswering.rememberName(bus, *name);
+  return name;
+}
+
 }  // namespace
 
 std::vector<RegisteredApp> registeredApplications() {
@@ -164,9 +202,7 @@ std::vector<RegisteredApp> registeredApplications() {
   forEachApplication([&](GRef<AtspiAccessible> child) {
     RegisteredApp app;
     app.pid = processOf(child.get());
-    GErrorSlot nameError;
-    GCharOwner name(atspi_accessible_get_name(child.get(), nameError.out()));
-    if (!nameError && name) app.name = name.get();
+    app.name = applicationName(child.get()).value_or("");
     app.accessible = std::move(child);
     apps.push_back(std::move(app));
     return true;

@@ -1,6 +1,6 @@
 // The simulated desktop's accessibility: element trees and the scenes built
 // from them.
-#include "platform/sim/sim_parts.h"
+#include "platform/sim/sim_services.h"
 
 #include "text/text.h"
 

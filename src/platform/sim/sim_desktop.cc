@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "platform/sim/sim_parts.h"
+#include "platform/sim/sim_services.h"
 
 namespace kelp::platform::sim {
 

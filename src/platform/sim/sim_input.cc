@@ -1,5 +1,5 @@
 // The simulated desktop's input: the log of posted events and the event tap.
-#include "platform/sim/sim_parts.h"
+#include "platform/sim/sim_services.h"
 
 namespace kelp::platform::sim {
 

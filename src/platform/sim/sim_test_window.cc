@@ -2,7 +2,7 @@
 // this process's own application.
 #include <vector>
 
-#include "platform/sim/sim_parts.h"
+#include "platform/sim/sim_services.h"
 
 namespace kelp::platform::sim {
 namespace {

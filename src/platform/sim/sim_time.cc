@@ -1,6 +1,6 @@
 // The simulated desktop's time: a virtual clock that sleeps advance, and a
 // run loop whose idle time passes at once.
-#include "platform/sim/sim_parts.h"
+#include "platform/sim/sim_services.h"
 
 #include <algorithm>
 
