@@ -13,7 +13,9 @@
 #   - runs `import -window root -resize 1024x -quality 62 jpg:- | base64 -w0`
 #     REPEATS times, each timed from start to end.
 # The two alternate in rounds ($KELP_BENCH_ROUNDS, default 3), so that both
-# see the same load. It prints both medians and their ratio.
+# see the same load. It prints both medians and their ratio, then the
+# median of each stage of a capture (bench/screenshot_stages_bench.cc, in the
+# same desktop, $KELP_BENCH_STAGE_REPEATS repetitions, default 9).
 # Everything it starts is stopped when it ends, however it ends.
 set -euo pipefail
 
@@ -33,8 +35,9 @@ repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${KELP_BUILD_DIR:-$repo/build}
 python=/usr/bin/python3
 cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target kelp-cua >/dev/null
+cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target kelp-cua kelp_bench >/dev/null
 helper="$build/kelp-cua"
+stages="$build/bench/kelp_bench"
 
 # shellcheck source=scripts/desktop-lib.sh
 source "$repo/scripts/desktop-lib.sh"
@@ -110,3 +113,14 @@ print("%-12s %8.1fms %8.1fms %8.1fms %10s %10s" % (
 print("ratio %.1fx (import median / kelp-cua median; above 1: kelp-cua is faster); ping %.3fms" % (
     reference_median / kelp_median, statistics.median(pings)))
 PY
+
+"$stages" --benchmark_filter='^BM_Shot_' --benchmark_repetitions="${KELP_BENCH_STAGE_REPEATS:-9}" \
+  --benchmark_report_aggregates_only=true --benchmark_format=json 2>/dev/null |
+  "$python" -c '
+import json, sys
+print("stages (median of %s repetitions, ms):" % sys.argv[1])
+for run in json.load(sys.stdin)["benchmarks"]:
+    if run.get("aggregate_name") == "median":
+        name = run["run_name"].removeprefix("BM_Shot_").split("/")[0]
+        print("  %-16s %8.3f" % (name, run["real_time"]))
+' "${KELP_BENCH_STAGE_REPEATS:-9}"
