@@ -2,11 +2,18 @@
 
 #include <X11/extensions/Xfixes.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <bit>
 #include <chrono>
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <mutex>
+#include <utility>
 
 #include "platform/linux/handles.h"
 #include "platform/linux/x_display.h"
@@ -18,8 +25,7 @@ namespace {
 // captures give up after this instead of piling up behind it.
 constexpr std::chrono::seconds LOCK_WAIT{10};
 
-// Far beyond any picture the core asks for; the scaling's intermediate
-// picture is four times as large.
+// Far beyond any picture the core asks for.
 constexpr std::int64_t MAX_PICTURE_PIXELS = std::int64_t{1} << 24;
 
 std::vector<int> axisSteps(int from, int to) {
@@ -45,30 +51,168 @@ PixmanImageOwner wrap(pixman_format_code_t format, PixelSize size, void* bits, i
       pixman_image_create_bits(format, size.width, size.height, static_cast<std::uint32_t*>(bits), strideBytes));
 }
 
-// Resamples all of `source` onto all of `target`.
-bool resample(pixman_image_t* source, PixelSize from, pixman_image_t* target, PixelSize to) {
-  pixman_transform_t transform;
-  pixman_transform_init_scale(&transform, pixman_double_to_fixed(static_cast<double>(from.width) / to.width),
-                              pixman_double_to_fixed(static_cast<double>(from.height) / to.height));
-  if (!pixman_image_set_transform(source, &transform)) return false;
-  const pixman_filter_t filter = from == to ? PIXMAN_FILTER_NEAREST : PIXMAN_FILTER_BILINEAR;
-  if (!pixman_image_set_filter(source, filter, nullptr, 0)) return false;
-  pixman_image_set_repeat(source, PIXMAN_REPEAT_PAD);
-  pixman_image_composite32(PIXMAN_OP_SRC, source, nullptr, target, 0, 0, 0, 0, 0, 0, to.width, to.height);
-  return true;
+// ---- scaling in one pass ---------------------------------------------------------
+
+// Fixed point: the rows' weights in 1/256 (source bytes times these sum to
+// at most 65280, a 16-bit word), the columns' in 1/16384 (16-bit signed
+// words, as SSE2's pmaddwd multiplies them).
+constexpr int ROW_WEIGHT_BITS = 8;
+constexpr int COLUMN_WEIGHT_BITS = 14;
+// The rows' sums are halved to fit signed 16-bit words: 7 fraction bits.
+constexpr int ROW_SUM_BITS = ROW_WEIGHT_BITS - 1;
+
+// `taps`' weights rounded to `bits` fraction bits, still summing to one: the
+// largest weight takes up what rounding lost.
+std::vector<std::int16_t> fixedWeights(const AxisTaps& taps, int bits, std::size_t count) {
+  std::vector<std::int16_t> fixed(count, 0);
+  const int one = 1 << bits;
+  int sum = 0;
+  std::size_t largest = 0;
+  for (std::size_t k = 0; k < taps.weights.size(); ++k) {
+    fixed[k] = static_cast<std::int16_t>(std::lround(taps.weights[k] * one));
+    sum += fixed[k];
+    if (taps.weights[k] > taps.weights[largest]) largest = k;
+  }
+  fixed[largest] = static_cast<std::int16_t>(fixed[largest] + one - sum);
+  return fixed;
 }
 
-std::vector<std::uint8_t> rgbFrom(const Pixels& rgbx) {
-  std::vector<std::uint8_t> rgb(rgbx.size() * 3);
-  std::uint8_t* out = rgb.data();
-  for (const std::uint32_t pixel : rgbx) {
-    out[0] = static_cast<std::uint8_t>(pixel >> 16);
-    out[1] = static_cast<std::uint8_t>(pixel >> 8);
-    out[2] = static_cast<std::uint8_t>(pixel);
-    out += 3;
+}  // namespace
+
+struct ScaleScratch::Plan {
+  PixelSize from;
+  PixelSize to;
+  // Each target row: its first source row, how many, and their weights.
+  std::vector<int> rowFirst;
+  std::vector<int> rowCount;
+  std::vector<std::vector<std::int16_t>> rowWeights;
+  // Each target column: its first source column and its weights two by two
+  // (an even number of them, the last possibly 0, for the column after).
+  std::vector<int> columnFirst;
+  int columnPairs = 0;
+  std::vector<std::int16_t> columnWeights;  // columnPairs * 2 for each column
+
+  static std::unique_ptr<Plan> make(PixelSize from, PixelSize to) {
+    const std::vector<AxisTaps> columns = axisTaps(from.width, to.width);
+    const std::vector<AxisTaps> rows = axisTaps(from.height, to.height);
+    if (columns.empty() || rows.empty()) return nullptr;
+    auto plan = std::make_unique<Plan>();
+    plan->from = from;
+    plan->to = to;
+    for (const AxisTaps& row : rows) {
+      plan->rowFirst.push_back(row.first);
+      plan->rowCount.push_back(static_cast<int>(row.weights.size()));
+      plan->rowWeights.push_back(fixedWeights(row, ROW_WEIGHT_BITS, row.weights.size()));
+    }
+    std::size_t widest = 1;
+    for (const AxisTaps& column : columns) widest = std::max(widest, column.weights.size());
+    plan->columnPairs = static_cast<int>((widest + 1) / 2);
+    for (const AxisTaps& column : columns) {
+      plan->columnFirst.push_back(column.first);
+      const std::vector<std::int16_t> fixed =
+          fixedWeights(column, COLUMN_WEIGHT_BITS, static_cast<std::size_t>(plan->columnPairs) * 2);
+      plan->columnWeights.insert(plan->columnWeights.end(), fixed.begin(), fixed.end());
+    }
+    return plan;
   }
-  return rgb;
+};
+
+ScaleScratch::ScaleScratch() = default;
+ScaleScratch::~ScaleScratch() = default;
+ScaleScratch::ScaleScratch(ScaleScratch&&) noexcept = default;
+ScaleScratch& ScaleScratch::operator=(ScaleScratch&&) noexcept = default;
+
+namespace {
+
+// Eight 16-bit lanes: GCC and Clang make SIMD of these where there is any.
+using Lanes16 = std::uint16_t __attribute__((vector_size(16)));
+using Lanes8 = std::uint8_t __attribute__((vector_size(8)));
+
+// Adds `TAPS` source rows times their weights to `out` (whole groups of
+// eight words), or sets it from them (`FIRST`); halves the sums at the end
+// (`LAST`): 7 fraction bits.
+template <int TAPS>
+void sumSomeRows(const std::uint8_t* const* rows, const std::uint16_t* factors, Lanes16* out, std::size_t groups,
+                 bool first, bool last) {
+  Lanes16 weight[TAPS];
+  for (int k = 0; k < TAPS; ++k) weight[k] = Lanes16{} + factors[k];
+  for (std::size_t i = 0; i < groups; ++i) {
+    Lanes16 sum = first ? Lanes16{} : out[i];
+    for (int k = 0; k < TAPS; ++k) {
+      Lanes8 bytes;
+      std::memcpy(&bytes, rows[k] + 8 * i, sizeof bytes);
+      sum += __builtin_convertvector(bytes, Lanes16) * weight[k];
+    }
+    out[i] = last ? sum >> 1 : sum;
+  }
 }
+
+// `out` = the weighted sum of the source rows the plan gives target row
+// `y`, up to four rows at a time through the registers.
+void sumRows(const ScaleScratch::Plan& plan, int y, const std::uint8_t* pixels, std::size_t stride, Lanes16* out,
+             std::size_t groups) {
+  constexpr int AT_ONCE = 4;
+  const int first = plan.rowFirst[static_cast<std::size_t>(y)];
+  const int count = plan.rowCount[static_cast<std::size_t>(y)];
+  const std::vector<std::int16_t>& weights = plan.rowWeights[static_cast<std::size_t>(y)];
+  for (int start = 0; start < count; start += AT_ONCE) {
+    const int taps = std::min(AT_ONCE, count - start);
+    const std::uint8_t* rows[AT_ONCE] = {};
+    std::uint16_t factors[AT_ONCE] = {};
+    for (int k = 0; k < taps; ++k) {
+      rows[k] = pixels + static_cast<std::size_t>(first + start + k) * stride;
+      factors[k] = static_cast<std::uint16_t>(weights[static_cast<std::size_t>(start + k)]);
+    }
+    const bool firstTaps = start == 0;
+    const bool lastTaps = start + taps == count;
+    switch (taps) {
+      case 1: sumSomeRows<1>(rows, factors, out, groups, firstTaps, lastTaps); break;
+      case 2: sumSomeRows<2>(rows, factors, out, groups, firstTaps, lastTaps); break;
+      case 3: sumSomeRows<3>(rows, factors, out, groups, firstTaps, lastTaps); break;
+      default: sumSomeRows<4>(rows, factors, out, groups, firstTaps, lastTaps); break;
+    }
+  }
+}
+
+// Target row of RGB from the summed row (four words a pixel): for each
+// column, its weights over the pixels from its first on. `red`, `green` and
+// `blue` are the words' places in a pixel.
+void sumColumns(const ScaleScratch::Plan& plan, const std::uint16_t* row, std::uint8_t* rgb, int red, int green,
+                int blue) {
+  constexpr int SHIFT = ROW_SUM_BITS + COLUMN_WEIGHT_BITS;
+  const std::int16_t* weights = plan.columnWeights.data();
+  const int pairs = plan.columnPairs;
+  for (int x = 0; x < plan.to.width; ++x) {
+    const std::uint16_t* pixel = row + static_cast<std::size_t>(plan.columnFirst[static_cast<std::size_t>(x)]) * 4;
+#if defined(__SSE2__)
+    __m128i sum = _mm_set1_epi32(1 << (SHIFT - 1));
+    for (int pair = 0; pair < pairs; ++pair) {
+      // Two pixels, their words interleaved, times their two weights.
+      const __m128i two = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixel + 8 * pair));
+      const __m128i interleaved = _mm_unpacklo_epi16(two, _mm_srli_si128(two, 8));
+      std::int32_t both;
+      std::memcpy(&both, weights + 2 * pair, sizeof both);
+      sum = _mm_add_epi32(sum, _mm_madd_epi16(interleaved, _mm_set1_epi32(both)));
+    }
+    alignas(16) std::int32_t channel[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(channel), _mm_srai_epi32(sum, SHIFT));
+#else
+    std::int32_t channel[4] = {1 << (SHIFT - 1), 1 << (SHIFT - 1), 1 << (SHIFT - 1), 1 << (SHIFT - 1)};
+    for (int k = 0; k < 2 * pairs; ++k) {
+      for (int c = 0; c < 4; ++c) channel[c] += std::int32_t{weights[k]} * std::int32_t{pixel[4 * k + c]};
+    }
+    for (std::int32_t& c : channel) c >>= SHIFT;
+#endif
+    rgb[0] = static_cast<std::uint8_t>(channel[red]);
+    rgb[1] = static_cast<std::uint8_t>(channel[green]);
+    rgb[2] = static_cast<std::uint8_t>(channel[blue]);
+    rgb += 3;
+    weights += 2 * pairs;
+  }
+}
+
+// The byte of a 32-bit pixel in memory that holds the bits from `shift` on.
+int byteAt(int shift) { return std::endian::native == std::endian::little ? shift / 8 : 3 - shift / 8; }
 
 std::optional<RootRect> intersection(const RootRect& a, const RootRect& b) {
   const int left = std::max(a.x, b.x);
@@ -117,24 +261,109 @@ std::vector<PixelSize> scaleSteps(PixelSize from, PixelSize to) {
   return steps;
 }
 
-std::optional<Image> scaledPicture(pixman_image_t* source, PixelSize from, PixelSize to, ScaleScratch& scratch) {
-  const std::vector<PixelSize> steps = scaleSteps(from, to);
-  if (steps.empty()) return std::nullopt;
-  PixmanImageOwner held;  // each step's picture, the source of the next
-  pixman_image_t* current = source;
-  PixelSize currentSize = from;
-  std::size_t next = 0;
-  for (const PixelSize step : steps) {
-    Pixels& pixels = scratch.buffers[next];
-    pixels.resize(static_cast<std::size_t>(step.width) * static_cast<std::size_t>(step.height));
-    PixmanImageOwner target = wrap(PIXMAN_x8r8g8b8, step, pixels.data(), step.width * 4);
-    if (!target || !resample(current, currentSize, target.get(), step)) return std::nullopt;
-    held = std::move(target);
-    current = held.get();
-    currentSize = step;
-    next = 1 - next;
+std::vector<AxisTaps> axisTaps(int from, int to) {
+  if (from <= 0 || to <= 0) return {};
+  // Each source pixel alone, then each step's bilinear mix of the last.
+  std::vector<AxisTaps> current(static_cast<std::size_t>(from));
+  for (int i = 0; i < from; ++i) current[static_cast<std::size_t>(i)] = {i, {1.0}};
+  int size = from;
+  for (const int step : axisSteps(from, to)) {
+    std::vector<AxisTaps> next(static_cast<std::size_t>(step));
+    for (int j = 0; j < step; ++j) {
+      // Where target pixel j's centre falls on the source, in pixels.
+      const double at = step == size ? j : (j + 0.5) * size / step - 0.5;
+      const double left = std::floor(at);
+      const double right = at - left;
+      const int near = static_cast<int>(left);
+      const std::pair<int, double> parts[] = {{std::clamp(near, 0, size - 1), 1.0 - right},
+                                              {std::clamp(near + 1, 0, size - 1), right}};
+      int first = std::numeric_limits<int>::max();
+      int last = -1;
+      for (const auto& [i, weight] : parts) {
+        if (weight <= 0) continue;
+        const AxisTaps& earlier = current[static_cast<std::size_t>(i)];
+        first = std::min(first, earlier.first);
+        last = std::max(last, earlier.first + static_cast<int>(earlier.weights.size()) - 1);
+      }
+      AxisTaps taps{first, std::vector<double>(static_cast<std::size_t>(last - first + 1), 0.0)};
+      for (const auto& [i, weight] : parts) {
+        if (weight <= 0) continue;
+        const AxisTaps& earlier = current[static_cast<std::size_t>(i)];
+        for (std::size_t k = 0; k < earlier.weights.size(); ++k) {
+          taps.weights[static_cast<std::size_t>(earlier.first - first) + k] += weight * earlier.weights[k];
+        }
+      }
+      next[static_cast<std::size_t>(j)] = std::move(taps);
+    }
+    current = std::move(next);
+    size = step;
   }
-  return Image{to.width, to.height, rgbFrom(scratch.buffers[1 - next])};
+  return current;
+}
+
+std::optional<Image> scaledPicture(pixman_image_t* source, PixelSize from, PixelSize to, ScaleScratch& scratch) {
+  if (!source || from.width <= 0 || from.height <= 0 || to.width <= 0 || to.height <= 0 ||
+      pixman_image_get_width(source) != from.width || pixman_image_get_height(source) != from.height) {
+    return std::nullopt;
+  }
+  if (!scratch.plan || !(scratch.plan->from == from) || !(scratch.plan->to == to)) {
+    scratch.plan = ScaleScratch::Plan::make(from, to);
+    if (!scratch.plan) return std::nullopt;
+  }
+  // Pixels of four 8-bit channels as they are, anything else converted.
+  const pixman_format_code_t format = pixman_image_get_format(source);
+  int redShift = 16;
+  int blueShift = 0;
+  const std::uint8_t* pixels = nullptr;
+  std::size_t stride = 0;
+  if (format == PIXMAN_x8r8g8b8 || format == PIXMAN_a8r8g8b8 || format == PIXMAN_x8b8g8r8 ||
+      format == PIXMAN_a8b8g8r8) {
+    if (format == PIXMAN_x8b8g8r8 || format == PIXMAN_a8b8g8r8) std::swap(redShift, blueShift);
+    pixels = reinterpret_cast<const std::uint8_t*>(pixman_image_get_data(source));
+    stride = static_cast<std::size_t>(pixman_image_get_stride(source));
+  } else {
+    Pixels& converted = scratch.converted;
+    converted.resize(static_cast<std::size_t>(from.width) * static_cast<std::size_t>(from.height));
+    PixmanImageOwner target = wrap(PIXMAN_x8r8g8b8, from, converted.data(), from.width * 4);
+    if (!target) return std::nullopt;
+    pixman_image_set_transform(source, nullptr);
+    pixman_image_set_filter(source, PIXMAN_FILTER_NEAREST, nullptr, 0);
+    pixman_image_composite32(PIXMAN_OP_SRC, source, nullptr, target.get(), 0, 0, 0, 0, 0, 0, from.width,
+                             from.height);
+    pixels = reinterpret_cast<const std::uint8_t*>(converted.data());
+    stride = static_cast<std::size_t>(from.width) * 4;
+  }
+  if (!pixels) return std::nullopt;
+
+  const ScaleScratch::Plan& plan = *scratch.plan;
+  // The rows' sums are read eight words at a time, and the columns' last
+  // pair may reach a pixel past the edge (with weight 0): room for both.
+  const std::size_t words = static_cast<std::size_t>(from.width) * 4;
+  const std::size_t groups = words / 8;
+  scratch.row.assign((groups + 2) * 8 + static_cast<std::size_t>(plan.columnPairs) * 8, 0);
+  Lanes16* sums = reinterpret_cast<Lanes16*>(scratch.row.data());
+  Image image{to.width, to.height, std::vector<std::uint8_t>(static_cast<std::size_t>(to.width) * to.height * 3)};
+  const int red = byteAt(redShift);
+  const int green = byteAt(8);
+  const int blue = byteAt(blueShift);
+  for (int y = 0; y < to.height; ++y) {
+    sumRows(plan, y, pixels, stride, sums, groups);
+    if (words % 8 != 0) {
+      // An odd width leaves one pixel after the whole groups.
+      const int first = plan.rowFirst[static_cast<std::size_t>(y)];
+      const std::vector<std::int16_t>& weights = plan.rowWeights[static_cast<std::size_t>(y)];
+      for (std::size_t i = groups * 8; i < words; ++i) {
+        unsigned sum = 0;
+        for (std::size_t k = 0; k < weights.size(); ++k) {
+          sum += static_cast<unsigned>(weights[k]) * pixels[(static_cast<std::size_t>(first) + k) * stride + i];
+        }
+        scratch.row[i] = static_cast<std::uint16_t>(sum >> 1);
+      }
+    }
+    sumColumns(plan, scratch.row.data(), image.rgb.data() + static_cast<std::size_t>(y) * to.width * 3, red, green,
+               blue);
+  }
+  return image;
 }
 
 std::optional<pixman_format_code_t> pixelFormatOf(int bitsPerPixel, int depth, unsigned long redMask,
