@@ -16,9 +16,15 @@ namespace {
 // alive, so a capture that ends after the caller gave up writes only here.
 struct Handover {
   std::mutex mutex;
-  std::condition_variable finished;
+  std::condition_variable changed;
   bool done = false;
   std::vector<Picture> pictures;
+  // The focus decides between several displays only, and only the caller's
+  // thread may read it: the capture asks (`wantCentre`) and waits until the
+  // caller answers (`centreGiven`), which it also does when it stops waiting.
+  bool wantCentre = false;
+  bool centreGiven = false;
+  std::optional<platform::Point> centre;
 };
 
 std::optional<platform::Point> focusCentre(platform::Platform& os, const std::optional<std::string>& appName) {
@@ -45,10 +51,22 @@ std::string noteFor(const platform::CaptureDisplay& display) {
          std::to_string(display.height);
 }
 
-void runCapture(platform::ScreenCapture& screens, const std::string& which, std::optional<platform::Point> centre,
-                Handover& handover) {
+// The focus centre from the caller's thread, asked for only when it can
+// change which display is taken.
+std::optional<platform::Point> centreFor(const std::vector<platform::CaptureDisplay>& displays,
+                                         const std::string& which, Handover& handover) {
+  if (which == "all" || displays.size() < 2) return std::nullopt;
+  std::unique_lock lock(handover.mutex);
+  handover.wantCentre = true;
+  handover.changed.notify_all();
+  handover.changed.wait(lock, [&] { return handover.centreGiven; });
+  return handover.centre;
+}
+
+void runCapture(platform::ScreenCapture& screens, const std::string& which, Handover& handover) {
   std::optional<std::vector<platform::CaptureDisplay>> displays = screens.displays();
   if (displays) {
+    const std::optional<platform::Point> centre = centreFor(*displays, which, handover);
     for (const platform::CaptureDisplay& display : targetDisplays(*displays, which, centre)) {
       std::optional<PictureSize> size = pictureSize(display);
       if (!size) continue;
@@ -60,7 +78,7 @@ void runCapture(platform::ScreenCapture& screens, const std::string& which, std:
   }
   std::lock_guard lock(handover.mutex);
   handover.done = true;
-  handover.finished.notify_all();
+  handover.changed.notify_all();
 }
 
 }  // namespace
@@ -87,14 +105,26 @@ std::vector<platform::CaptureDisplay> targetDisplays(const std::vector<platform:
 
 std::vector<Picture> captureScreen(platform::Platform& os, const std::string& which,
                                    const std::optional<std::string>& appName, std::chrono::milliseconds timeout) {
-  // The focus is read here, on the main thread, where accessibility lives.
-  const std::optional<platform::Point> centre = focusCentre(os, appName);
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
   auto handover = std::make_shared<Handover>();
   platform::ScreenCapture& screens = os.capture();
-  std::thread([handover, &screens, which, centre] { runCapture(screens, which, centre, *handover); }).detach();
+  std::thread([handover, &screens, which] { runCapture(screens, which, *handover); }).detach();
 
   std::unique_lock lock(handover->mutex);
-  handover->finished.wait_for(lock, timeout, [&] { return handover->done; });
+  const auto ready = [&] { return handover->done || (handover->wantCentre && !handover->centreGiven); };
+  while (handover->changed.wait_until(lock, deadline, ready) && !handover->done) {
+    // The focus is read here, on the caller's thread, where accessibility
+    // lives, while the capture waits for it.
+    lock.unlock();
+    std::optional<platform::Point> centre = focusCentre(os, appName);
+    lock.lock();
+    handover->centre = centre;
+    handover->centreGiven = true;
+    handover->changed.notify_all();
+  }
+  // A capture that asks later goes on without the focus.
+  handover->centreGiven = true;
+  handover->changed.notify_all();
   return handover->pictures;
 }
 

@@ -33,7 +33,8 @@ std::vector<platform::CaptureDisplay> targetDisplays(const std::vector<platform:
                                                      const std::optional<platform::Point>& focusCentre);
 
 // Captures on a thread of its own and waits for it at most `timeout`; what
-// the capture finishes later is dropped.
+// the capture finishes later is dropped. The focused window is read, on the
+// calling thread, only when it chooses between several displays.
 std::vector<Picture> captureScreen(platform::Platform& os, const std::string& which,
                                    const std::optional<std::string>& appName,
                                    std::chrono::milliseconds timeout = CAPTURE_TIMEOUT);
