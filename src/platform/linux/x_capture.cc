@@ -87,10 +87,11 @@ struct ScaleScratch::Plan {
   std::vector<int> rowCount;
   std::vector<std::vector<std::int16_t>> rowWeights;
   // Each target column: its first source column and its weights two by two
-  // (an even number of them, the last possibly 0, for the column after).
+  // (an even number of them, the last possibly 0, for the column after),
+  // each pair four times over, as the eight words of an SSE2 register.
   std::vector<int> columnFirst;
   int columnPairs = 0;
-  std::vector<std::int16_t> columnWeights;  // columnPairs * 2 for each column
+  std::vector<std::int16_t> columnWeights;  // columnPairs * 8 for each column
 
   static std::unique_ptr<Plan> make(PixelSize from, PixelSize to) {
     const std::vector<AxisTaps> columns = axisTaps(from.width, to.width);
@@ -111,7 +112,12 @@ struct ScaleScratch::Plan {
       plan->columnFirst.push_back(column.first);
       const std::vector<std::int16_t> fixed =
           fixedWeights(column, COLUMN_WEIGHT_BITS, static_cast<std::size_t>(plan->columnPairs) * 2);
-      plan->columnWeights.insert(plan->columnWeights.end(), fixed.begin(), fixed.end());
+      for (int pair = 0; pair < plan->columnPairs; ++pair) {
+        for (int copy = 0; copy < 4; ++copy) {
+          plan->columnWeights.push_back(fixed[static_cast<std::size_t>(2 * pair)]);
+          plan->columnWeights.push_back(fixed[static_cast<std::size_t>(2 * pair + 1)]);
+        }
+      }
     }
     return plan;
   }
@@ -124,33 +130,51 @@ ScaleScratch& ScaleScratch::operator=(ScaleScratch&&) noexcept = default;
 
 namespace {
 
-// Eight 16-bit lanes: GCC and Clang make SIMD of these where there is any.
-using Lanes16 = std::uint16_t __attribute__((vector_size(16)));
-using Lanes8 = std::uint8_t __attribute__((vector_size(8)));
-
-// Adds `TAPS` source rows times their weights to `out` (whole groups of
-// eight words), or sets it from them (`FIRST`); halves the sums at the end
-// (`LAST`): 7 fraction bits.
-template <int TAPS>
-void sumSomeRows(const std::uint8_t* const* rows, const std::uint16_t* factors, Lanes16* out, std::size_t groups,
-                 bool first, bool last) {
-  Lanes16 weight[TAPS];
-  for (int k = 0; k < TAPS; ++k) weight[k] = Lanes16{} + factors[k];
-  for (std::size_t i = 0; i < groups; ++i) {
-    Lanes16 sum = first ? Lanes16{} : out[i];
+// Adds `TAPS` source rows times their weights to `out` (`words` of them),
+// or sets it from them (`FIRST`); halves the sums at the end (`LAST`): 7
+// fraction bits.
+template <int TAPS, bool FIRST, bool LAST>
+void sumSomeRows(const std::uint8_t* const* rows, const std::uint16_t* factors, std::uint16_t* out,
+                 std::size_t words) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  __m128i weight[TAPS];
+  for (int k = 0; k < TAPS; ++k) weight[k] = _mm_set1_epi16(static_cast<short>(factors[k]));
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= words; i += 16) {
+    __m128i* target = reinterpret_cast<__m128i*>(out + i);
+    __m128i low = FIRST ? zero : _mm_loadu_si128(target);
+    __m128i high = FIRST ? zero : _mm_loadu_si128(target + 1);
+#pragma GCC unroll 4
     for (int k = 0; k < TAPS; ++k) {
-      Lanes8 bytes;
-      std::memcpy(&bytes, rows[k] + 8 * i, sizeof bytes);
-      sum += __builtin_convertvector(bytes, Lanes16) * weight[k];
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + i));
+      low = _mm_add_epi16(low, _mm_mullo_epi16(_mm_unpacklo_epi8(bytes, zero), weight[k]));
+      high = _mm_add_epi16(high, _mm_mullo_epi16(_mm_unpackhi_epi8(bytes, zero), weight[k]));
     }
-    out[i] = last ? sum >> 1 : sum;
+    _mm_storeu_si128(target, LAST ? _mm_srli_epi16(low, 1) : low);
+    _mm_storeu_si128(target + 1, LAST ? _mm_srli_epi16(high, 1) : high);
   }
+#endif
+  for (; i < words; ++i) {
+    unsigned sum = FIRST ? 0 : out[i];
+    for (int k = 0; k < TAPS; ++k) sum += unsigned{factors[k]} * rows[k][i];
+    out[i] = static_cast<std::uint16_t>(LAST ? sum >> 1 : sum);
+  }
+}
+
+template <int TAPS>
+void sumSomeRows(const std::uint8_t* const* rows, const std::uint16_t* factors, std::uint16_t* out, std::size_t words,
+                 bool first, bool last) {
+  if (first && last) return sumSomeRows<TAPS, true, true>(rows, factors, out, words);
+  if (first) return sumSomeRows<TAPS, true, false>(rows, factors, out, words);
+  if (last) return sumSomeRows<TAPS, false, true>(rows, factors, out, words);
+  sumSomeRows<TAPS, false, false>(rows, factors, out, words);
 }
 
 // `out` = the weighted sum of the source rows the plan gives target row
 // `y`, up to four rows at a time through the registers.
-void sumRows(const ScaleScratch::Plan& plan, int y, const std::uint8_t* pixels, std::size_t stride, Lanes16* out,
-             std::size_t groups) {
+void sumRows(const ScaleScratch::Plan& plan, int y, const std::uint8_t* pixels, std::size_t stride,
+             std::uint16_t* out, std::size_t words) {
   constexpr int AT_ONCE = 4;
   const int first = plan.rowFirst[static_cast<std::size_t>(y)];
   const int count = plan.rowCount[static_cast<std::size_t>(y)];
@@ -166,48 +190,91 @@ void sumRows(const ScaleScratch::Plan& plan, int y, const std::uint8_t* pixels, 
     const bool firstTaps = start == 0;
     const bool lastTaps = start + taps == count;
     switch (taps) {
-      case 1: sumSomeRows<1>(rows, factors, out, groups, firstTaps, lastTaps); break;
-      case 2: sumSomeRows<2>(rows, factors, out, groups, firstTaps, lastTaps); break;
-      case 3: sumSomeRows<3>(rows, factors, out, groups, firstTaps, lastTaps); break;
-      default: sumSomeRows<4>(rows, factors, out, groups, firstTaps, lastTaps); break;
+      case 1: sumSomeRows<1>(rows, factors, out, words, firstTaps, lastTaps); break;
+      case 2: sumSomeRows<2>(rows, factors, out, words, firstTaps, lastTaps); break;
+      case 3: sumSomeRows<3>(rows, factors, out, words, firstTaps, lastTaps); break;
+      default: sumSomeRows<4>(rows, factors, out, words, firstTaps, lastTaps); break;
     }
   }
 }
 
+// How the four channels of a pixel, as a 32-bit word of bytes in memory
+// order, become red, green and blue in memory order.
+enum class Order {
+  BLUE_FIRST_LITTLE,  // blue, green, red in memory, on a little-endian host
+  RED_FIRST_LITTLE,   // red, green, blue in memory, on a little-endian host
+  ANY,                // `red`, `green` and `blue` say which byte is which
+};
+
 // Target row of RGB from the summed row (four words a pixel): for each
 // column, its weights over the pixels from its first on. `red`, `green` and
-// `blue` are the words' places in a pixel.
+// `blue` are the words' places in a pixel. `PAIRS` is the plan's
+// columnPairs, 0 for any. Writes one byte past the row's last pixel.
+template <int PAIRS, Order ORDER>
 void sumColumns(const ScaleScratch::Plan& plan, const std::uint16_t* row, std::uint8_t* rgb, int red, int green,
                 int blue) {
   constexpr int SHIFT = ROW_SUM_BITS + COLUMN_WEIGHT_BITS;
   const std::int16_t* weights = plan.columnWeights.data();
-  const int pairs = plan.columnPairs;
+  const int pairs = PAIRS > 0 ? PAIRS : plan.columnPairs;
+  const int* first = plan.columnFirst.data();
   for (int x = 0; x < plan.to.width; ++x) {
-    const std::uint16_t* pixel = row + static_cast<std::size_t>(plan.columnFirst[static_cast<std::size_t>(x)]) * 4;
+    const std::uint16_t* pixel = row + static_cast<std::size_t>(first[x]) * 4;
 #if defined(__SSE2__)
     __m128i sum = _mm_set1_epi32(1 << (SHIFT - 1));
     for (int pair = 0; pair < pairs; ++pair) {
       // Two pixels, their words interleaved, times their two weights.
       const __m128i two = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixel + 8 * pair));
       const __m128i interleaved = _mm_unpacklo_epi16(two, _mm_srli_si128(two, 8));
-      std::int32_t both;
-      std::memcpy(&both, weights + 2 * pair, sizeof both);
-      sum = _mm_add_epi32(sum, _mm_madd_epi16(interleaved, _mm_set1_epi32(both)));
+      const __m128i both = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + 8 * pair));
+      sum = _mm_add_epi32(sum, _mm_madd_epi16(interleaved, both));
     }
-    alignas(16) std::int32_t channel[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(channel), _mm_srai_epi32(sum, SHIFT));
+    const __m128i words = _mm_packs_epi32(_mm_srai_epi32(sum, SHIFT), _mm_setzero_si128());
+    const auto bytes = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
 #else
     std::int32_t channel[4] = {1 << (SHIFT - 1), 1 << (SHIFT - 1), 1 << (SHIFT - 1), 1 << (SHIFT - 1)};
-    for (int k = 0; k < 2 * pairs; ++k) {
-      for (int c = 0; c < 4; ++c) channel[c] += std::int32_t{weights[k]} * std::int32_t{pixel[4 * k + c]};
+    for (int pair = 0; pair < pairs; ++pair) {
+      for (int c = 0; c < 4; ++c) {
+        channel[c] += std::int32_t{weights[8 * pair]} * std::int32_t{pixel[8 * pair + c]} +
+                      std::int32_t{weights[8 * pair + 1]} * std::int32_t{pixel[8 * pair + 4 + c]};
+      }
     }
-    for (std::int32_t& c : channel) c >>= SHIFT;
+    std::uint32_t bytes = 0;
+    for (int c = 0; c < 4; ++c) bytes |= static_cast<std::uint32_t>(channel[c] >> SHIFT) << (8 * c);
 #endif
-    rgb[0] = static_cast<std::uint8_t>(channel[red]);
-    rgb[1] = static_cast<std::uint8_t>(channel[green]);
-    rgb[2] = static_cast<std::uint8_t>(channel[blue]);
+    // Four bytes written, the fourth overwritten by the next pixel.
+    std::uint32_t out = bytes;
+    if constexpr (ORDER == Order::BLUE_FIRST_LITTLE) out = __builtin_bswap32(bytes) >> 8;
+    if constexpr (ORDER == Order::ANY) {
+      const std::uint8_t channels[4] = {static_cast<std::uint8_t>(bytes >> (8 * red)),
+                                        static_cast<std::uint8_t>(bytes >> (8 * green)),
+                                        static_cast<std::uint8_t>(bytes >> (8 * blue)), 0};
+      std::memcpy(&out, channels, sizeof out);
+    }
+    std::memcpy(rgb, &out, sizeof out);
     rgb += 3;
-    weights += 2 * pairs;
+    weights += 8 * pairs;
+  }
+}
+
+template <int PAIRS>
+void sumColumns(const ScaleScratch::Plan& plan, const std::uint16_t* row, std::uint8_t* rgb, int red, int green,
+                int blue) {
+  const bool little = std::endian::native == std::endian::little;
+  if (little && red == 2 && green == 1 && blue == 0) {
+    return sumColumns<PAIRS, Order::BLUE_FIRST_LITTLE>(plan, row, rgb, red, green, blue);
+  }
+  if (little && red == 0 && green == 1 && blue == 2) {
+    return sumColumns<PAIRS, Order::RED_FIRST_LITTLE>(plan, row, rgb, red, green, blue);
+  }
+  sumColumns<PAIRS, Order::ANY>(plan, row, rgb, red, green, blue);
+}
+
+void sumColumns(const ScaleScratch::Plan& plan, const std::uint16_t* row, std::uint8_t* rgb, int red, int green,
+                int blue) {
+  switch (plan.columnPairs) {
+    case 1: return sumColumns<1>(plan, row, rgb, red, green, blue);
+    case 2: return sumColumns<2>(plan, row, rgb, red, green, blue);
+    default: return sumColumns<0>(plan, row, rgb, red, green, blue);
   }
 }
 
@@ -336,33 +403,20 @@ std::optional<Image> scaledPicture(pixman_image_t* source, PixelSize from, Pixel
   if (!pixels) return std::nullopt;
 
   const ScaleScratch::Plan& plan = *scratch.plan;
-  // The rows' sums are read eight words at a time, and the columns' last
-  // pair may reach a pixel past the edge (with weight 0): room for both.
+  // The columns' last pair may reach a pixel past the edge (with weight 0).
   const std::size_t words = static_cast<std::size_t>(from.width) * 4;
-  const std::size_t groups = words / 8;
-  scratch.row.assign((groups + 2) * 8 + static_cast<std::size_t>(plan.columnPairs) * 8, 0);
-  Lanes16* sums = reinterpret_cast<Lanes16*>(scratch.row.data());
-  Image image{to.width, to.height, std::vector<std::uint8_t>(static_cast<std::size_t>(to.width) * to.height * 3)};
+  scratch.row.assign(words + static_cast<std::size_t>(plan.columnPairs) * 8, 0);
+  Image image{to.width, to.height,
+              std::vector<std::uint8_t>(static_cast<std::size_t>(to.width) * static_cast<std::size_t>(to.height) * 3 + 1)};
   const int red = byteAt(redShift);
   const int green = byteAt(8);
   const int blue = byteAt(blueShift);
   for (int y = 0; y < to.height; ++y) {
-    sumRows(plan, y, pixels, stride, sums, groups);
-    if (words % 8 != 0) {
-      // An odd width leaves one pixel after the whole groups.
-      const int first = plan.rowFirst[static_cast<std::size_t>(y)];
-      const std::vector<std::int16_t>& weights = plan.rowWeights[static_cast<std::size_t>(y)];
-      for (std::size_t i = groups * 8; i < words; ++i) {
-        unsigned sum = 0;
-        for (std::size_t k = 0; k < weights.size(); ++k) {
-          sum += static_cast<unsigned>(weights[k]) * pixels[(static_cast<std::size_t>(first) + k) * stride + i];
-        }
-        scratch.row[i] = static_cast<std::uint16_t>(sum >> 1);
-      }
-    }
+    sumRows(plan, y, pixels, stride, scratch.row.data(), words);
     sumColumns(plan, scratch.row.data(), image.rgb.data() + static_cast<std::size_t>(y) * to.width * 3, red, green,
                blue);
   }
+  image.rgb.pop_back();  // the byte after the last pixel
   return image;
 }
 

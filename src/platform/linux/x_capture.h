@@ -74,7 +74,8 @@ struct ScaleScratch {
 // RGB: the two axes' axisTaps applied one after the other, rows first
 // (pixman does this combined filter only slowly, as a separable convolution
 // or with a picture twice the target's size in between: 1920x1080 to
-// 1024x576 takes about 20 ms or 5 ms with pixman, 1.5 ms here). Edges
+// 1024x576 takes 35 ms or more, or 5.5 ms, with pixman; about 2 ms here,
+// bench/screenshot_stages_bench.cc's Downscale). Edges
 // repeat outwards, so border pixels are not darkened by blending with
 // nothing.
 std::optional<Image> scaledPicture(pixman_image_t* source, PixelSize from, PixelSize to, ScaleScratch& scratch);
