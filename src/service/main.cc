@@ -1,3 +1,4 @@
+#include <csignal>
 #include <memory>
 #include <string>
 #include <vector>
@@ -8,6 +9,9 @@
 #include "service/server.h"
 
 int main(int argc, char** argv) {
+  // A parent that stops reading is seen as a failed write, the same with
+  // or without the libraries that ignore the signal on their own.
+  std::signal(SIGPIPE, SIG_IGN);
   std::vector<std::string> args(argv, argv + argc);
   std::unique_ptr<kelp::platform::Platform> os = kelp::platform::makeDesktopPlatform();
   kelp::ReplyWriter replies(kelp::standardOutputSink());

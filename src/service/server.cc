@@ -122,7 +122,9 @@ ReplyWriter::LineSink standardOutputSink() {
   return [](std::string_view line) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
-    std::fflush(stdout);
+    // Nobody reads the replies any more: the parent closed them or ended.
+    // The work has no one to go to, so the helper ends, quietly.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) std::_Exit(0);
   };
 }
 

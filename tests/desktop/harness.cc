@@ -677,6 +677,19 @@ DesktopApp& DesktopSession::startApplication(AppOptions options) {
   return d.apps.back();
 }
 
+void DesktopSession::killXServer() {
+  impl_->x.reset();
+  impl_->xserver->signalGroup(SIGKILL);
+  impl_->xserver->waitForExit(Milliseconds(5000));
+}
+
+void DesktopSession::killSessionBus() {
+  impl_->accessibility = Connection();
+  impl_->session = Connection();
+  impl_->sessionBusDaemon->signalGroup(SIGKILL);
+  impl_->sessionBusDaemon->waitForExit(Milliseconds(5000));
+}
+
 const std::string& DesktopSession::display() const { return impl_->display; }
 const std::string& DesktopSession::sessionBusAddress() const { return impl_->sessionBus; }
 const std::string& DesktopSession::accessibilityBusAddress() const { return impl_->accessibilityBus; }

@@ -90,6 +90,11 @@ class DesktopSession {
   // and mouse, and waits for it. Throws DesktopError when it fails.
   void xdotool(const std::vector<std::string>& args) const;
 
+  // The X server or the session bus daemon ends at once, as in a crash.
+  // Nothing of this session that needs it may be used afterwards.
+  void killXServer();
+  void killSessionBus();
+
   // The accessibility switch (org.a11y.Status IsEnabled of the accessibility bus launcher).
   void setAccessibilityEnabled(bool enabled);
   bool accessibilityEnabled();

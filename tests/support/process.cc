@@ -451,6 +451,11 @@ void Process::closeStdin() {
   closeFd(stdin_);
 }
 
+void Process::closeStdout() {
+  outBuffer_.clear();
+  closeFd(stdout_);
+}
+
 std::optional<std::string> Process::readLine(Milliseconds timeout) {
   pumpUntil(Clock::now() + timeout,
             [this] { return outBuffer_.find('\n') != std::string::npos || stdout_ < 0; });

@@ -85,6 +85,8 @@ class Process {
   // stopped reading (closed its input or ended) or the timeout passed.
   bool write(const std::string& data, Milliseconds timeout = Milliseconds(10000));
   void closeStdin();
+  // Stops reading the child's output: its next write finds the pipe closed.
+  void closeStdout();
 
   // The next line of standard output without its "\n" (a final line without
   // one is returned at end of output). None on timeout or at end of output.
