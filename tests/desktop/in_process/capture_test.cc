@@ -53,9 +53,13 @@ TEST_F(CoreOnLinuxDesktop, AFullSizePictureIsTheServersWithThePointerDrawnIn) {
   move.at = {static_cast<double>(pointerX), static_cast<double>(pointerY)};
   ASSERT_TRUE(os().events().postMouse(move));
 
+  // The server's pictures from just before and just after: a pixel the
+  // spinner changed in between matches one of them.
+  const DesktopSession::ScreenPixels before = desktop().screenPixels();
   const std::optional<Image> picture = os().capture().captureDisplay(1, desktop().width(), desktop().height());
   const DesktopSession::ScreenPixels screen = desktop().screenPixels();
   ASSERT_TRUE(picture.has_value());
+  ASSERT_EQ(before.rgb.size(), screen.rgb.size());
   ASSERT_EQ(picture->width, screen.width);
   ASSERT_EQ(picture->height, screen.height);
   ASSERT_EQ(picture->rgb.size(), screen.rgb.size());
@@ -65,8 +69,11 @@ TEST_F(CoreOnLinuxDesktop, AFullSizePictureIsTheServersWithThePointerDrawnIn) {
   for (int y = 0; y < screen.height; ++y) {
     for (int x = 0; x < screen.width; ++x) {
       const std::size_t at = (static_cast<std::size_t>(y) * screen.width + x) * 3;
-      const bool same = picture->rgb[at] == screen.rgb[at] && picture->rgb[at + 1] == screen.rgb[at + 1] &&
-                        picture->rgb[at + 2] == screen.rgb[at + 2];
+      const auto matches = [&](const std::vector<unsigned char>& server) {
+        return picture->rgb[at] == server[at] && picture->rgb[at + 1] == server[at + 1] &&
+               picture->rgb[at + 2] == server[at + 2];
+      };
+      const bool same = matches(screen.rgb) || matches(before.rgb);
       if (same) continue;
       const bool nearPointer = std::abs(x - pointerX) < 64 && std::abs(y - pointerY) < 64;
       ++(nearPointer ? differentAtPointer : differentElsewhere);
