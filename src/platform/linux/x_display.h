@@ -58,6 +58,9 @@ struct WindowTitle {
 // complaints libxcb writes to standard error; null when there is none.
 Display* openDisplayQuietly();
 
+// Property text up to its first NUL: several clients terminate it.
+std::string untilNul(const unsigned char* data, unsigned long count);
+
 class XDisplay {
  public:
   XDisplay() = default;
