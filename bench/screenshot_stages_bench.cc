@@ -170,6 +170,13 @@ std::optional<Image> screenPicture() {
   return scaledPicture(source.get(), screen.size(), pictureSizeOf(screen.size()), scratch);
 }
 
+// The screen's picture as "screenshot" encodes it.
+std::optional<Jpeg> screenJpeg() {
+  const std::optional<Image> picture = screenPicture();
+  if (!picture) return std::nullopt;
+  return XScreenCapture().encodeJpeg(*picture, QUALITY);
+}
+
 void BM_Shot_EncodeJpeg(benchmark::State& state) {
   NEED_SCREEN(state);
   const std::optional<Image> picture = screenPicture();
@@ -187,11 +194,8 @@ BENCHMARK(BM_Shot_EncodeJpeg)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_Shot_Base64(benchmark::State& state) {
   NEED_SCREEN(state);
-  const std::optional<Image> picture = screenPicture();
-  if (!picture) return state.SkipWithError("scaling failed");
-  XScreenCapture capture;
-  const std::optional<Jpeg> jpeg = capture.encodeJpeg(*picture, QUALITY);
-  if (!jpeg) return state.SkipWithError("encoding failed");
+  const std::optional<Jpeg> jpeg = screenJpeg();
+  if (!jpeg) return state.SkipWithError("scaling or encoding failed");
   gsize length = 0;
   GCharOwner raw(reinterpret_cast<gchar*>(g_base64_decode(jpeg->base64.c_str(), &length)));
   for (auto _ : state) {
@@ -203,11 +207,8 @@ BENCHMARK(BM_Shot_Base64)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_Shot_ReplyJson(benchmark::State& state) {
   NEED_SCREEN(state);
-  const std::optional<Image> picture = screenPicture();
-  if (!picture) return state.SkipWithError("scaling failed");
-  XScreenCapture capture;
-  const std::optional<Jpeg> jpeg = capture.encodeJpeg(*picture, QUALITY);
-  if (!jpeg) return state.SkipWithError("encoding failed");
+  const std::optional<Jpeg> jpeg = screenJpeg();
+  if (!jpeg) return state.SkipWithError("scaling or encoding failed");
   for (auto _ : state) {
     // The shape "screenshot" replies with: the picture, then again on top.
     kelp::Json image = {{"jpegBase64", jpeg->base64}, {"w", jpeg->width}, {"h", jpeg->height},

@@ -63,7 +63,7 @@ WriteScope LinuxAccessibility::writeScope(FactStore& facts) {
         return id && x.activateWindow(*id);
       },
       [this, &facts, &x](const ObjectRef& application) {
-        const std::optional<Pid> pid = processOfBus(channels_, facts.silent(), application.bus);
+        const std::optional<Pid> pid = processOfBus(channels_, application.bus);
         const std::optional<WindowId> id = pid ? x.topWindowOf(*pid) : std::nullopt;
         return id && x.activateWindow(*id);
       },
@@ -130,13 +130,12 @@ std::optional<Pid> LinuxAccessibility::pidOf(const Element& element) {
   // The desktop belongs to no application.
   const std::optional<ObjectRef> ref = refOf(element);
   if (!ref || isDesktopElement(element) || !atspiReady(connections_.sessionBus)) return std::nullopt;
-  std::set<std::string> silent;
-  return processOfBus(channels_, silent, ref->bus);
+  return processOfBus(channels_, ref->bus);
 }
 
 std::optional<WindowId> LinuxAccessibility::xWindowOf(FactStore& facts, const ObjectRef& window) {
   XDisplay& x = connections_.x;
-  const std::optional<Pid> pid = processOfBus(channels_, facts.silent(), window.bus);
+  const std::optional<Pid> pid = processOfBus(channels_, window.bus);
   const std::optional<std::vector<WindowId>> clients = x.clientList();
   if (!pid || !clients) return std::nullopt;
   std::vector<WindowId> own;

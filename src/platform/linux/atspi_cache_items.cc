@@ -1,13 +1,14 @@
 #include "platform/linux/atspi_facts.h"
+#include "platform/linux/atspi_unanswering.h"
 
 namespace kelp::platform::linux_x11 {
 
 void FactStore::seedFromCache(const std::string& bus) {
-  if (bus == REGISTRY_BUS_NAME || silent_.contains(bus) || channels_.refusesBulk(bus) ||
+  if (bus == REGISTRY_BUS_NAME || unansweringApplications().holds(bus) || channels_.refusesBulk(bus) ||
       !seeded_.insert(bus).second) {
     return;
   }
-  CallBatch batch(channels_, silent_);
+  CallBatch batch(channels_);
   const std::size_t call = batch.add({bus, CACHE_PATH}, CACHE_INTERFACE, "GetItems");
   batch.run();
   MessageReader reply(batch.reply(call));

@@ -35,15 +35,10 @@ void CallBatch::sendLast() {
   lastSent_ = true;
   const std::size_t index = calls_.size() - 1;
   Call& call = calls_[index];
-  if (!call.request || silent_.contains(call.bus)) return;
-  if (unansweringApplications().holds(call.bus)) {
-    silent_.insert(call.bus);
-    return;
-  }
+  if (!call.request || unansweringApplications().holds(call.bus)) return;
   auto found = routes_.find(call.bus);
   if (found == routes_.end()) found = routes_.emplace(call.bus, channels_.routeFor(call.bus)).first;
   const AtspiChannels::Route& route = found->second;
-  if (!route.answered) silent_.insert(call.bus);
   if (!route.connection || !route.answered) return;
   if (route.own) {
     dbus_uint32_t serial = 0;
@@ -87,7 +82,6 @@ void CallBatch::run() {
     }
   }
   for (const std::string& bus : unanswered) {
-    silent_.insert(bus);
     unansweringApplications().note(bus);
     // Whatever is still queued for it would only be answered late or never.
     channels_.drop(bus);
@@ -133,9 +127,8 @@ bool CallBatch::collectOwn(DBusConnection* connection, Waiting& waiting) {
   return true;
 }
 
-std::optional<Pid> processOfBus(AtspiChannels& channels, std::set<std::string>& silent,
-                                const std::string& bus) {
-  CallBatch batch(channels, silent);
+std::optional<Pid> processOfBus(AtspiChannels& channels, const std::string& bus) {
+  CallBatch batch(channels);
   const std::size_t call =
       batch.add({DBUS_SERVICE_DBUS, DBUS_PATH_DBUS}, DBUS_INTERFACE_DBUS, "GetConnectionUnixProcessID");
   appendString(batch.request(call), bus.c_str());

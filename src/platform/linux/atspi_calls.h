@@ -40,12 +40,12 @@ inline constexpr const char* CACHE_PATH = "/org/a11y/atspi/cache";
 // batch runs), so the application answers while later calls are still being
 // made, and no reply is awaited before all are sent. A batch is used once.
 // Waiting is bounded: an application that sends nothing for the AT-SPI
-// timeout has let its calls time out, and one that did, or went away, is not
-// called again by the batches sharing `silent`; so a hung or vanished
-// application costs one timeout per burst of reads, not one per read.
+// timeout has let its calls time out, and one that did, or went away, is
+// not called again until it answers (atspi_unanswering.h); so a hung or
+// vanished application costs one timeout, not one per read.
 class CallBatch {
  public:
-  CallBatch(AtspiChannels& channels, std::set<std::string>& silent) : channels_(channels), silent_(silent) {}
+  explicit CallBatch(AtspiChannels& channels) : channels_(channels) {}
   CallBatch(const CallBatch&) = delete;
   CallBatch& operator=(const CallBatch&) = delete;
 
@@ -77,7 +77,6 @@ class CallBatch {
   bool collectOwn(DBusConnection* connection, Waiting& waiting);
 
   AtspiChannels& channels_;
-  std::set<std::string>& silent_;
   std::vector<Call> calls_;
   bool lastSent_ = true;
   std::map<std::string, AtspiChannels::Route, std::less<>> routes_;
@@ -91,7 +90,6 @@ class CallBatch {
 
 // The process behind the application at unique name `bus`, as the bus
 // daemon knows it.
-std::optional<Pid> processOfBus(AtspiChannels& channels, std::set<std::string>& silent,
-                                const std::string& bus);
+std::optional<Pid> processOfBus(AtspiChannels& channels, const std::string& bus);
 
 }  // namespace kelp::platform::linux_x11

@@ -131,11 +131,11 @@ int majorVersion(std::string_view version) {
   return i > 0 ? major : 0;
 }
 
-Toolkit AtspiChannels::toolkitOf(const std::string& bus, std::set<std::string>& silent) {
+Toolkit AtspiChannels::toolkitOf(const std::string& bus) {
   if (auto known = toolkits_.find(bus); known != toolkits_.end()) return known->second;
   Toolkit toolkit;
   if (bus.starts_with(':')) {
-    CallBatch batch(*this, silent);
+    CallBatch batch(*this);
     std::size_t calls[2];
     const char* properties[2] = {"ToolkitName", "Version"};
     for (int i = 0; i < 2; ++i) {
@@ -151,7 +151,7 @@ Toolkit AtspiChannels::toolkitOf(const std::string& bus, std::set<std::string>& 
     }
     toolkit = {answers[0], majorVersion(answers[1])};
     // An application that did not answer is asked again next time.
-    if (silent.contains(bus)) return toolkit;
+    if (unansweringApplications().holds(bus)) return toolkit;
   }
   toolkits_.emplace(bus, toolkit);
   return toolkit;

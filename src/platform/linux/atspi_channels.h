@@ -92,9 +92,8 @@ class AtspiChannels {
   bool refusesBulk(const std::string& bus) const { return noBulk_.contains(bus); }
   void markRefusesBulk(const std::string& bus) { noBulk_.insert(bus); }
 
-  // The toolkit of the application at `bus`, asked once; `silent` as for a
-  // batch.
-  Toolkit toolkitOf(const std::string& bus, std::set<std::string>& silent);
+  // The toolkit of the application at `bus`, asked once it answers.
+  Toolkit toolkitOf(const std::string& bus);
   // Applications whose content was woken, once each.
   bool woken(const std::string& bus) const { return woken_.contains(bus); }
   void markWoken(const std::string& bus) { woken_.insert(bus); }

@@ -39,7 +39,7 @@ void FactStore::fetch(const ObjectRef& ref, Facts& facts, unsigned wanted) {
   // The second and third rounds only ask again what a toolkit refused to
   // tell in the combined call.
   for (int round = 0; round < 3 && (facts.asked & wanted) != wanted; ++round) {
-    CallBatch batch(channels_, silent_);
+    CallBatch batch(channels_);
     std::vector<Read> reads;
     plan(batch, reads, ref, facts, wanted);
     if (reads.empty()) break;

@@ -118,12 +118,10 @@ class FactStore final : public FactSource {
 
   const Facts& need(const ObjectRef& ref, unsigned wanted) override;
   std::optional<ObjectRef> firstWithStates(const ObjectRef& root, std::uint64_t states) override;
-  Toolkit toolkitOf(const std::string& bus) override { return channels_.toolkitOf(bus, silent_); }
+  Toolkit toolkitOf(const std::string& bus) override { return channels_.toolkitOf(bus); }
 
-  // For calls the facts do not cover; they share the store's memory of
-  // applications that stopped answering.
+  // For calls the facts do not cover.
   AtspiChannels& channels() { return channels_; }
-  std::set<std::string>& silent() { return silent_; }
 
  private:
   struct Read {
@@ -173,7 +171,6 @@ class FactStore final : public FactSource {
 
   AtspiChannels& channels_;
   std::optional<ReadPlan> plan_;  // none: no fetching ahead
-  std::set<std::string> silent_;
   std::set<std::string> seeded_;
   std::unordered_map<ObjectRef, Facts, RefHash> facts_;
 };

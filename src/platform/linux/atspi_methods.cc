@@ -13,7 +13,7 @@ namespace {
 template <typename Fill>
 DBusMessageOwner callOnce(FactStore& facts, const ObjectRef& ref, const char* interface, const char* method,
                           Fill fill) {
-  CallBatch batch(facts.channels(), facts.silent());
+  CallBatch batch(facts.channels());
   const std::size_t call = batch.add(ref, interface, method);
   if (DBusMessage* request = batch.request(call)) fill(request);
   batch.run();
@@ -92,7 +92,7 @@ std::vector<OfferedAction> offeredActions(FactStore& facts, const ObjectRef& ref
     }
   }
   if (actions.empty()) return actions;
-  CallBatch batch(facts.channels(), facts.silent());
+  CallBatch batch(facts.channels());
   std::vector<std::size_t> calls;
   for (std::size_t i = 0; i < actions.size(); ++i) {
     calls.push_back(batch.add(ref, ACTION_INTERFACE, "GetName"));
@@ -108,12 +108,9 @@ std::vector<OfferedAction> offeredActions(FactStore& facts, const ObjectRef& ref
 
 bool doAction(FactStore& facts, const ObjectRef& ref, std::int32_t index) {
   const auto fill = [&](DBusMessage* request) { appendInt32(request, index); };
-  if (facts.silent().contains(ref.bus) || !isValidRef(ref) || unansweringApplications().holds(ref.bus)) return false;
+  if (!isValidRef(ref) || unansweringApplications().holds(ref.bus)) return false;
   const AtspiChannels::Route route = facts.channels().actionRouteFor(ref.bus);
-  if (!route.answered) {
-    facts.silent().insert(ref.bus);
-    return false;
-  }
+  if (!route.answered) return false;
   if (!route.own) return saidYes(callOnce(facts, ref, ACTION_INTERFACE, "DoAction", fill));
   DBusMessageOwner request(
       dbus_message_new_method_call(ref.bus.c_str(), ref.path.c_str(), ACTION_INTERFACE, "DoAction"));
@@ -138,7 +135,7 @@ bool documentHasContent(FactStore& facts, const ObjectRef& application) {
   std::vector<ObjectRef> level{application};
   std::size_t read = 0;
   while (!level.empty() && read < WAKE_SEARCH_OBJECTS) {
-    CallBatch batch(facts.channels(), facts.silent());
+    CallBatch batch(facts.channels());
     std::vector<std::pair<std::size_t, std::size_t>> calls;
     for (const ObjectRef& ref : level) {
       calls.emplace_back(batch.add(ref, ACCESSIBLE_INTERFACE, "GetRole"),
@@ -167,13 +164,13 @@ bool wakeWebContent(FactStore& facts, const ObjectRef& application) {
   const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAKE_LIMIT_MS);
   for (;;) {
     if (documentHasContent(facts, application)) return true;
-    if (std::chrono::steady_clock::now() >= limit || facts.silent().contains(application.bus)) return false;
+    if (std::chrono::steady_clock::now() >= limit || unansweringApplications().holds(application.bus)) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(WAKE_POLL_MS));
   }
 }
 
 std::optional<ObjectRef> firstMatchWithStates(FactStore& facts, const ObjectRef& root, std::uint64_t states) {
-  CallBatch batch(facts.channels(), facts.silent());
+  CallBatch batch(facts.channels());
   const std::size_t call = batch.add(root, COLLECTION_INTERFACE, "GetMatches");
   DBusMessage* request = batch.request(call);
   if (!request) return std::nullopt;

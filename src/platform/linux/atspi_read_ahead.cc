@@ -89,7 +89,7 @@ void FactStore::fetchAhead(const ObjectRef& start) {
       if (!known.lacking(ref)) entry(ref).readAhead = true;
     }
 
-    CallBatch batch(channels_, silent_);
+    CallBatch batch(channels_);
     std::vector<Read> reads;
     for (const ObjectRef& ref : known.lackingObjects()) {
       Facts& facts = entry(ref);

@@ -24,7 +24,7 @@ struct Space {
 };
 
 std::optional<ObjectRef> childAt(FactStore& facts, const ObjectRef& parent, Point point, const Space& space) {
-  CallBatch batch(facts.channels(), facts.silent());
+  CallBatch batch(facts.channels());
   const std::size_t call = batch.add(parent, COMPONENT_INTERFACE, "GetAccessibleAtPoint");
   DBusMessage* request = batch.request(call);
   appendInt32(request, static_cast<std::int32_t>(std::floor(point.x)));
