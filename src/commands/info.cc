@@ -42,6 +42,15 @@ void doctor(Context& context, const Request& request) {
   result["screen"] = canSeeOtherWindowNames(os);
   result["helperPath"] = helperPath;
   result["pid"] = os.process().ownPid();
+  // What this desktop lets the helper do at all, so that a caller can tell
+  // a refusal from a fault before asking.
+  const platform::Capabilities offers = os.capabilities();
+  result["desktop"] = {{"session", offers.session ? offers.session : ""},
+                       {"input", offers.keyboardEvents && offers.mouseEvents},
+                       {"capture", offers.screenCapture},
+                       {"windows", offers.windowList},
+                       {"windowFrames", offers.windowFrames},
+                       {"recording", offers.eventTap}};
   context.replies.succeed(request.id, std::move(result));
 }
 

@@ -30,6 +30,12 @@ struct Capabilities {
   bool eventTap;
   bool screenCapture;
   bool testWindow;  // a window of this process's own can be shown
+  // Where windows are and how big, beyond a list of them: some window
+  // servers list windows but keep their places to themselves.
+  bool windowFrames;
+  // The kind of desktop session, as a person would name it: "x11",
+  // "wayland", ...
+  const char* session;
 };
 
 // ---- accessibility -------------------------------------------------------

@@ -10,11 +10,14 @@ using platform::sim::SimWindow;
 
 using InfoTest = test::CommandFixture;
 
-TEST_F(InfoTest, DoctorAlwaysCarriesAllFourKeys) {
+TEST_F(InfoTest, DoctorAlwaysCarriesAllFourKeysAndWhatTheDesktopOffers) {
   sim.trusted = false;
+  sim.caps.eventTap = false;
+  sim.caps.mouseEvents = false;
   Json reply = run(R"({"cmd":"doctor","id":"d"})");
   EXPECT_EQ(reply, Json::parse(R"({"id":"d","ok":true,"result":{"accessibility":false,"screen":false,
-      "helperPath":"/opt/kelp/kelp-cua","pid":4242}})"));
+      "helperPath":"/opt/kelp/kelp-cua","pid":4242,"desktop":{"session":"simulated","input":false,
+      "capture":true,"windows":true,"windowFrames":true,"recording":false}}})"));
 }
 
 TEST_F(InfoTest, DoctorFallsBackToTheFirstArgumentForItsPath) {

@@ -55,7 +55,7 @@ TEST_F(OneShot, DoctorWritesOneLineWithIdZeroAndExitsZero) {
   EXPECT_EQ(reply->at("ok"), true);
   EXPECT_FALSE(reply->contains("error"));
   const Json& result = reply->at("result");
-  ASSERT_EQ(result.size(), 4u) << result.dump();
+  ASSERT_EQ(result.size(), 5u) << result.dump();
   ASSERT_TRUE(result.at("accessibility").is_boolean()) << result.dump();
   ASSERT_TRUE(result.at("screen").is_boolean()) << result.dump();
   ASSERT_TRUE(result.at("helperPath").is_string()) << result.dump();
@@ -66,6 +66,8 @@ TEST_F(OneShot, DoctorWritesOneLineWithIdZeroAndExitsZero) {
   EXPECT_EQ(result.at("accessibility"), false);
   EXPECT_EQ(result.at("screen"), false);
   EXPECT_EQ(result.at("pid"), helper.pid());
+  EXPECT_EQ(result.at("desktop"), Json::parse(R"({"session":"x11","input":false,"capture":false,"windows":false,
+      "windowFrames":false,"recording":false})"));
   std::error_code error;
   EXPECT_EQ(std::filesystem::canonical(result.at("helperPath").get<std::string>(), error),
             std::filesystem::canonical(helperPath()))

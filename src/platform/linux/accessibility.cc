@@ -1,10 +1,45 @@
+#include <algorithm>
+
 #include "platform/linux/atspi_tree.h"
+#include "platform/linux/ax_roles.h"
 #include "platform/linux/ax_reads.h"
 #include "platform/linux/ax_writes.h"
 #include "platform/linux/desktop.h"
 #include "platform/linux/hit_test.h"
 
 namespace kelp::platform::linux_x11 {
+namespace {
+
+// Where the content of a window that measures from its own top left
+// starts, in its own terms: the top left of its showing children. GTK 3
+// draws a shadow around a window that floats on Wayland and measures from
+// the shadow's corner (26, 23 with the default theme), while the
+// compositor places and reports the window without it. Windows without
+// such a shadow (GTK 4 and Qt, which measure from the content; tiled GTK 3
+// windows; compositor-drawn decorations) have children from (0, 0).
+Point contentCorner(FactStore& facts, const ObjectRef& window) {
+  std::optional<Point> corner;
+  for (const ObjectRef& child : facts.need(window, CHILDREN).children) {
+    if (!onScreen(facts, child)) continue;
+    const Facts& known = facts.need(child, EXTENTS);
+    if (!known.has(EXTENTS) || known.extents.width <= 0 || known.extents.height <= 0) continue;
+    const Point at{static_cast<double>(known.extents.x), static_cast<double>(known.extents.y)};
+    corner = corner ? Point{std::min(corner->x, at.x), std::min(corner->y, at.y)} : at;
+  }
+  if (!corner || corner->x < 0 || corner->y < 0) return {};
+  return *corner;
+}
+
+}  // namespace
+
+LinuxAccessibility::LinuxAccessibility(Connections& connections) : connections_(connections) {
+  if (connections_.session == Session::wayland) {
+    channels_.setPlacedByCompositor([this](const std::string& bus) {
+      const std::optional<Pid> pid = processOfBus(channels_, bus);
+      return !pid || connections_.windows().placesWithoutTelling(*pid);
+    });
+  }
+}
 
 bool LinuxAccessibility::isTrusted() {
   SessionBus& bus = connections_.sessionBus;
@@ -18,7 +53,8 @@ bool LinuxAccessibility::promptForTrust() {
   connections_.sessionBus.enableAccessibility();
   // A full X11 session publishes the bus's address on the root window, where
   // Qt looks for it first; without it Qt may lose the race to ask for it.
-  if (const std::optional<std::string> address = connections_.sessionBus.accessibilityBusAddress()) {
+  const std::optional<std::string> address = connections_.sessionBus.accessibilityBusAddress();
+  if (address && connections_.session == Session::x11) {
     connections_.x.setRootTextIfMissing("AT_SPI_BUS", *address);
   }
   return isTrusted();
@@ -33,7 +69,7 @@ Element LinuxAccessibility::applicationElement(Pid pid) {
 
 Point LinuxAccessibility::screenOrigin() {
   if (snapshot_ && snapshotOrigin_) return *snapshotOrigin_;
-  const std::optional<std::vector<MonitorRect>> monitors = connections_.x.monitors();
+  const std::optional<std::vector<MonitorRect>> monitors = connections_.windows().monitors();
   const Point origin = monitors ? accessibilityOrigin(*monitors) : Point{};
   if (snapshot_) snapshotOrigin_ = origin;
   return origin;
@@ -54,12 +90,12 @@ Value LinuxAccessibility::copyAttribute(const Element& element, const std::strin
 }
 
 WriteScope LinuxAccessibility::writeScope(FactStore& facts) {
-  XDisplay& x = connections_.x;
+  WindowServer& x = connections_.windows();
   return WriteScope{
       facts,
       [this] { return screenOrigin(); },
       [this, &facts, &x](const ObjectRef& window) {
-        const std::optional<WindowId> id = xWindowOf(facts, window);
+        const std::optional<WindowId> id = managedWindowOf(facts, window);
         return id && x.activateWindow(*id);
       },
       [this, &facts, &x](const ObjectRef& application) {
@@ -68,15 +104,23 @@ WriteScope LinuxAccessibility::writeScope(FactStore& facts) {
         return id && x.activateWindow(*id);
       },
       [this, &facts, &x](const ObjectRef& window, std::optional<Point> position, std::optional<Size> size) {
-        const std::optional<WindowId> id = xWindowOf(facts, window);
+        const std::optional<WindowId> id = managedWindowOf(facts, window);
         const std::optional<RootRect> client = id ? x.clientRect(*id) : std::nullopt;
         if (!client) return false;
         // Without a rectangle of its own in the tree, the window is taken to
         // report its client area.
         RootRect reported = *client;
         const Facts& known = facts.need(window, EXTENTS);
-        if (known.has(EXTENTS) && frameFromExtents(known.extents, {}) && !facts.toolkitOf(window.bus).windowRelative()) {
+        if (known.has(EXTENTS) && frameFromExtents(known.extents, {})) {
           reported = {known.extents.x, known.extents.y, known.extents.width, known.extents.height};
+          if (facts.toolkitOf(window.bus).windowRelative()) {
+            // Measured from its own corner, the window is where it is placed
+            // less its content's offset; without a shadow, its client area.
+            const std::optional<Point> place = x.clientRectExcludesShadow() ? windowPlace(facts, window) : std::nullopt;
+            reported = place ? RootRect{static_cast<int>(place->x) + reported.x, static_cast<int>(place->y) + reported.y,
+                                        reported.width, reported.height}
+                             : *client;
+          }
         }
         return x.placeWindow(*id, placementFor(reported, *client, position, size));
       },
@@ -118,7 +162,7 @@ std::optional<Element> LinuxAccessibility::elementAtPosition(const Element& root
   std::optional<ObjectRef> found;
   std::optional<FactStore> single;
   FactStore& facts = snapshot_ ? *snapshot_ : single.emplace(channels_);
-  found = objectAtPoint(facts, connections_.x, *ref, isDesktopElement(root), point,
+  found = objectAtPoint(facts, connections_.windows(), *ref, isDesktopElement(root), point,
                         [this, &facts](const ObjectRef& window) { return windowPlace(facts, window); });
   if (!found) return std::nullopt;
   Element element = elementFor(*found);
@@ -133,8 +177,8 @@ std::optional<Pid> LinuxAccessibility::pidOf(const Element& element) {
   return processOfBus(channels_, ref->bus);
 }
 
-std::optional<WindowId> LinuxAccessibility::xWindowOf(FactStore& facts, const ObjectRef& window) {
-  XDisplay& x = connections_.x;
+std::optional<WindowId> LinuxAccessibility::managedWindowOf(FactStore& facts, const ObjectRef& window) {
+  WindowServer& x = connections_.windows();
   const std::optional<Pid> pid = processOfBus(channels_, window.bus);
   const std::optional<std::vector<WindowId>> clients = x.clientList();
   if (!pid || !clients) return std::nullopt;
@@ -145,8 +189,9 @@ std::optional<WindowId> LinuxAccessibility::xWindowOf(FactStore& facts, const Ob
   if (own.empty()) return std::nullopt;
   // The X window with the same rectangle (toolkits report the client area or
   // the decorated frame); a process with a single window needs no match.
+  // A window that measures from its own corner reports no place to match.
   const Facts& known = facts.need(window, EXTENTS);
-  if (known.has(EXTENTS)) {
+  if (known.has(EXTENTS) && !facts.toolkitOf(window.bus).windowRelative()) {
     const RootRect rect{known.extents.x, known.extents.y, known.extents.width, known.extents.height};
     for (WindowId id : own) {
       if (x.clientRect(id) == rect || x.frameRect(id) == rect) return id;
@@ -172,19 +217,25 @@ std::optional<Point> LinuxAccessibility::windowPlace(FactStore& facts, const Obj
       return known->second;
     }
   }
-  const std::optional<WindowId> match = xWindowOf(facts, window);
-  const std::optional<RootRect> client = match ? connections_.x.clientRect(*match) : std::nullopt;
-  const std::optional<Point> place = client ? std::optional(Point{static_cast<double>(client->x),
-                                                                   static_cast<double>(client->y)})
-                                            : std::nullopt;
+  const std::optional<WindowId> match = managedWindowOf(facts, window);
+  WindowServer& windows = connections_.windows();
+  const std::optional<RootRect> client = match ? windows.clientRect(*match) : std::nullopt;
+  std::optional<Point> place;
+  if (client) {
+    place = Point{static_cast<double>(client->x), static_cast<double>(client->y)};
+    if (windows.clientRectExcludesShadow()) {
+      const Point corner = contentCorner(facts, window);
+      place = Point{place->x - corner.x, place->y - corner.y};
+    }
+  }
   if (snapshot_) snapshotPlaces_.emplace(window.bus + window.path, place);
   return place;
 }
 
 std::optional<std::string> LinuxAccessibility::windowManagerTitle(FactStore& facts, const ObjectRef& window) {
-  const std::optional<WindowId> match = xWindowOf(facts, window);
+  const std::optional<WindowId> match = managedWindowOf(facts, window);
   if (!match) return std::nullopt;
-  return connections_.x.windowTitle(*match).text;
+  return connections_.windows().windowTitle(*match).text;
 }
 
 void LinuxAccessibility::beginSnapshot(const ReadPlan& plan) {

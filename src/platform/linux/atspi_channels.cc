@@ -150,6 +150,7 @@ Toolkit AtspiChannels::toolkitOf(const std::string& bus) {
       if (std::optional<MessageReader> value = reply.enter()) answers[i] = value->string().value_or("");
     }
     toolkit = {answers[0], majorVersion(answers[1])};
+    toolkit.placedByCompositor = placedByCompositor_ && placedByCompositor_(bus);
     // An application that did not answer is asked again next time.
     if (unansweringApplications().holds(bus)) return toolkit;
   }

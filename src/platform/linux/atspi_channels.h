@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -27,9 +28,16 @@ inline constexpr std::size_t MAX_ACTION_CHANNELS = 32;
 struct Toolkit {
   std::string name;  // "GTK", "Qt", "Chromium", "Gecko", ...; "" when not told
   int major = 0;     // of the version
-  // GTK 4 (4.8 and earlier on X11) sets "showing" on its windows alone and
-  // reports extents relative to the window's top left.
-  bool windowRelative() const { return name == "GTK" && major >= 4; }
+  // The application's windows are placed by a Wayland compositor, which
+  // tells no client where its windows are.
+  bool placedByCompositor = false;
+  // GTK 4 sets "showing" on its windows alone, tells "sensitive" without
+  // "enabled", and names widgets by their class.
+  bool isGtk4() const { return name == "GTK" && major >= 4; }
+  // Extents are measured from the window's top left rather than the
+  // screen's: GTK 4 (4.8 and earlier) everywhere, and every toolkit whose
+  // windows a compositor places.
+  bool windowRelative() const { return placedByCompositor || isGtk4(); }
   // Qt 5's bridge crashes on Properties.GetAll.
   bool refusesGetAll() const { return name == "Qt"; }
   bool isChromium() const { return name == "Chromium"; }
@@ -94,6 +102,11 @@ class AtspiChannels {
 
   // The toolkit of the application at `bus`, asked once it answers.
   Toolkit toolkitOf(const std::string& bus);
+  // Tells, for an application's bus, whether a compositor places its
+  // windows without telling it where (Toolkit::placedByCompositor).
+  void setPlacedByCompositor(std::function<bool(const std::string& bus)> placed) {
+    placedByCompositor_ = std::move(placed);
+  }
   // Applications whose content was woken, once each.
   bool woken(const std::string& bus) const { return woken_.contains(bus); }
   void markWoken(const std::string& bus) { woken_.insert(bus); }
@@ -106,6 +119,7 @@ class AtspiChannels {
   // throws away what arrived on the others.
   void pruneActionChannels();
 
+  std::function<bool(const std::string& bus)> placedByCompositor_;
   std::map<std::string, PrivateConnectionOwner, std::less<>> peers_;
   std::map<std::string, std::string, std::less<>> addresses_;
   std::map<std::string, std::deque<PrivateConnectionOwner>, std::less<>> actionPeers_;

@@ -55,7 +55,7 @@ std::optional<std::string> doubledName(ReadScope& scope, const ObjectRef& ref, c
   if (name.size() % 2 == 0 || name[name.size() / 2] != ' ') return std::nullopt;
   const std::string half = name.substr(0, name.size() / 2);
   if (name.compare(name.size() / 2 + 1, std::string::npos, half) != 0) return std::nullopt;
-  if (!scope.facts.toolkitOf(ref.bus).windowRelative()) return std::nullopt;
+  if (!scope.facts.toolkitOf(ref.bus).isGtk4()) return std::nullopt;
   for (const ObjectRef& label : scope.facts.need(ref, RELATIONS).labelledBy) {
     if (scope.facts.need(label, NAMING).name == half) return half;
   }
@@ -69,7 +69,7 @@ bool className(ReadScope& scope, const ObjectRef& ref, std::string_view name) {
   if (!(name[3] >= 'A' && name[3] <= 'Z')) return false;
   if (!std::all_of(name.begin(), name.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); }))
     return false;
-  return scope.facts.toolkitOf(ref.bus).windowRelative();
+  return scope.facts.toolkitOf(ref.bus).isGtk4();
 }
 
 Value readTitle(ReadScope& scope, const ObjectRef& ref) {
@@ -165,7 +165,7 @@ Value readEnabled(ReadScope& scope, const ObjectRef& ref) {
   const Facts& facts = scope.facts.need(ref, STATES);
   if (!facts.has(STATES)) return {};
   // GTK 4 tells "sensitive" alone.
-  if (scope.facts.toolkitOf(ref.bus).windowRelative()) return facts.hasState(ATSPI_STATE_SENSITIVE);
+  if (scope.facts.toolkitOf(ref.bus).isGtk4()) return facts.hasState(ATSPI_STATE_SENSITIVE);
   return facts.hasState(ATSPI_STATE_ENABLED) && facts.hasState(ATSPI_STATE_SENSITIVE);
 }
 
@@ -189,8 +189,8 @@ std::optional<ScreenFrame> frameOf(ReadScope& scope, const ObjectRef& ref) {
   const Facts& facts = scope.facts.need(ref, EXTENTS);
   if (!facts.has(EXTENTS)) return std::nullopt;
   Point origin = scope.screenOrigin ? scope.screenOrigin() : Point{};
-  // GTK 4 measures from its window's top left; the window manager knows
-  // where that is.
+  // Toolkits that measure from their window's top left leave it to the
+  // window manager or compositor to say where that is.
   if (scope.facts.toolkitOf(ref.bus).windowRelative()) {
     const std::optional<ObjectRef> window = windowOf(scope.facts, ref);
     const std::optional<Point> place = window && scope.windowPlace ? scope.windowPlace(*window) : std::nullopt;

@@ -227,7 +227,7 @@ std::optional<ObjectRef> entryOf(FactSource& store, const ObjectRef& ref) {
 bool onScreen(FactSource& store, const ObjectRef& ref) {
   const Facts& facts = store.need(ref, STATES);
   if (facts.hasState(ATSPI_STATE_SHOWING)) return true;
-  return facts.hasState(ATSPI_STATE_VISIBLE) && store.toolkitOf(ref.bus).windowRelative();
+  return facts.hasState(ATSPI_STATE_VISIBLE) && store.toolkitOf(ref.bus).isGtk4();
 }
 
 // Windows nest only a few levels deep below their application, but a broken

@@ -36,13 +36,41 @@ void silenceLibraries() {
 
 // ---- platform ----------------------------------------------------------------
 
-LinuxDesktop::LinuxDesktop() { silenceLibraries(); }
+Session sessionOf(const char* waylandDisplay) {
+  if (waylandDisplay && *waylandDisplay) return Session::wayland;
+  return Session::x11;
+}
+
+std::unique_ptr<WindowServer> newWindowServer(Session session) {
+  if (session == Session::wayland) return std::make_unique<SwayWindows>();
+  return std::make_unique<XDisplay>();
+}
+
+LinuxDesktop::LinuxDesktop() : connections_(sessionOf(std::getenv("WAYLAND_DISPLAY"))) {
+  silenceLibraries();
+}
 
 Capabilities LinuxDesktop::capabilities() {
+  const bool accessibility = connections_.sessionBus.accessibilityBusAddress().has_value();
+  if (connections_.session == Session::wayland) {
+    const bool windows = connections_.sway.available();
+    return Capabilities{
+        .accessibility = accessibility,
+        .windowList = windows,
+        .screens = windows,
+        .keyboardEvents = false,
+        .mouseEvents = false,
+        .eventTap = false,
+        .screenCapture = false,
+        .testWindow = true,
+        .windowFrames = windows,
+        .session = "wayland",
+    };
+  }
   const bool display = connections_.x.available();
   const bool input = events_.available();
   return Capabilities{
-      .accessibility = connections_.sessionBus.accessibilityBusAddress().has_value(),
+      .accessibility = accessibility,
       .windowList = display,
       .screens = display,
       .keyboardEvents = input,
@@ -51,13 +79,15 @@ Capabilities LinuxDesktop::capabilities() {
       // Reading the screen needs no permission on X: a display is enough.
       .screenCapture = display,
       .testWindow = display,
+      .windowFrames = display,
+      .session = "x11",
   };
 }
 
 // ---- screens -----------------------------------------------------------------
 
 std::vector<Screen> LinuxScreens::screens() {
-  const std::optional<std::vector<MonitorRect>> monitors = connections_.x.monitors();
+  const std::optional<std::vector<MonitorRect>> monitors = connections_.windows().monitors();
   if (!monitors) return {};
   return screensFromMonitors(*monitors);
 }

@@ -1,7 +1,9 @@
-// The Linux desktop behind the seam: AT-SPI2 for accessibility, X11 (EWMH,
-// RandR) for windows and screens, GLib's main context as the run loop.
-// Everything that talks to X or AT-SPI runs on the main thread, except the
-// watch of a launched application and screen capture, which have X
+// The Linux desktop behind the seam: AT-SPI2 for accessibility in every
+// session; for windows, screens, input and capture either X11 (EWMH, RandR,
+// XTest, XRecord) or a wlroots Wayland compositor (sway's IPC, virtual
+// input, screen copy). GLib's main context is the run loop. Everything that
+// talks to the window server or AT-SPI runs on the main thread, except the
+// watch of a launched application and screen capture, which have
 // connections of their own.
 #pragma once
 
@@ -18,6 +20,7 @@
 #include "platform/linux/rules.h"
 #include "platform/linux/run_loop.h"
 #include "platform/linux/session_bus.h"
+#include "platform/linux/sway_windows.h"
 #include "platform/linux/x_capture.h"
 #include "platform/linux/x_display.h"
 #include "platform/linux/x_input.h"
@@ -26,17 +29,48 @@
 
 namespace kelp::platform::linux_x11 {
 
+// Which window server the session runs: WAYLAND_DISPLAY names a Wayland
+// compositor, DISPLAY alone an X server. Applications that run through
+// Xwayland in a Wayland session are reached through the compositor too.
+enum class Session { x11, wayland };
+Session sessionOf(const char* waylandDisplay);
+
+// A connection of its own to the session's window server, for a thread
+// other than the main one.
+std::unique_ptr<WindowServer> newWindowServer(Session session);
+
 // The connections the services share.
 struct Connections {
-  XDisplay x;
+  explicit Connections(Session session) : session(session) {}
+  const Session session;
+  XDisplay x;        // opened only in an X11 session
+  SwayWindows sway;  // asked only in a Wayland one
   SessionBus sessionBus;
+  WindowServer& windows() {
+    if (session == Session::wayland) return sway;
+    return x;
+  }
+};
+
+// Input events of the user cannot be listened to in this session (Wayland
+// lets no client see another's input); where the pointer is can still be
+// told when this process put it there.
+class RefusedEventTap final : public EventTap {
+ public:
+  explicit RefusedEventTap(std::function<std::optional<Point>()> pointer) : pointer_(std::move(pointer)) {}
+  bool start(std::uint64_t, std::function<void(const TappedEvent&)>) override { return false; }
+  void stop() override {}
+  std::optional<Point> pointerLocation() override { return pointer_ ? pointer_() : std::nullopt; }
+
+ private:
+  std::function<std::optional<Point>()> pointer_;
 };
 
 // ---- what several services read ----------------------------------------------
 
 // Facts about each managed top-level window, in client-list order; empty
 // without a display.
-std::vector<ClientWindow> clientWindows(XDisplay& x);
+std::vector<ClientWindow> clientWindows(WindowServer& x);
 // Applications on the accessibility bus with a process id; empty when
 // accessibility is not available.
 std::vector<AccessibleApp> accessibleApps(SessionBus& sessionBus);
@@ -45,7 +79,7 @@ std::vector<AccessibleApp> accessibleApps(SessionBus& sessionBus);
 
 class LinuxAccessibility final : public Accessibility {
  public:
-  explicit LinuxAccessibility(Connections& connections) : connections_(connections) {}
+  explicit LinuxAccessibility(Connections& connections);
   bool isTrusted() override;
   bool promptForTrust() override;
   Element systemWide() override;
@@ -65,8 +99,8 @@ class LinuxAccessibility final : public Accessibility {
   // The top left of the client area of the X window behind an AT-SPI
   // window, in root coordinates; read once per snapshot.
   std::optional<Point> windowPlace(FactStore& facts, const ObjectRef& window);
-  // The managed X window behind an AT-SPI window.
-  std::optional<WindowId> xWindowOf(FactStore& facts, const ObjectRef& window);
+  // The managed window behind an AT-SPI window.
+  std::optional<WindowId> managedWindowOf(FactStore& facts, const ObjectRef& window);
   WriteScope writeScope(FactStore& facts);
   void forgetSnapshotFacts();
 
@@ -81,7 +115,8 @@ class LinuxAccessibility final : public Accessibility {
 
 class LinuxWorkspace final : public Workspace {
  public:
-  explicit LinuxWorkspace(Connections& connections) : connections_(connections) {}
+  explicit LinuxWorkspace(Connections& connections)
+      : connections_(connections), launcher_([session = connections.session] { return newWindowServer(session); }) {}
   std::vector<RunningApp> runningApplications() override;
   std::optional<RunningApp> frontmostApplication() override;
   std::optional<RunningApp> applicationWithPid(Pid pid) override;
@@ -146,7 +181,10 @@ class LinuxDesktop final : public Platform {
   Screens& screens() override { return screens_; }
   WindowList& windowList() override { return windowList_; }
   EventPoster& events() override { return events_; }
-  EventTap& eventTap() override { return eventTap_; }
+  EventTap& eventTap() override {
+    if (connections_.session == Session::wayland) return refusedTap_;
+    return eventTap_;
+  }
   ScreenCapture& capture() override { return capture_; }
   TestWindow& testWindow() override { return testWindow_; }
   Environment& environment() override { return environment_; }
@@ -165,6 +203,7 @@ class LinuxDesktop final : public Platform {
   LinuxClock clock_;
   XTestEventPoster events_{connections_.x, runLoop_};
   XRecordTap eventTap_{connections_.x};
+  RefusedEventTap refusedTap_{nullptr};
   XScreenCapture capture_;
   GtkTestWindow testWindow_;
 };

@@ -118,7 +118,7 @@ std::optional<ObjectRef> windowContaining(FactStore& facts, const std::vector<Ob
 // The application's window that is X window `id`: the one with its extents
 // (toolkits report the client area or the decorated frame), else the one with
 // its title, else the one containing the point.
-std::optional<ObjectRef> windowMatching(FactStore& facts, XDisplay& x, const std::vector<ObjectRef>& windows,
+std::optional<ObjectRef> windowMatching(FactStore& facts, WindowServer& x, const std::vector<ObjectRef>& windows,
                                         WindowId id, Point point, const WindowPlace& windowPlace) {
   const std::optional<RootRect> client = x.clientRect(id);
   const std::optional<RootRect> frame = x.frameRect(id);
@@ -137,7 +137,7 @@ std::optional<ObjectRef> windowMatching(FactStore& facts, XDisplay& x, const std
 
 }  // namespace
 
-std::optional<ObjectRef> objectAtPoint(FactStore& facts, XDisplay& x, const ObjectRef& root,
+std::optional<ObjectRef> objectAtPoint(FactStore& facts, WindowServer& x, const ObjectRef& root,
                                        bool rootIsDesktop, Point point, const WindowPlace& windowPlace) {
   if (!rootIsDesktop) {
     std::optional<ObjectRef> window = windowContaining(facts, applicationWindows(facts, root), point, windowPlace);

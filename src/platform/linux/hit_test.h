@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "platform/linux/atspi_facts.h"
-#include "platform/linux/x_display.h"
+#include "platform/linux/window_server.h"
 
 namespace kelp::platform::linux_x11 {
 
@@ -16,7 +16,7 @@ using WindowPlace = std::function<std::optional<Point>(const ObjectRef& window)>
 // The deepest object at `point` (X root coordinates) below `root`: the
 // desktop, meaning whatever window is in front there, or an application,
 // meaning its own windows only. None where no accessible window is there.
-std::optional<ObjectRef> objectAtPoint(FactStore& facts, XDisplay& x, const ObjectRef& root,
+std::optional<ObjectRef> objectAtPoint(FactStore& facts, WindowServer& x, const ObjectRef& root,
                                        bool rootIsDesktop, Point point, const WindowPlace& windowPlace);
 
 }  // namespace kelp::platform::linux_x11

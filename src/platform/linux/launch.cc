@@ -85,7 +85,7 @@ bool descendsFrom(Pid pid, Pid ancestor) {
 
 // A managed window of the process or of one it started (a launcher script's
 // program).
-std::optional<WindowId> windowOfProcessTree(XDisplay& x, Pid root) {
+std::optional<WindowId> windowOfProcessTree(WindowServer& x, Pid root) {
   const std::optional<std::vector<WindowId>> clients = x.clientList();
   if (!clients) return std::nullopt;
   for (WindowId id : *clients) {
@@ -222,7 +222,7 @@ namespace {
 // Runs on the watching thread. It owns all it uses (an X connection of its
 // own, the process id, the callback) and shares only `watches` with the
 // Launcher, so it may run on after the Launcher is gone.
-void watchLaunch(Pid pid, std::unique_ptr<XDisplay> x, std::function<void(bool)> done,
+void watchLaunch(Pid pid, std::unique_ptr<WindowServer> x, std::function<void(bool)> done,
                  std::shared_ptr<LaunchWatches> watches) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point limit = Clock::now() + WATCH_LIMIT;
@@ -266,7 +266,8 @@ void watchLaunch(Pid pid, std::unique_ptr<XDisplay> x, std::function<void(bool)>
 
 }  // namespace
 
-Launcher::Launcher() : watches_(std::make_shared<LaunchWatches>()) {}
+Launcher::Launcher(std::function<std::unique_ptr<WindowServer>()> newWindowServer)
+    : newWindowServer_(std::move(newWindowServer)), watches_(std::make_shared<LaunchWatches>()) {}
 
 Launcher::~Launcher() {
   std::unique_lock lock(watches_->mutex);
@@ -295,11 +296,11 @@ void Launcher::open(const std::string& path, const std::vector<std::pair<std::st
   if (!command) return callQuietly(done, false);
   command = withAccessibilitySwitches(std::move(*command));
 
-  // The watching thread gets an X connection of its own (Xlib objects stay
-  // with one thread each here), opened now so that opening it never races
-  // with anything of the main thread's.
-  auto x = std::make_unique<XDisplay>();
-  if (!x->available()) x.reset();
+  // The watching thread gets a window server connection of its own (Xlib
+  // objects stay with one thread each here), opened now so that opening it
+  // never races with anything of the main thread's.
+  std::unique_ptr<WindowServer> x = newWindowServer_ ? newWindowServer_() : nullptr;
+  if (x && !x->available()) x.reset();
 
   std::vector<gchar*> argv;
   for (const std::string& word : *command) argv.push_back(const_cast<gchar*>(word.c_str()));

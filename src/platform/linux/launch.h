@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/linux/window_server.h"
+
 namespace kelp::platform::linux_x11 {
 
 // The file of the desktop entry that opens the application called `name`:
@@ -37,7 +39,9 @@ struct LaunchWatches;
 // its own until it is up.
 class Launcher {
  public:
-  Launcher();
+  // `newWindowServer` gives each watch a connection of its own to the
+  // window server, to see the new process's window come up.
+  explicit Launcher(std::function<std::unique_ptr<WindowServer>()> newWindowServer);
   // Ends the watches: each still running reports failure and ends soon
   // after, without touching anything of this object.
   ~Launcher();
@@ -56,6 +60,7 @@ class Launcher {
             std::function<void(bool)> done);
 
  private:
+  std::function<std::unique_ptr<WindowServer>()> newWindowServer_;
   std::shared_ptr<LaunchWatches> watches_;
 };
 

@@ -64,7 +64,7 @@ std::optional<std::string> desktopEntryId(const WindowOwner& owner, StartupClass
 
 }  // namespace
 
-std::vector<ClientWindow> clientWindows(XDisplay& x) {
+std::vector<ClientWindow> clientWindows(WindowServer& x) {
   std::vector<ClientWindow> windows;
   const std::optional<std::vector<WindowId>> clients = x.clientList();
   if (!clients) return windows;
@@ -84,13 +84,13 @@ std::vector<AccessibleApp> accessibleApps(SessionBus& sessionBus) {
 // ---- workspace ---------------------------------------------------------------
 
 std::optional<Pid> LinuxWorkspace::activePid() {
-  const std::optional<WindowId> active = connections_.x.activeWindow();
+  const std::optional<WindowId> active = connections_.windows().activeWindow();
   if (!active) return std::nullopt;
-  return connections_.x.windowPid(*active);
+  return connections_.windows().windowPid(*active);
 }
 
 std::vector<RunningApp> LinuxWorkspace::runningApplications() {
-  const std::vector<WindowOwner> owners = windowOwners(clientWindows(connections_.x));
+  const std::vector<WindowOwner> owners = windowOwners(clientWindows(connections_.windows()));
   StartupClassIndex startupClasses;
   std::vector<std::optional<std::string>> bundleIds;
   for (const WindowOwner& owner : owners) {
@@ -120,8 +120,8 @@ bool LinuxWorkspace::isActive(Pid pid) {
 
 bool LinuxWorkspace::activate(Pid pid) {
   if (pid <= 0) return false;
-  const std::optional<WindowId> window = connections_.x.topWindowOf(pid);
-  return window && connections_.x.activateWindow(*window);
+  const std::optional<WindowId> window = connections_.windows().topWindowOf(pid);
+  return window && connections_.windows().activateWindow(*window);
 }
 
 std::optional<std::string> LinuxWorkspace::applicationPathForBundleId(const std::string& bundleId) {
@@ -157,7 +157,7 @@ bool LinuxWorkspace::fileExists(const std::string& path) {
 // ---- window list -------------------------------------------------------------
 
 std::optional<std::vector<WindowInfo>> LinuxWindowList::onScreenWindows() {
-  XDisplay& x = connections_.x;
+  WindowServer& x = connections_.windows();
   if (!x.available()) return std::nullopt;
   std::vector<WindowInfo> list;
   std::optional<std::vector<WindowId>> stacking = x.stackingList();

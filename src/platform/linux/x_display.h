@@ -12,47 +12,9 @@
 
 #include "platform/linux/handles.h"
 #include "platform/linux/rules.h"
+#include "platform/linux/window_server.h"
 
 namespace kelp::platform::linux_x11 {
-
-using WindowId = std::uint64_t;
-
-// A rectangle in X root coordinates.
-struct RootRect {
-  int x = 0;
-  int y = 0;
-  int width = 0;
-  int height = 0;
-  bool contains(double px, double py) const {
-    return px >= x && py >= y && px < x + width && py < y + height;
-  }
-  friend bool operator==(const RootRect&, const RootRect&) = default;
-};
-
-// Where a client window is asked to go, in root coordinates: the top left
-// of its client area (without the window manager's frame) and the client
-// area's size. A part left out stays as it is.
-struct WindowPlacement {
-  std::optional<int> x;
-  std::optional<int> y;
-  std::optional<int> width;
-  std::optional<int> height;
-  friend bool operator==(const WindowPlacement&, const WindowPlacement&) = default;
-};
-
-// The placement that brings the rectangle the accessibility tree reports for
-// a window (`reported`) to `position` and `size` (root coordinates), given
-// where its client area is now (`client`). Toolkits report the client area
-// or the decorated frame; whichever it is, its offset from the client area
-// stays the same while the window moves.
-WindowPlacement placementFor(const RootRect& reported, const RootRect& client, std::optional<Point> position,
-                             std::optional<Size> size);
-
-// A window's title as the window manager would show it.
-struct WindowTitle {
-  bool present = false;            // _NET_WM_NAME or WM_NAME is set at all
-  std::optional<std::string> text;  // as UTF-8, when it could be decoded
-};
 
 // A new connection to the display named by DISPLAY, opened without the
 // complaints libxcb writes to standard error; null when there is none.
@@ -61,53 +23,58 @@ Display* openDisplayQuietly();
 // Property text up to its first NUL: several clients terminate it.
 std::string untilNul(const unsigned char* data, unsigned long count);
 
-class XDisplay {
+class XDisplay final : public WindowServer {
  public:
   XDisplay() = default;
-  ~XDisplay();
+  ~XDisplay() override;
   XDisplay(const XDisplay&) = delete;
   XDisplay& operator=(const XDisplay&) = delete;
 
   // Whether an X display can be had (opening it if need be).
-  bool available() { return display() != nullptr; }
+  bool available() override { return display() != nullptr; }
   // The connection itself, for services that speak Xlib directly (XTest);
   // null without a display. A lost connection is replaced by a new one.
   Display* handle() { return display(); }
 
   // Managed top-level windows in the window manager's client-list order;
   // none without a display or without an EWMH window manager.
-  std::optional<std::vector<WindowId>> clientList();
+  std::optional<std::vector<WindowId>> clientList() override;
   // Managed top-level windows from bottom to top of the stacking order,
   // falling back to the client list where the stacking list is missing.
-  std::optional<std::vector<WindowId>> stackingList();
-  std::optional<WindowId> activeWindow();
+  std::optional<std::vector<WindowId>> stackingList() override;
+  std::optional<WindowId> activeWindow() override;
 
-  ClientWindow clientWindow(WindowId window);
-  std::optional<Pid> windowPid(WindowId window);
-  WindowTitle windowTitle(WindowId window);
-  bool isViewable(WindowId window);
+  ClientWindow clientWindow(WindowId window) override;
+  std::optional<Pid> windowPid(WindowId window) override;
+  WindowTitle windowTitle(WindowId window) override;
+  bool isViewable(WindowId window) override;
   // Where a client window lies on the root window, without and with the
   // frame the window manager draws around it (_NET_FRAME_EXTENTS).
-  std::optional<RootRect> clientRect(WindowId window);
-  std::optional<RootRect> frameRect(WindowId window);
+  std::optional<RootRect> clientRect(WindowId window) override;
+  std::optional<RootRect> frameRect(WindowId window) override;
   // The process's topmost managed window in the stacking order, an ordinary
   // one where it has any.
-  std::optional<WindowId> topWindowOf(Pid pid);
+  std::optional<WindowId> topWindowOf(Pid pid) override;
 
   // Requests to the window manager, made as a pager makes them. Each is true
   // once it was sent about a window that exists; the window manager carries
   // it out later, or declines.
   // Makes the window the active one, raised, shown and focused.
-  bool activateWindow(WindowId window);
-  bool placeWindow(WindowId window, const WindowPlacement& placement);
+  bool activateWindow(WindowId window) override;
+  bool placeWindow(WindowId window, const WindowPlacement& placement) override;
 
   // Sets a STRING property of the root window where it is unset or empty;
   // true when it was set now.
   bool setRootTextIfMissing(const char* name, const std::string& text);
 
+  // X clients know where their windows are, and a window includes whatever
+  // its toolkit draws around it.
+  bool placesWithoutTelling(Pid) override { return false; }
+  bool clientRectExcludesShadow() const override { return false; }
+
   // The active RandR monitors; the whole screen as one primary monitor where
   // RandR cannot list monitors. None without a display.
-  std::optional<std::vector<MonitorRect>> monitors();
+  std::optional<std::vector<MonitorRect>> monitors() override;
 
   // Called by Xlib when the connection broke; the display is dropped at the
   // next use and opened anew.

@@ -54,7 +54,9 @@ class SimDesktop final : public Platform {
                     .mouseEvents = true,
                     .eventTap = true,
                     .screenCapture = true,
-                    .testWindow = true};
+                    .testWindow = true,
+                    .windowFrames = true,
+                    .session = "simulated"};
   bool trusted = true;
   bool grantTrustOnPrompt = false;  // what a person answers to the prompt
   int promptCount = 0;
