@@ -6,12 +6,21 @@
 #include <X11/extensions/Xrandr.h>
 #include <dirent.h>
 #include <gio/gio.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
+#include <cctype>
+#include <cerrno>
 #include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <deque>
 #include <fstream>
 #include <mutex>
@@ -26,6 +35,9 @@ using Clock = std::chrono::steady_clock;
 constexpr Milliseconds POLL_INTERVAL{20};
 constexpr int DBUS_CALL_TIMEOUT_MS = 2000;
 constexpr const char* MARKER_NAME = "KELP_DESKTOP_SESSION";
+// Sway refuses to run as root; a root test process runs it as this user.
+constexpr const char* SWAY_USER = "kelpdesk";
+constexpr Milliseconds SWAY_IPC_TIMEOUT{5000};
 
 // ---- small owners of foreign handles ---------------------------------------
 
@@ -152,6 +164,178 @@ std::optional<pid_t> parentOf(pid_t pid) {
   return parent;
 }
 
+struct UserAccount {
+  uid_t uid = 0;
+  gid_t gid = 0;
+  std::string home;
+};
+
+std::optional<UserAccount> lookUpUser(const char* name) {
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (::getpwnam_r(name, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
+    return std::nullopt;
+  }
+  return UserAccount{found->pw_uid, found->pw_gid, found->pw_dir};
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Sway speaks i3's IPC: "i3-ipc", the payload's length and the message's
+// type as native 32-bit integers, then the payload; replies are framed alike.
+enum class SwayMessage : std::uint32_t { runCommand = 0, getTree = 4, getVersion = 7 };
+constexpr char SWAY_IPC_MAGIC[] = {'i', '3', '-', 'i', 'p', 'c'};
+constexpr std::size_t SWAY_IPC_HEADER = sizeof SWAY_IPC_MAGIC + 2 * sizeof(std::uint32_t);
+
+// One request on a connection of its own: a few hundred microseconds, and
+// no state to keep between the polls of a wait.
+std::optional<Json> askSway(const std::string& socketPath, SwayMessage type, const std::string& payload,
+                            std::string& error) {
+  sockaddr_un address{};
+  if (socketPath.empty() || socketPath.size() >= sizeof address.sun_path) {
+    error = "no usable IPC socket path";
+    return std::nullopt;
+  }
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+  FileDescriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (socket.get() < 0) {
+    error = std::string("socket: ") + std::strerror(errno);
+    return std::nullopt;
+  }
+  // A sway that stopped answering must fail the wait, not hang the test.
+  timeval limit{SWAY_IPC_TIMEOUT.count() / 1000, (SWAY_IPC_TIMEOUT.count() % 1000) * 1000};
+  ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  ::setsockopt(socket.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    error = "connect to " + socketPath + ": " + std::strerror(errno);
+    return std::nullopt;
+  }
+  std::string message(SWAY_IPC_MAGIC, sizeof SWAY_IPC_MAGIC);
+  const auto appendWord = [&](std::uint32_t word) {
+    message.append(reinterpret_cast<const char*>(&word), sizeof word);
+  };
+  appendWord(static_cast<std::uint32_t>(payload.size()));
+  appendWord(static_cast<std::uint32_t>(type));
+  message += payload;
+  for (std::size_t sent = 0; sent < message.size();) {
+    const ssize_t count = ::send(socket.get(), message.data() + sent, message.size() - sent, MSG_NOSIGNAL);
+    if (count <= 0) {
+      error = std::string("sending to sway: ") + (count < 0 ? std::strerror(errno) : "connection closed");
+      return std::nullopt;
+    }
+    sent += static_cast<std::size_t>(count);
+  }
+  const auto receive = [&](std::size_t size, std::string& into) {
+    into.resize(size);
+    for (std::size_t received = 0; received < size;) {
+      const ssize_t count = ::recv(socket.get(), into.data() + received, size - received, 0);
+      if (count <= 0) {
+        error =
+            std::string("reading sway's reply: ") + (count < 0 ? std::strerror(errno) : "connection closed");
+        return false;
+      }
+      received += static_cast<std::size_t>(count);
+    }
+    return true;
+  };
+  std::string header;
+  if (!receive(SWAY_IPC_HEADER, header)) return std::nullopt;
+  if (header.compare(0, sizeof SWAY_IPC_MAGIC, SWAY_IPC_MAGIC, sizeof SWAY_IPC_MAGIC) != 0) {
+    error = "sway's reply does not start with i3-ipc";
+    return std::nullopt;
+  }
+  std::uint32_t length = 0;
+  std::memcpy(&length, header.data() + sizeof SWAY_IPC_MAGIC, sizeof length);
+  std::string body;
+  if (!receive(length, body)) return std::nullopt;
+  Json reply = Json::parse(body, nullptr, false);
+  if (reply.is_discarded()) {
+    error = "sway's reply is not JSON: " + body.substr(0, 200);
+    return std::nullopt;
+  }
+  return reply;
+}
+
+DesktopSession::WindowGeometry rectangleOf(const Json& rect) {
+  if (!rect.is_object()) return {};
+  return {rect.value("x", 0), rect.value("y", 0), rect.value("width", 0), rect.value("height", 0)};
+}
+
+// The views of sway's tree, depth first: only a view carries a "pid".
+void collectSwayViews(const Json& node, std::vector<DesktopSession::SwayWindow>& views) {
+  if (!node.is_object()) return;
+  if (node.contains("pid") && node["pid"].is_number_integer()) {
+    DesktopSession::SwayWindow view;
+    view.conId = node.value("id", 0LL);
+    view.pid = node["pid"].get<pid_t>();
+    if (node.contains("app_id") && node["app_id"].is_string()) view.appId = node["app_id"].get<std::string>();
+    if (node.contains("name") && node["name"].is_string()) view.name = node["name"].get<std::string>();
+    view.focused = node.value("focused", false);
+    view.rect = rectangleOf(node.value("rect", Json()));
+    const DesktopSession::WindowGeometry inside = rectangleOf(node.value("window_rect", Json()));
+    view.content = {view.rect.x + inside.x, view.rect.y + inside.y, inside.width, inside.height};
+    views.push_back(std::move(view));
+  }
+  for (const char* children : {"nodes", "floating_nodes"}) {
+    if (!node.contains(children) || !node[children].is_array()) continue;
+    for (const Json& child : node[children]) collectSwayViews(child, views);
+  }
+}
+
+// A binary PPM (P6, at most 255 a channel) as grim writes it.
+std::optional<DesktopSession::ScreenPixels> decodePpm(const std::string& data) {
+  std::size_t position = 0;
+  const auto skipSpaceAndComments = [&] {
+    while (position < data.size()) {
+      if (data[position] == '#') {
+        while (position < data.size() && data[position] != '\n') ++position;
+      } else if (std::isspace(static_cast<unsigned char>(data[position]))) {
+        ++position;
+      } else {
+        break;
+      }
+    }
+  };
+  const auto number = [&]() -> std::optional<int> {
+    skipSpaceAndComments();
+    long value = 0;
+    const std::size_t start = position;
+    while (position < data.size() && std::isdigit(static_cast<unsigned char>(data[position])) &&
+           position - start < 8) {
+      value = value * 10 + (data[position++] - '0');
+    }
+    if (position == start) return std::nullopt;
+    return static_cast<int>(value);
+  };
+  if (data.compare(0, 2, "P6") != 0) return std::nullopt;
+  position = 2;
+  const auto width = number();
+  const auto height = number();
+  const auto maximum = number();
+  if (!width || !height || maximum != 255 || position >= data.size()) return std::nullopt;
+  ++position;  // the one whitespace character before the samples
+  const std::size_t size = static_cast<std::size_t>(*width) * static_cast<std::size_t>(*height) * 3;
+  if (data.size() - position < size) return std::nullopt;
+  DesktopSession::ScreenPixels pixels{*width, *height, {}};
+  pixels.rgb.assign(data.begin() + static_cast<std::ptrdiff_t>(position),
+                    data.begin() + static_cast<std::ptrdiff_t>(position + size));
+  return pixels;
+}
+
 }  // namespace
 
 // ---- free functions ----------------------------------------------------------
@@ -204,7 +388,17 @@ struct DesktopSession::Impl {
   std::string accessibilityBus;
   std::vector<std::string> logs;  // in start order, shown when something fails
 
+  // sway's own XDG_RUNTIME_DIR, owned by the user sway runs as: its sockets
+  // and its config. Programs of the desktop get `runtimeDir` instead.
+  std::unique_ptr<TempDir> swayDir;
+  std::string waylandSocket;
+  std::string swaySocket;
+  // The colour sway clears an output to where no window is, read once
+  // before any window is there.
+  std::array<unsigned char, 3> emptyOutputColour{};
+
   // Declared in start order, so that they are stopped in reverse.
+  std::unique_ptr<Process> compositor;
   std::unique_ptr<Process> xserver;
   std::unique_ptr<Process> sessionBusDaemon;
   std::unique_ptr<Process> accessibilityLauncher;
@@ -227,6 +421,7 @@ struct DesktopSession::Impl {
     accessibilityLauncher.reset();
     sessionBusDaemon.reset();
     xserver.reset();
+    compositor.reset();
     // Daemons start helpers of their own (the accessibility bus and its
     // registry); whatever carries this desktop's marker goes too.
     if (!marker.empty()) {
@@ -240,7 +435,17 @@ struct DesktopSession::Impl {
       }
     }
     reapOrphans();
+    swayDir.reset();
     root.reset();
+  }
+
+  bool onSway() const { return options.server == DisplayServer::sway; }
+
+  void require(DisplayServer server, const std::string& call) const {
+    if (options.server == server) return;
+    throw DesktopError(
+        call + " works only in " + (server == DisplayServer::sway ? "a sway desktop" : "an X11 desktop") +
+        ", and this is " + (onSway() ? "a sway desktop (use swaymsg, swayWindows)" : "an X11 desktop"));
   }
 
   std::string logPath(const std::string& name) {
@@ -265,9 +470,10 @@ struct DesktopSession::Impl {
 
   Environment baseEnvironment() const {
     Environment environment = Environment::inherit();
-    for (const char* name : {"WAYLAND_DISPLAY", "AT_SPI_BUS_ADDRESS", "XAUTHORITY", "SESSION_MANAGER",
-                             "DESKTOP_STARTUP_ID", "NO_AT_BRIDGE", "GTK_MODULES", "XDG_SESSION_TYPE",
-                             "XDG_CURRENT_DESKTOP", "DBUS_SESSION_BUS_ADDRESS", "DISPLAY"}) {
+    for (const char* name :
+         {"WAYLAND_DISPLAY", "AT_SPI_BUS_ADDRESS", "XAUTHORITY", "SESSION_MANAGER", "DESKTOP_STARTUP_ID",
+          "NO_AT_BRIDGE", "GTK_MODULES", "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP",
+          "DBUS_SESSION_BUS_ADDRESS", "DISPLAY", "WAYLAND_SOCKET", "SWAYSOCK", "I3SOCK", "QT_QPA_PLATFORM"}) {
       environment.unset(name);
     }
     environment.set(MARKER_NAME, root->path());
@@ -279,18 +485,25 @@ struct DesktopSession::Impl {
     // Settings live in memory: no dconf service, nothing written anywhere.
     environment.set("GSETTINGS_BACKEND", "memory");
     environment.set("GTK_USE_PORTAL", "0");
-    environment.set("GDK_BACKEND", "x11");
+    if (onSway()) {
+      environment.set("GDK_BACKEND", "wayland");
+      environment.set("QT_QPA_PLATFORM", "wayland");
+      if (!waylandSocket.empty()) environment.set("WAYLAND_DISPLAY", waylandSocket);
+      if (!swaySocket.empty()) environment.set("SWAYSOCK", swaySocket);
+    } else {
+      environment.set("GDK_BACKEND", "x11");
+    }
     if (!display.empty()) environment.set("DISPLAY", display);
     if (!sessionBus.empty()) environment.set("DBUS_SESSION_BUS_ADDRESS", sessionBus);
     return environment;
   }
 
   std::unique_ptr<Process> launch(std::vector<std::string> argv, const std::string& logName,
-                                  Environment environment) {
+                                  Environment environment, std::optional<std::string> workingDirectory = {}) {
     ProcessOptions options;
     options.argv = std::move(argv);
     options.environment = std::move(environment);
-    options.workingDirectory = homeDir;
+    options.workingDirectory = workingDirectory.value_or(homeDir);
     options.in = Stream::discarded();
     options.out = Stream::toFile(logPath(logName));
     options.err = Stream::toFile(logPath(logName + "-err"));
@@ -327,14 +540,24 @@ struct DesktopSession::Impl {
   void checkPrograms(const std::optional<std::string>& launcher) const {
     const std::string path = Environment::inherit().get("PATH").value_or("/usr/bin:/bin");
     std::vector<std::string> missing;
-    for (const char* program : {"Xvfb", "dbus-daemon", "openbox"}) {
+    std::vector<const char*> programs = {"dbus-daemon"};
+    if (onSway()) {
+      programs.insert(programs.end(), {"sway", "grim"});
+      if (::geteuid() == 0) programs.push_back("setpriv");
+    } else {
+      programs.insert(programs.end(), {"Xvfb", "openbox"});
+    }
+    for (const char* program : programs) {
       if (!findProgram(program, path)) missing.push_back(program);
     }
     if (!launcher) missing.push_back("at-spi-bus-launcher (package at-spi2-core)");
+    if (onSway() && ::geteuid() == 0 && !lookUpUser(SWAY_USER)) {
+      missing.push_back(std::string("the user ") + SWAY_USER + " that runs sway for root");
+    }
     if (!missing.empty()) {
       std::string list;
       for (const std::string& name : missing) list += (list.empty() ? "" : ", ") + name;
-      throw DesktopError("private desktop: missing programs: " + list +
+      throw DesktopError("private desktop: missing " + list +
                          ". The desktop tests need them; scripts/setup.sh installs them.");
     }
   }
@@ -404,7 +627,149 @@ struct DesktopSession::Impl {
     int count = 0;
     XRRMonitorInfo* monitors = XRRGetMonitors(x.get(), root, True, &count);
     if (monitors) XRRFreeMonitors(monitors);
-    if (count != columns) fail("Xvfb shows " + std::to_string(count) + " monitors after splitting its screen");
+    if (count != columns)
+      fail("Xvfb shows " + std::to_string(count) + " monitors after splitting its screen");
+  }
+
+  void startSway() {
+    const bool asRoot = ::geteuid() == 0;
+    std::optional<UserAccount> account;
+    if (asRoot) {
+      account = lookUpUser(SWAY_USER);
+      if (!account)
+        fail(std::string("no user ") + SWAY_USER + " to run sway as (scripts/setup.sh creates it)");
+    }
+    swayDir = std::make_unique<TempDir>("kelp-sway");
+    const std::string config = swayDir->path() + "/config";
+    std::ofstream(config) << "output HEADLESS-1 resolution " << options.width << "x" << options.height
+                          << " position 0 0\n"
+                             // Floating windows can be moved and resized by request, as
+                             // on a desktop with overlapping windows.
+                             "for_window [app_id=\".*\"] floating enable\n"
+                             "xwayland disable\n";
+    ::chmod(config.c_str(), 0644);
+    // Sway checks that its runtime directory is its user's and private.
+    if (asRoot && ::chown(swayDir->path().c_str(), account->uid, account->gid) != 0) {
+      fail("cannot hand " + swayDir->path() + " to " + SWAY_USER + ": " + std::strerror(errno));
+    }
+
+    // Nothing of the test process's environment: sway gets only what it needs.
+    Environment environment = Environment::empty();
+    const Environment inherited = Environment::inherit();
+    environment.set("PATH", inherited.get("PATH").value_or("/usr/local/bin:/usr/bin:/bin"));
+    for (const char* name : {"LANG", "LC_ALL", "TZ"}) {
+      if (auto value = inherited.get(name)) environment.set(name, *value);
+    }
+    environment.set(MARKER_NAME, root->path());
+    environment.set("HOME", asRoot ? account->home : homeDir);
+    environment.set("XDG_RUNTIME_DIR", swayDir->path());
+    environment.set("WLR_BACKENDS", "headless");
+    environment.set("WLR_LIBINPUT_NO_DEVICES", "1");
+    environment.set("WLR_RENDERER", "pixman");
+
+    std::vector<std::string> argv = {"sway", "-c", config};
+    if (asRoot) {
+      // The change of user clears the parent-death signal that Process
+      // sets; setpriv sets it again, so that a test process that dies
+      // without its destructors takes sway along.
+      const std::string user = SWAY_USER;
+      argv.insert(argv.begin(),
+                  {"setpriv", "--reuid=" + user, "--regid=" + user, "--init-groups", "--pdeathsig=KILL"});
+    }
+    compositor = launch(argv, "sway", std::move(environment), swayDir->path());
+    waitFor("sway's Wayland and IPC sockets in " + swayDir->path(), [&] { return findSwaySockets(); },
+            {compositor.get()});
+    std::string error;
+    waitFor(
+        "sway to answer on " + swaySocket + " (get_version)",
+        [&] { return askSway(swaySocket, SwayMessage::getVersion, "", error).has_value(); },
+        {compositor.get()}, &error);
+    const ScreenPixels corner = capture(WindowGeometry{0, 0, 1, 1});
+    if (corner.rgb.size() != 3) fail("grim gave no pixel of the empty output");
+    std::copy(corner.rgb.begin(), corner.rgb.end(), emptyOutputColour.begin());
+  }
+
+  // What grim copies of the output (wlr-screencopy): all of it, or a
+  // rectangle in layout coordinates.
+  ScreenPixels capture(const std::optional<WindowGeometry>& region) {
+    ProcessOptions options;
+    options.argv = {"grim", "-t", "ppm"};
+    if (region) {
+      options.argv.push_back("-g");
+      options.argv.push_back(std::to_string(region->x) + "," + std::to_string(region->y) + " " +
+                             std::to_string(region->width) + "x" + std::to_string(region->height));
+    }
+    options.argv.push_back("-");
+    options.environment = baseEnvironment();
+    RunResult result;
+    try {
+      result = runProgram(std::move(options), "", Milliseconds(20000));
+    } catch (const std::exception& error) {
+      fail(std::string("cannot run grim (package grim): ") + error.what());
+    }
+    if (!result.status.success()) fail("grim failed (" + result.status.describe() + "): " + result.err);
+    auto pixels = decodePpm(result.out);
+    if (!pixels) fail("grim wrote no PPM picture (" + std::to_string(result.out.size()) + " bytes)");
+    return *pixels;
+  }
+
+  // Sway lists a new view in its tree as soon as the client maps it, but
+  // draws it only once the client has answered the configure that follows:
+  // until then the screen still shows what was there before. A view
+  // counts as drawn once any pixel of it differs from the empty output.
+  // Over another window that shows already this holds at once: the wait
+  // cannot tell the two apart, but it never fails a window that is drawn.
+  bool drawn(const SwayWindow& view) {
+    const int left = std::max(view.content.x, 0);
+    const int top = std::max(view.content.y, 0);
+    const int right = std::min(view.content.x + view.content.width, options.width);
+    const int bottom = std::min(view.content.y + view.content.height, options.height);
+    // Nothing of it lies on the output: there is nothing to wait for.
+    if (right <= left || bottom <= top) return true;
+    const ScreenPixels pixels = capture(WindowGeometry{left, top, right - left, bottom - top});
+    for (std::size_t i = 0; i + 2 < pixels.rgb.size(); i += 3) {
+      if (!std::equal(emptyOutputColour.begin(), emptyOutputColour.end(),
+                      pixels.rgb.begin() + static_cast<std::ptrdiff_t>(i))) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  bool findSwaySockets() {
+    DIR* directory = ::opendir(swayDir->path().c_str());
+    if (directory == nullptr) return false;
+    std::string wayland;
+    std::string ipc;
+    while (dirent* entry = ::readdir(directory)) {
+      const std::string name = entry->d_name;
+      const std::string path = swayDir->path() + "/" + name;
+      struct stat info {};
+      if (::lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode)) continue;
+      if (name.starts_with("wayland-")) wayland = path;
+      if (name.starts_with("sway-ipc.") && name.ends_with(".sock")) ipc = path;
+    }
+    ::closedir(directory);
+    if (wayland.empty() || ipc.empty()) return false;
+    waylandSocket = wayland;
+    swaySocket = ipc;
+    return true;
+  }
+
+  Json askSwayOrFail(SwayMessage type, const std::string& payload, const std::string& what) {
+    std::string error;
+    auto reply = askSway(swaySocket, type, payload, error);
+    if (!reply) fail("sway did not answer " + what + ": " + error);
+    return *reply;
+  }
+
+  // The views of sway's tree; none when sway does not answer, as while
+  // waiting for a window.
+  std::vector<SwayWindow> swayViews() {
+    std::string error;
+    std::vector<SwayWindow> views;
+    if (auto tree = askSway(swaySocket, SwayMessage::getTree, "", error)) collectSwayViews(*tree, views);
+    return views;
   }
 
   void startSessionBus() {
@@ -581,6 +946,71 @@ struct DesktopSession::Impl {
     return value[0];
   }
 
+  // ---- an application's window ----------------------------------------------
+
+  static std::string titledText(const AppOptions& options) {
+    return options.title ? " titled \"" + *options.title + "\"" : "";
+  }
+
+  void awaitXWindow(DesktopApp& app, const std::string& name, const AppOptions& options) {
+    Process* process = app.process.get();
+    const pid_t pid = process->pid();
+    waitFor(name + " to map a top-level window" + titledText(options),
+            [&] {
+              for (unsigned long window : windowsProperty(rootWindow(), "_NET_CLIENT_LIST", XA_WINDOW)) {
+                auto owner = pidOf(window);
+                if (!owner || !isSameOrDescendant(*owner, pid)) continue;
+                std::string title = titleOf(window);
+                if (options.title && title != *options.title) continue;
+                if (!viewable(window)) continue;
+                app.window = window;
+                app.title = title;
+                return true;
+              }
+              return false;
+            },
+            {process, xserver.get(), windowManager.get()});
+    if (options.waitUntilActive) {
+      waitFor(name + " to be the active window", [&] { return active() == app.window; },
+              {process, windowManager.get()});
+    }
+  }
+
+  void awaitSwayWindow(DesktopApp& app, const std::string& name, const AppOptions& options) {
+    Process* process = app.process.get();
+    const pid_t pid = process->pid();
+    waitFor(name + " to show a window" + titledText(options) + " in sway's tree",
+            [&] {
+              for (const SwayWindow& view : swayViews()) {
+                if (!isSameOrDescendant(view.pid, pid)) continue;
+                if (options.title && view.name != *options.title) continue;
+                app.window = static_cast<unsigned long>(view.conId);
+                app.title = view.name;
+                return true;
+              }
+              return false;
+            },
+            {process, compositor.get()});
+    waitFor(name + "'s window to be drawn",
+            [&] {
+              for (const SwayWindow& view : swayViews()) {
+                if (static_cast<unsigned long>(view.conId) == app.window) return drawn(view);
+              }
+              return false;
+            },
+            {process, compositor.get()});
+    if (options.waitUntilActive) {
+      waitFor(name + " to be the focused window",
+              [&] {
+                for (const SwayWindow& view : swayViews()) {
+                  if (static_cast<unsigned long>(view.conId) == app.window) return view.focused;
+                }
+                return false;
+              },
+              {process, compositor.get()});
+    }
+  }
+
   // ---- accessibility registry ----------------------------------------------
 
   // Whether the application of `pid` is registered on the accessibility
@@ -629,11 +1059,17 @@ DesktopSession::DesktopSession(DesktopOptions options) : impl_(std::make_unique<
   d.runtimeDir = d.root->subdirectory("runtime");
   d.homeDir = d.root->subdirectory("home");
 
-  d.startXServer();
+  if (d.onSway()) {
+    d.startSway();
+  } else {
+    d.startXServer();
+  }
   d.startSessionBus();
   d.startAccessibilityBus(*launcher);
-  if (options.busOnRootWindow) d.publishBusOnRootWindow();
+  if (!d.onSway() && options.busOnRootWindow) d.publishBusOnRootWindow();
   if (options.accessibility) d.setEnabled(true);
+  // Sway is its own window manager.
+  if (d.onSway()) return;
   d.windowManager = d.launch({"openbox", "--sm-disable"}, "openbox", d.baseEnvironment());
   d.waitFor("the window manager (_NET_SUPPORTING_WM_CHECK)", [&] { return d.windowManagerReady(); },
             {d.windowManager.get(), d.xserver.get()});
@@ -650,24 +1086,10 @@ DesktopApp& DesktopSession::startApplication(AppOptions options) {
   Process* process = app.process.get();
   const pid_t pid = process->pid();
 
-  d.waitFor(name + " to map a top-level window" + (options.title ? " titled \"" + *options.title + "\"" : ""),
-            [&] {
-              for (unsigned long window : d.windowsProperty(d.rootWindow(), "_NET_CLIENT_LIST", XA_WINDOW)) {
-                auto owner = d.pidOf(window);
-                if (!owner || !isSameOrDescendant(*owner, pid)) continue;
-                std::string title = d.titleOf(window);
-                if (options.title && title != *options.title) continue;
-                if (!d.viewable(window)) continue;
-                app.window = window;
-                app.title = title;
-                return true;
-              }
-              return false;
-            },
-            {process, d.xserver.get(), d.windowManager.get()});
-  if (options.waitUntilActive) {
-    d.waitFor(name + " to be the active window", [&] { return d.active() == app.window; },
-              {process, d.windowManager.get()});
+  if (d.onSway()) {
+    d.awaitSwayWindow(app, name, options);
+  } else {
+    d.awaitXWindow(app, name, options);
   }
   if (options.waitForAccessibility && d.enabled().value_or(false)) {
     d.waitFor(name + " to show a window on the accessibility bus",
@@ -678,6 +1100,7 @@ DesktopApp& DesktopSession::startApplication(AppOptions options) {
 }
 
 void DesktopSession::killXServer() {
+  impl_->require(DisplayServer::x11, "killXServer");
   impl_->x.reset();
   impl_->xserver->signalGroup(SIGKILL);
   impl_->xserver->waitForExit(Milliseconds(5000));
@@ -690,7 +1113,10 @@ void DesktopSession::killSessionBus() {
   impl_->sessionBusDaemon->waitForExit(Milliseconds(5000));
 }
 
+DisplayServer DesktopSession::server() const { return impl_->options.server; }
 const std::string& DesktopSession::display() const { return impl_->display; }
+const std::string& DesktopSession::waylandDisplay() const { return impl_->waylandSocket; }
+const std::string& DesktopSession::swaySocket() const { return impl_->swaySocket; }
 const std::string& DesktopSession::sessionBusAddress() const { return impl_->sessionBus; }
 const std::string& DesktopSession::accessibilityBusAddress() const { return impl_->accessibilityBus; }
 int DesktopSession::width() const { return impl_->options.width; }
@@ -708,6 +1134,9 @@ RunResult DesktopSession::runHelper(const std::vector<std::string>& args, const 
 }
 
 void DesktopSession::xdotool(const std::vector<std::string>& args) const {
+  // xdotool speaks X11 only; on sway it would fail without a word, or reach
+  // another display.
+  impl_->require(DisplayServer::x11, "xdotool");
   ProcessOptions options;
   options.argv = {"xdotool"};
   options.argv.insert(options.argv.end(), args.begin(), args.end());
@@ -727,16 +1156,27 @@ void DesktopSession::setAccessibilityEnabled(bool enabled) {
 bool DesktopSession::accessibilityEnabled() { return impl_->enabled().value_or(false); }
 
 std::vector<unsigned long> DesktopSession::clientWindows() {
+  impl_->require(DisplayServer::x11, "clientWindows");
   return impl_->windowsProperty(impl_->rootWindow(), "_NET_CLIENT_LIST", XA_WINDOW);
 }
 
-std::optional<unsigned long> DesktopSession::activeWindow() { return impl_->active(); }
+std::optional<unsigned long> DesktopSession::activeWindow() {
+  impl_->require(DisplayServer::x11, "activeWindow");
+  return impl_->active();
+}
 
-std::string DesktopSession::windowTitle(unsigned long window) { return impl_->titleOf(window); }
+std::string DesktopSession::windowTitle(unsigned long window) {
+  impl_->require(DisplayServer::x11, "windowTitle");
+  return impl_->titleOf(window);
+}
 
-std::optional<pid_t> DesktopSession::windowPid(unsigned long window) { return impl_->pidOf(window); }
+std::optional<pid_t> DesktopSession::windowPid(unsigned long window) {
+  impl_->require(DisplayServer::x11, "windowPid");
+  return impl_->pidOf(window);
+}
 
 std::optional<DesktopSession::WindowGeometry> DesktopSession::windowGeometry(unsigned long window) {
+  impl_->require(DisplayServer::x11, "windowGeometry");
   Display* display = impl_->x.get();
   Window root = 0;
   int x = 0;
@@ -749,7 +1189,8 @@ std::optional<DesktopSession::WindowGeometry> DesktopSession::windowGeometry(uns
   Window child = 0;
   if (!XTranslateCoordinates(display, window, root, 0, 0, &x, &y, &child)) return std::nullopt;
   WindowGeometry geometry{x, y, static_cast<int>(width), static_cast<int>(height)};
-  const std::vector<unsigned long> extents = impl_->windowsProperty(window, "_NET_FRAME_EXTENTS", XA_CARDINAL);
+  const std::vector<unsigned long> extents =
+      impl_->windowsProperty(window, "_NET_FRAME_EXTENTS", XA_CARDINAL);
   if (extents.size() == 4) {
     const int left = static_cast<int>(extents[0]);
     const int right = static_cast<int>(extents[1]);
@@ -760,7 +1201,33 @@ std::optional<DesktopSession::WindowGeometry> DesktopSession::windowGeometry(uns
   return geometry;
 }
 
+Json DesktopSession::swayTree() {
+  impl_->require(DisplayServer::sway, "swayTree");
+  return impl_->askSwayOrFail(SwayMessage::getTree, "", "get_tree");
+}
+
+std::vector<DesktopSession::SwayWindow> DesktopSession::swayWindows() {
+  std::vector<SwayWindow> views;
+  collectSwayViews(swayTree(), views);
+  return views;
+}
+
+Json DesktopSession::swaymsg(const std::string& command) {
+  impl_->require(DisplayServer::sway, "swaymsg");
+  Json reply = impl_->askSwayOrFail(SwayMessage::runCommand, command, "\"" + command + "\"");
+  // One result for each command of the line, separated by ',' or ';'.
+  std::string failures;
+  for (const Json& result : reply.is_array() ? reply : Json::array({reply})) {
+    if (result.is_object() && result.value("success", false)) continue;
+    failures += (failures.empty() ? "" : "; ") +
+                (result.is_object() ? result.value("error", result.dump()) : result.dump());
+  }
+  if (!failures.empty()) throw DesktopError("sway refused \"" + command + "\": " + failures);
+  return reply;
+}
+
 DesktopSession::ScreenPixels DesktopSession::screenPixels() {
+  if (impl_->onSway()) return impl_->capture(std::nullopt);
   Display* display = impl_->x.get();
   ScreenPixels pixels{impl_->options.width, impl_->options.height, {}};
   XImage* image = XGetImage(display, DefaultRootWindow(display), 0, 0, static_cast<unsigned>(pixels.width),

@@ -1,8 +1,8 @@
 // A private headless desktop for tests of the built kelp-cua against real
-// applications: Xvfb on a free display, a D-Bus session bus of its own, the
-// accessibility bus, openbox, and the applications a test asks for. Nothing
-// of it is shared with the machine's own desktop, and everything it started
-// ends with it, also when a test fails.
+// applications: a display server (Xvfb with openbox, or headless sway), a
+// D-Bus session bus of its own, the accessibility bus, and the applications a
+// test asks for. Nothing of it is shared with the machine's own desktop, and
+// everything it started ends with it, also when a test fails.
 #pragma once
 
 #include <sys/types.h>
@@ -25,16 +25,30 @@ class DesktopError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+enum class DisplayServer {
+  // Xvfb on a display it picks itself, openbox as the window manager.
+  x11,
+  // sway 1.7 on its headless backend with one output, HEADLESS-1, every
+  // window floating so that it can be moved. Sway refuses to run as root, so
+  // a root test process runs it as the system user `kelpdesk`
+  // (scripts/setup.sh creates it); an ordinary user runs it as itself.
+  // Programs of the desktop are Wayland clients: no DISPLAY, no Xwayland.
+  sway,
+};
+
 struct DesktopOptions {
+  DisplayServer server = DisplayServer::x11;
   int width = 1920;
   int height = 1080;
   // The screen split into this many RandR monitors of equal width side by
   // side, the leftmost the primary one. Xvfb alone shows one monitor.
+  // X11 only.
   int monitorColumns = 1;
   // Accessibility turned on, as a person does in the system settings.
   bool accessibility = true;
   // The accessibility bus's address published on the root window
-  // (AT_SPI_BUS), as a full X11 session does.
+  // (AT_SPI_BUS), as a full X11 session does. X11 only: on Wayland clients
+  // ask the session bus for it.
   bool busOnRootWindow = true;
   // How long each part may take to become ready.
   Milliseconds readinessTimeout{20000};
@@ -47,19 +61,25 @@ struct AppOptions {
   // Wait until the application shows itself with a window on the
   // accessibility bus (only when accessibility is on).
   bool waitForAccessibility = true;
-  // Wait until the window manager has made its window the active one.
+  // Wait until the window manager has made its window the active one
+  // (on sway: the focused one).
   bool waitUntilActive = true;
 };
 
 // An application started in the desktop.
 struct DesktopApp {
   std::unique_ptr<Process> process;
-  unsigned long window = 0;  // its top-level window that was waited for
+  // Its top-level window that was waited for: the X window, or on sway the
+  // con id of its view in sway's tree.
+  unsigned long window = 0;
   std::string title;
 
   pid_t pid() const { return process->pid(); }
 };
 
+// Which calls work on which display server: the ones marked "X11 only" or
+// "sway only" throw DesktopError on the other, saying so; all others work on
+// both.
 class DesktopSession {
  public:
   // Starts the desktop and waits until every part of it answers. Throws
@@ -73,13 +93,20 @@ class DesktopSession {
   // Starts an application and waits until it is on screen.
   DesktopApp& startApplication(AppOptions options = {});
 
-  const std::string& display() const;  // ":N"
+  DisplayServer server() const;
+  const std::string& display() const;  // ":N"; empty on sway
+  // sway only, empty on X11: the absolute path of the Wayland socket
+  // (WAYLAND_DISPLAY) and of sway's IPC socket (SWAYSOCK).
+  const std::string& waylandDisplay() const;
+  const std::string& swaySocket() const;
   const std::string& sessionBusAddress() const;
   const std::string& accessibilityBusAddress() const;
   int width() const;
   int height() const;
 
-  // The environment of a program that runs in this desktop.
+  // The environment of a program that runs in this desktop. On sway:
+  // WAYLAND_DISPLAY, SWAYSOCK, GDK_BACKEND=wayland, QT_QPA_PLATFORM=wayland
+  // and an XDG_RUNTIME_DIR of the session's own (not sway's), without DISPLAY.
   Environment environment() const;
 
   // kelp-cua in this desktop: in server mode, or once with arguments.
@@ -88,10 +115,11 @@ class DesktopSession {
 
   // Runs xdotool with `args` in this desktop, as a person at its keyboard
   // and mouse, and waits for it. Throws DesktopError when it fails.
+  // X11 only.
   void xdotool(const std::vector<std::string>& args) const;
 
-  // The X server or the session bus daemon ends at once, as in a crash.
-  // Nothing of this session that needs it may be used afterwards.
+  // The X server (X11 only) or the session bus daemon ends at once, as in a
+  // crash. Nothing of this session that needs it may be used afterwards.
   void killXServer();
   void killSessionBus();
 
@@ -99,23 +127,48 @@ class DesktopSession {
   void setAccessibilityEnabled(bool enabled);
   bool accessibilityEnabled();
 
-  // What the window manager publishes (EWMH).
-  std::vector<unsigned long> clientWindows();
-  std::optional<unsigned long> activeWindow();
-  std::string windowTitle(unsigned long window);
-  std::optional<pid_t> windowPid(unsigned long window);
-  // Where a window lies on the screen with the frame the window manager
-  // draws around it (_NET_FRAME_EXTENTS), as a person sees it.
+  // A rectangle on the screen, in pixels (on sway: layout coordinates).
   struct WindowGeometry {
     int x = 0;
     int y = 0;
     int width = 0;
     int height = 0;
   };
+
+  // What the window manager publishes (EWMH). X11 only.
+  std::vector<unsigned long> clientWindows();
+  std::optional<unsigned long> activeWindow();
+  std::string windowTitle(unsigned long window);
+  std::optional<pid_t> windowPid(unsigned long window);
+  // Where a window lies on the screen with the frame the window manager
+  // draws around it (_NET_FRAME_EXTENTS), as a person sees it. X11 only.
   std::optional<WindowGeometry> windowGeometry(unsigned long window);
 
-  // The whole screen as the X server gives it (GetImage of the root
-  // window, which never shows the pointer): 8-bit RGB, rows top to bottom.
+  // sway only. What `swaymsg -t get_tree` prints, parsed.
+  Json swayTree();
+  // Each view (a window of a client) in sway's tree, workspaces and
+  // containers left out, in the tree's order.
+  struct SwayWindow {
+    long long conId = 0;
+    pid_t pid = 0;
+    std::string appId;  // empty for a client that set none
+    std::string name;   // the title
+    bool focused = false;
+    // The client's own surface in layout coordinates (the node's rect moved
+    // by its window_rect), without the border and title bar sway draws.
+    WindowGeometry content;
+    // The node's rect: the surface with sway's border and title bar.
+    WindowGeometry rect;
+  };
+  std::vector<SwayWindow> swayWindows();
+  // Runs one sway command (as `swaymsg COMMAND`) and returns sway's reply.
+  // Throws DesktopError when sway says that the command or any part of it
+  // failed.
+  Json swaymsg(const std::string& command);
+
+  // The whole screen as the display server gives it, without the pointer:
+  // on X11 GetImage of the root window, on sway `grim` (wlr-screencopy).
+  // 8-bit RGB, rows top to bottom.
   struct ScreenPixels {
     int width = 0;
     int height = 0;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 namespace kelp::test {
@@ -58,6 +59,85 @@ TEST(PrivateDesktop, TwoDesktopsAreSeparateAndLeaveNothingBehind) {
   for (int i = 0; i < 2; ++i) {
     EXPECT_EQ(processesMarkedWith(markers[i]), std::vector<pid_t>{}) << "left behind by desktop " << i;
     EXPECT_FALSE(exists(sockets[i])) << "the X server did not clean up " << sockets[i];
+  }
+}
+
+DesktopOptions swayDesktop() {
+  DesktopOptions options;
+  options.server = DisplayServer::sway;
+  options.width = 1280;
+  options.height = 720;
+  return options;
+}
+
+std::optional<DesktopSession::SwayWindow> swayWindowOf(DesktopSession& desktop, const DesktopApp& app) {
+  for (const DesktopSession::SwayWindow& window : desktop.swayWindows()) {
+    if (static_cast<unsigned long>(window.conId) == app.window) return window;
+  }
+  return std::nullopt;
+}
+
+TEST(PrivateDesktop, SwayDesktopShowsAWaylandApplicationAndLeavesNothingBehind) {
+  std::string marker;
+  std::string waylandSocket;
+  pid_t appPid = 0;
+  {
+    DesktopSession desktop(swayDesktop());
+    marker = desktop.marker();
+    waylandSocket = desktop.waylandDisplay();
+    EXPECT_EQ(desktop.display(), "");
+    const Environment environment = desktop.environment();
+    EXPECT_EQ(environment.get("DISPLAY"), std::nullopt);
+    EXPECT_EQ(environment.get("WAYLAND_DISPLAY"), waylandSocket);
+    EXPECT_EQ(environment.get("SWAYSOCK"), desktop.swaySocket());
+    EXPECT_EQ(environment.get("GDK_BACKEND"), "wayland");
+    EXPECT_TRUE(exists(waylandSocket)) << waylandSocket;
+
+    DesktopApp& app = desktop.startApplication();
+    appPid = app.pid();
+    auto window = swayWindowOf(desktop, app);
+    ASSERT_TRUE(window.has_value()) << desktop.swayTree().dump();
+    EXPECT_TRUE(isSameOrDescendant(window->pid, app.pid()));
+    EXPECT_EQ(window->appId, "gtk3-widget-factory");
+    EXPECT_EQ(window->name, app.title);
+    EXPECT_TRUE(window->focused);
+    EXPECT_GT(window->content.width, 0);
+    EXPECT_GT(window->content.height, 0);
+    EXPECT_TRUE(desktop.accessibilityEnabled());
+
+    const DesktopSession::ScreenPixels pixels = desktop.screenPixels();
+    EXPECT_EQ(pixels.width, 1280);
+    EXPECT_EQ(pixels.height, 720);
+    ASSERT_EQ(pixels.rgb.size(), 1280u * 720u * 3u);
+    // The factory's window fills the output: the picture is not one colour.
+    EXPECT_NE(std::count(pixels.rgb.begin(), pixels.rgb.end(), pixels.rgb[0]),
+              static_cast<std::ptrdiff_t>(pixels.rgb.size()));
+
+    EXPECT_THROW(desktop.xdotool({"getactivewindow"}), DesktopError);
+    // sway, the session bus, the accessibility bus launcher and its bus, the application.
+    std::vector<pid_t> running = processesMarkedWith(marker);
+    EXPECT_GE(running.size(), 5u);
+    EXPECT_NE(std::find(running.begin(), running.end(), appPid), running.end());
+  }
+  EXPECT_EQ(processesMarkedWith(marker), std::vector<pid_t>{}) << "left behind by the sway desktop";
+  EXPECT_FALSE(exists(waylandSocket)) << waylandSocket;
+}
+
+TEST(PrivateDesktop, SwayCommandsMoveWindowsAndARefusedCommandIsAnError) {
+  DesktopSession desktop(swayDesktop());
+  DesktopApp& app = desktop.startApplication();
+  desktop.swaymsg("[con_id=" + std::to_string(app.window) + "] move position 40 30");
+  auto window = swayWindowOf(desktop, app);
+  ASSERT_TRUE(window.has_value());
+  EXPECT_EQ(window->rect.x, 40);
+  EXPECT_EQ(window->rect.y, 30);
+  EXPECT_GE(window->content.x, window->rect.x);
+  EXPECT_GE(window->content.y, window->rect.y);
+  try {
+    desktop.swaymsg("kelp-no-such-command");
+    FAIL() << "sway accepted a command that does not exist";
+  } catch (const DesktopError& error) {
+    EXPECT_NE(std::string(error.what()).find("kelp-no-such-command"), std::string::npos) << error.what();
   }
 }
 
