@@ -692,18 +692,18 @@ struct DesktopSession::Impl {
   // What grim copies of the output (wlr-screencopy): all of it, or a
   // rectangle in layout coordinates.
   ScreenPixels capture(const std::optional<WindowGeometry>& region) {
-    ProcessOptions options;
-    options.argv = {"grim", "-t", "ppm"};
+    ProcessOptions grim;
+    grim.argv = {"grim", "-t", "ppm"};
     if (region) {
-      options.argv.push_back("-g");
-      options.argv.push_back(std::to_string(region->x) + "," + std::to_string(region->y) + " " +
-                             std::to_string(region->width) + "x" + std::to_string(region->height));
+      grim.argv.push_back("-g");
+      grim.argv.push_back(std::to_string(region->x) + "," + std::to_string(region->y) + " " +
+                          std::to_string(region->width) + "x" + std::to_string(region->height));
     }
-    options.argv.push_back("-");
-    options.environment = baseEnvironment();
+    grim.argv.push_back("-");
+    grim.environment = baseEnvironment();
     RunResult result;
     try {
-      result = runProgram(std::move(options), "", Milliseconds(20000));
+      result = runProgram(std::move(grim), "", Milliseconds(20000));
     } catch (const std::exception& error) {
       fail(std::string("cannot run grim (package grim): ") + error.what());
     }
@@ -713,9 +713,10 @@ struct DesktopSession::Impl {
     return *pixels;
   }
 
-  // Sway lists a new view in its tree as soon as the client maps it, but
-  // draws it only once the client has answered the configure that follows:
-  // until then the screen still shows what was there before. A view
+  // Sway's tree shows the layout it is heading for: a new view is in it as
+  // soon as the client maps it, but drawn only once the client has answered
+  // the configure that follows. Until then the screen still shows what was
+  // there before. A view
   // counts as drawn once any pixel of it differs from the empty output.
   // Over another window that shows already this holds at once: the wait
   // cannot tell the two apart, but it never fails a window that is drawn.
