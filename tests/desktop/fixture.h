@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <string>
 #include <vector>
@@ -61,12 +62,22 @@ struct StopWhenDone {
   }
 };
 
+// The view sway shows for an application that the desktop started.
+inline std::optional<DesktopSession::SwayWindow> swayWindowOf(DesktopSession& desktop, const DesktopApp& app) {
+  for (const DesktopSession::SwayWindow& window : desktop.swayWindows()) {
+    if (static_cast<unsigned long>(window.conId) == app.window) return window;
+  }
+  return std::nullopt;
+}
+
 class WidgetFactoryDesktop : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
+  static void SetUpTestSuite() { startSuite({}); }
+
+  static void startSuite(DesktopOptions options) {
     failure_.clear();
     try {
-      desktop_ = std::make_unique<DesktopSession>();
+      desktop_ = std::make_unique<DesktopSession>(std::move(options));
       app_ = &desktop_->startApplication();
     } catch (const std::exception& error) {
       failure_ = error.what();

@@ -1,6 +1,7 @@
 // The private desktop itself: it must be private, complete, and leave
 // nothing behind, or every other desktop test is in doubt.
 #include "desktop/harness.h"
+#include "desktop/fixture.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -68,13 +69,6 @@ DesktopOptions swayDesktop() {
   options.width = 1280;
   options.height = 720;
   return options;
-}
-
-std::optional<DesktopSession::SwayWindow> swayWindowOf(DesktopSession& desktop, const DesktopApp& app) {
-  for (const DesktopSession::SwayWindow& window : desktop.swayWindows()) {
-    if (static_cast<unsigned long>(window.conId) == app.window) return window;
-  }
-  return std::nullopt;
 }
 
 TEST(PrivateDesktop, SwayDesktopShowsAWaylandApplicationAndLeavesNothingBehind) {
