@@ -52,9 +52,6 @@ int keymapFile(const std::string& text) {
 
 }  // namespace
 
-WaylandEventPoster::WaylandEventPoster(WaylandConnection& wayland, RunLoop& runLoop, std::shared_ptr<PointerSpot> spot)
-    : wayland_(wayland), runLoop_(runLoop), spot_(std::move(spot)) {}
-
 WaylandEventPoster::~WaylandEventPoster() {
   for (auto* timer : {&stuckKeyTimer_, &gestureTimer_}) {
     if (*timer) runLoop_.cancelTimer(**timer);

@@ -8,8 +8,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -26,31 +24,11 @@ namespace kelp::platform::wayland {
 using linux_x11::TextKeysyms;
 using linux_x11::WheelGesture;
 
-// Where this process last put the pointer, in layout coordinates. Wayland
-// lets no client read the pointer, so this is all anyone here knows of it:
-// the poster writes it, screen capture reads it on its own thread.
-class PointerSpot {
- public:
-  void set(Point layout) {
-    std::lock_guard lock(mutex_);
-    layout_ = layout;
-  }
-  std::optional<Point> get() const {
-    std::lock_guard lock(mutex_);
-    return layout_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::optional<Point> layout_;
-};
-
 class WaylandEventPoster final : public EventPoster {
  public:
   // `runLoop` is where stuck keys are let go of and wheel gestures end,
-  // between requests; it and `wayland` must outlive the poster. `spot`
-  // learns each place the pointer is moved to.
-  WaylandEventPoster(WaylandConnection& wayland, RunLoop& runLoop, std::shared_ptr<PointerSpot> spot);
+  // between requests; it and `wayland` must outlive the poster.
+  WaylandEventPoster(WaylandConnection& wayland, RunLoop& runLoop) : wayland_(wayland), runLoop_(runLoop) {}
   ~WaylandEventPoster() override;
   WaylandEventPoster(const WaylandEventPoster&) = delete;
   WaylandEventPoster& operator=(const WaylandEventPoster&) = delete;
@@ -58,7 +36,9 @@ class WaylandEventPoster final : public EventPoster {
   // Whether events can be made: the compositor offers both virtual devices.
   bool available() { return devices(); }
   // The last place the pointer was moved to, in the accessibility space;
-  // none before the first move.
+  // none before the first move. Wayland lets no client read the pointer:
+  // this is all this process knows of it. (Screen copies show it where it
+  // is: the compositor draws it in.)
   std::optional<Point> pointerLocation();
 
   bool postKey(const KeyEvent& event) override;
@@ -100,7 +80,6 @@ class WaylandEventPoster final : public EventPoster {
 
   WaylandConnection& wayland_;
   RunLoop& runLoop_;
-  std::shared_ptr<PointerSpot> spot_;
 
   // Made on connection `generation_`; gone with it.
   std::uint64_t generation_ = 0;

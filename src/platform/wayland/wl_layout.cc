@@ -6,11 +6,14 @@
 
 namespace kelp::platform::wayland {
 
+bool isPlaced(const OutputPlace& output) {
+  return output.x && output.y && output.width && output.height && *output.width > 0 && *output.height > 0;
+}
+
 std::vector<MonitorRect> monitorsFromOutputs(const std::vector<OutputPlace>& outputs) {
   std::vector<MonitorRect> monitors;
   for (const OutputPlace& output : outputs) {
-    if (!output.x || !output.y || !output.width || !output.height) continue;
-    if (*output.width <= 0 || *output.height <= 0) continue;
+    if (!isPlaced(output)) continue;
     monitors.push_back({*output.x, *output.y, *output.width, *output.height, false});
   }
   auto holdsOrigin = std::find_if(monitors.begin(), monitors.end(), [](const MonitorRect& m) {
@@ -54,17 +57,6 @@ std::optional<AbsoluteMotion> absoluteMotion(Point layout, const std::vector<Mon
   };
   return AbsoluteMotion{along(layout.x, left, right), along(layout.y, top, bottom),
                         static_cast<std::uint32_t>(right - left), static_cast<std::uint32_t>(bottom - top)};
-}
-
-std::optional<Point> pointerOnPicture(Point layout, const MonitorRect& monitor, int pictureWidth, int pictureHeight) {
-  if (monitor.width <= 0 || monitor.height <= 0 || pictureWidth <= 0 || pictureHeight <= 0) return std::nullopt;
-  if (layout.x < monitor.x || layout.y < monitor.y || layout.x >= monitor.x + monitor.width ||
-      layout.y >= monitor.y + monitor.height) {
-    return std::nullopt;
-  }
-  const double scaleX = static_cast<double>(pictureWidth) / monitor.width;
-  const double scaleY = static_cast<double>(pictureHeight) / monitor.height;
-  return Point{std::floor((layout.x - monitor.x) * scaleX), std::floor((layout.y - monitor.y) * scaleY)};
 }
 
 }  // namespace kelp::platform::wayland

@@ -1,6 +1,6 @@
 // Where things are in a Wayland compositor's output layout, decided without
-// a connection: which output is the main one, where a seam point lands for a
-// virtual pointer, and where the pointer falls on a captured picture.
+// a connection: which output is the main one, and where a seam point lands
+// for a virtual pointer.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +24,9 @@ struct OutputPlace {
   std::optional<int> width;
   std::optional<int> height;
 };
+
+// Whether an output's place is known, so that it counts as a monitor.
+bool isPlaced(const OutputPlace& output);
 
 // The outputs whose place is known, in the compositor's order, as the X
 // backend's monitors: the one whose rectangle holds the layout's (0, 0) is
@@ -49,10 +52,5 @@ std::optional<Point> layoutPoint(Point at, const std::vector<MonitorRect>& monit
 // The absolute motion that brings the pointer to `layout`, kept inside the
 // layout's bounding box; none without outputs.
 std::optional<AbsoluteMotion> absoluteMotion(Point layout, const std::vector<MonitorRect>& monitors);
-
-// Where the pointer's hot spot falls on the picture of `monitor` that is
-// `pictureWidth` x `pictureHeight` pixels (an output's buffer has its scale
-// times its logical size); none when it is off that output.
-std::optional<Point> pointerOnPicture(Point layout, const MonitorRect& monitor, int pictureWidth, int pictureHeight);
 
 }  // namespace kelp::platform::wayland

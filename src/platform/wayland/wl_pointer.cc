@@ -40,7 +40,6 @@ void WaylandEventPoster::moveTo(Point layout) {
                                           motion->yExtent);
   zwlr_virtual_pointer_v1_frame(pointer_);
   pointerAt_ = layout;
-  if (spot_) spot_->set(layout);
 }
 
 void WaylandEventPoster::button(std::uint32_t code, bool down) {

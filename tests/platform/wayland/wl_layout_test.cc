@@ -69,16 +69,5 @@ TEST(AbsoluteMotionTest, OverTheLayoutsBoundingBoxAndInsideIt) {
   EXPECT_EQ(absoluteMotion({NAN, 0}, SIDE_BY_SIDE), std::nullopt);
 }
 
-TEST(PointerOnPictureTest, FromTheOutputsTopLeftInBufferPixels) {
-  const MonitorRect left = SIDE_BY_SIDE[0];
-  EXPECT_EQ(pointerOnPicture({-1280, 200}, left, 1280, 1024), (Point{0, 0}));
-  EXPECT_EQ(pointerOnPicture({-1000, 300}, left, 1280, 1024), (Point{280, 100}));
-  // A scale 2 output's buffer has twice the pixels.
-  EXPECT_EQ(pointerOnPicture({-1000, 300}, left, 2560, 2048), (Point{560, 200}));
-  EXPECT_EQ(pointerOnPicture({0, 300}, left, 1280, 1024), std::nullopt) << "on the other output";
-  EXPECT_EQ(pointerOnPicture({-1000, 199}, left, 1280, 1024), std::nullopt);
-  EXPECT_EQ(pointerOnPicture({-1000, 300}, left, 0, 1024), std::nullopt);
-}
-
 }  // namespace
 }  // namespace kelp::platform::wayland
