@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -91,11 +90,6 @@ std::optional<pixman_format_code_t> pixelFormatOf(int bitsPerPixel, int depth, u
     }
   }
   return std::nullopt;
-}
-
-std::optional<int> jpegQuality(double quality) {
-  if (!std::isfinite(quality)) return std::nullopt;
-  return static_cast<int>(std::clamp(std::round(quality * 100), 1.0, 100.0));
 }
 
 // ---- the connection ------------------------------------------------------------
@@ -281,24 +275,7 @@ std::optional<Image> XScreenCapture::captureDisplay(std::uint32_t displayId, int
 }
 
 std::optional<Jpeg> XScreenCapture::encodeJpeg(const Image& image, double quality) {
-  const std::optional<int> level = jpegQuality(quality);
-  if (!level || image.width <= 0 || image.height <= 0 ||
-      image.rgb.size() != static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height) * 3) {
-    return std::nullopt;
-  }
-  // A compressor of its own for each call: encoding may overlap a capture
-  // that the core stopped waiting for, and making one costs microseconds.
-  TurboJpegOwner compressor(tjInitCompress());
-  if (!compressor) return std::nullopt;
-  unsigned char* bytes = nullptr;
-  unsigned long length = 0;
-  const int failed = tjCompress2(compressor.get(), image.rgb.data(), image.width, 0, image.height, TJPF_RGB, &bytes,
-                                 &length, TJSAMP_420, *level, 0);
-  TurboJpegBufferOwner owned(bytes);
-  if (failed || !owned || length == 0) return std::nullopt;
-  GCharOwner text(g_base64_encode(owned.get(), length));
-  if (!text) return std::nullopt;
-  return Jpeg{std::string(text.get()), image.width, image.height};
+  return encodeJpegPicture(image, quality);
 }
 
 }  // namespace kelp::platform::linux_x11

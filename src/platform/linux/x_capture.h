@@ -16,6 +16,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/linux/jpeg_encode.h"
 #include "platform/linux/picture_scale.h"
 #include "platform/linux/rules.h"
 #include "platform/platform.h"
@@ -35,10 +36,6 @@ std::vector<CaptureDisplay> captureDisplaysFrom(const std::vector<MonitorRect>& 
 std::optional<pixman_format_code_t> pixelFormatOf(int bitsPerPixel, int depth, unsigned long redMask,
                                                   unsigned long greenMask, unsigned long blueMask);
 
-// TurboJPEG's quality (1 to 100) for the seam's (0 to 1); none when it is
-// not a number.
-std::optional<int> jpegQuality(double quality);
-
 // ---- the service -------------------------------------------------------------
 
 class XScreenCapture final : public ScreenCapture {
@@ -54,8 +51,8 @@ class XScreenCapture final : public ScreenCapture {
   // XFixes' cursor image (GetImage never includes it), then scaled
   // (scaledPicture). Safe to call on any thread; calls wait for each other.
   std::optional<Image> captureDisplay(std::uint32_t displayId, int width, int height) override;
-  // Needs no X connection and shares nothing: safe on any thread, also while
-  // a capture runs.
+  // encodeJpegPicture: needs no X connection and shares nothing, so it is
+  // safe on any thread, also while a capture runs.
   std::optional<Jpeg> encodeJpeg(const Image& image, double quality) override;
 
  private:
