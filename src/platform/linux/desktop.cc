@@ -54,12 +54,13 @@ Capabilities LinuxDesktop::capabilities() {
   const bool accessibility = connections_.sessionBus.accessibilityBusAddress().has_value();
   if (connections_.session == Session::wayland) {
     const bool windows = connections_.sway.available();
+    const bool input = waylandEvents_.available();
     return Capabilities{
         .accessibility = accessibility,
         .windowList = windows,
         .screens = windows,
-        .keyboardEvents = false,
-        .mouseEvents = false,
+        .keyboardEvents = input,
+        .mouseEvents = input,
         .eventTap = false,
         .screenCapture = false,
         .testWindow = true,

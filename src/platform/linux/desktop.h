@@ -26,6 +26,8 @@
 #include "platform/linux/x_input.h"
 #include "platform/linux/x_record.h"
 #include "platform/platform.h"
+#include "platform/wayland/wl_client.h"
+#include "platform/wayland/wl_input.h"
 
 namespace kelp::platform::linux_x11 {
 
@@ -45,6 +47,7 @@ struct Connections {
   const Session session;
   XDisplay x;        // opened only in an X11 session
   SwayWindows sway;  // asked only in a Wayland one
+  wayland::WaylandConnection wayland;  // opened only in a Wayland session
   SessionBus sessionBus;
   WindowServer& windows() {
     if (session == Session::wayland) return sway;
@@ -180,7 +183,10 @@ class LinuxDesktop final : public Platform {
   Process& process() override { return process_; }
   Screens& screens() override { return screens_; }
   WindowList& windowList() override { return windowList_; }
-  EventPoster& events() override { return events_; }
+  EventPoster& events() override {
+    if (connections_.session == Session::wayland) return waylandEvents_;
+    return events_;
+  }
   EventTap& eventTap() override {
     if (connections_.session == Session::wayland) return refusedTap_;
     return eventTap_;
@@ -203,7 +209,8 @@ class LinuxDesktop final : public Platform {
   LinuxClock clock_;
   XTestEventPoster events_{connections_.x, runLoop_};
   XRecordTap eventTap_{connections_.x};
-  RefusedEventTap refusedTap_{nullptr};
+  wayland::WaylandEventPoster waylandEvents_{connections_.wayland, runLoop_};
+  RefusedEventTap refusedTap_{[this] { return waylandEvents_.pointerLocation(); }};
   XScreenCapture capture_;
   GtkTestWindow testWindow_;
 };
