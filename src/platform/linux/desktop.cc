@@ -51,37 +51,24 @@ LinuxDesktop::LinuxDesktop() : connections_(sessionOf(std::getenv("WAYLAND_DISPL
 }
 
 Capabilities LinuxDesktop::capabilities() {
-  const bool accessibility = connections_.sessionBus.accessibilityBusAddress().has_value();
-  if (connections_.session == Session::wayland) {
-    const bool windows = connections_.sway.available();
-    const bool input = waylandEvents_.available();
-    return Capabilities{
-        .accessibility = accessibility,
-        .windowList = windows,
-        .screens = windows,
-        .keyboardEvents = input,
-        .mouseEvents = input,
-        .eventTap = false,
-        .screenCapture = false,
-        .testWindow = true,
-        .windowFrames = windows,
-        .session = "wayland",
-    };
-  }
-  const bool display = connections_.x.available();
-  const bool input = events_.available();
+  const bool wayland = connections_.session == Session::wayland;
+  const bool windows = connections_.windows().available();
+  const bool input = wayland ? waylandEvents_.available() : events_.available();
   return Capabilities{
-      .accessibility = accessibility,
-      .windowList = display,
-      .screens = display,
+      .accessibility = connections_.sessionBus.accessibilityBusAddress().has_value(),
+      .windowList = windows,
+      .screens = windows,
       .keyboardEvents = input,
       .mouseEvents = input,
-      .eventTap = display && eventTap_.available(),
+      // Wayland shows no client another's input.
+      .eventTap = !wayland && windows && eventTap_.available(),
       // Reading the screen needs no permission on X: a display is enough.
-      .screenCapture = display,
-      .testWindow = display,
-      .windowFrames = display,
-      .session = "x11",
+      // The Wayland screen copy is not built yet.
+      .screenCapture = !wayland && windows,
+      // The self-test's window is one of GTK's, which opens on either.
+      .testWindow = wayland || windows,
+      .windowFrames = windows,
+      .session = wayland ? "wayland" : "x11",
   };
 }
 

@@ -1,4 +1,4 @@
-#include "platform/linux/sway_windows.h"
+#include "platform/linux/sway_tree.h"
 
 #include <gtest/gtest.h>
 
