@@ -27,8 +27,10 @@ TEST_F(DesktopInfo, DoctorSeesAccessibilityAndOtherWindows) {
   ASSERT_EQ(reply.value("ok", false), true) << reply.dump();
   EXPECT_EQ(reply["id"], "d");
   const Json& result = reply["result"];
-  EXPECT_EQ(result.size(), 4u) << result.dump();
+  EXPECT_EQ(result.size(), 5u) << result.dump();
   EXPECT_EQ(result["accessibility"], true) << result.dump();
+  EXPECT_EQ(result["desktop"].value("session", ""), "x11") << result.dump();
+  EXPECT_EQ(result["desktop"].value("capture", false), true) << result.dump();
   EXPECT_EQ(result["screen"], true) << "the widget factory's titled window is on screen: " << result.dump();
   EXPECT_EQ(result["pid"], lastHelperPid_);
   std::error_code error;
@@ -99,7 +101,7 @@ TEST_F(DesktopInfo, AccessibilityFollowsTheDesktopSwitchAndPromptTurnsItOn) {
       ask({{{"cmd", "doctor"}, {"id", 1}}, {{"cmd", "prompt"}, {"id", 2}}, {{"cmd", "doctor"}, {"id", 3}}});
   ASSERT_EQ(replies.size(), 3u);
   EXPECT_EQ(replies[0]["result"]["accessibility"], false) << replies[0].dump();
-  EXPECT_EQ(replies[0]["result"].size(), 4u)
+  EXPECT_EQ(replies[0]["result"].size(), 5u)
       << "doctor keeps all its keys without permission: " << replies[0].dump();
   ASSERT_EQ(replies[1].value("ok", false), true) << replies[1].dump();
   EXPECT_TRUE(replies[1]["result"]["accessibility"].is_boolean()) << replies[1].dump();
