@@ -63,8 +63,9 @@ Capabilities LinuxDesktop::capabilities() {
       // Wayland shows no client another's input.
       .eventTap = !wayland && windows && eventTap_.available(),
       // Reading the screen needs no permission on X: a display is enough.
-      // The Wayland screen copy is not built yet.
-      .screenCapture = !wayland && windows,
+      // On Wayland it takes a compositor that offers screen copies.
+      .screenCapture = wayland ? connections_.wayland.available() && connections_.wayland.globals().screencopy
+                               : windows,
       // The self-test's window is one of GTK's, which opens on either.
       .testWindow = wayland || windows,
       .windowFrames = windows,

@@ -26,6 +26,7 @@
 #include "platform/linux/x_input.h"
 #include "platform/linux/x_record.h"
 #include "platform/platform.h"
+#include "platform/wayland/wl_capture.h"
 #include "platform/wayland/wl_client.h"
 #include "platform/wayland/wl_input.h"
 
@@ -191,7 +192,10 @@ class LinuxDesktop final : public Platform {
     if (connections_.session == Session::wayland) return refusedTap_;
     return eventTap_;
   }
-  ScreenCapture& capture() override { return capture_; }
+  ScreenCapture& capture() override {
+    if (connections_.session == Session::wayland) return waylandCapture_;
+    return capture_;
+  }
   TestWindow& testWindow() override { return testWindow_; }
   Environment& environment() override { return environment_; }
   Clock& clock() override { return clock_; }
@@ -212,6 +216,7 @@ class LinuxDesktop final : public Platform {
   wayland::WaylandEventPoster waylandEvents_{connections_.wayland, runLoop_};
   RefusedEventTap refusedTap_{[this] { return waylandEvents_.pointerLocation(); }};
   XScreenCapture capture_;
+  wayland::WaylandScreenCapture waylandCapture_;
   GtkTestWindow testWindow_;
 };
 

@@ -164,6 +164,14 @@ std::optional<std::vector<MonitorRect>> WaylandConnection::monitors() {
   return monitorsFromOutputs(places);
 }
 
+std::vector<wl_output*> WaylandConnection::monitorOutputs() const {
+  std::vector<wl_output*> placed;
+  for (const auto& output : outputs_) {
+    if (isPlaced(output->known)) placed.push_back(output->output);
+  }
+  return placed;
+}
+
 bool WaylandConnection::flushUntil(std::chrono::steady_clock::time_point deadline) {
   while (wl_display_flush(display_) < 0) {
     if (errno != EAGAIN) return false;
@@ -235,8 +243,20 @@ bool WaylandConnection::roundtrip() {
   return false;
 }
 
+std::uint64_t WaylandConnection::onDrop(std::function<void()> beforeDrop) {
+  dropListeners_.emplace_back(nextDropListener_, std::move(beforeDrop));
+  return nextDropListener_++;
+}
+
+void WaylandConnection::cancelOnDrop(std::uint64_t id) {
+  std::erase_if(dropListeners_, [&](const auto& listener) { return listener.first == id; });
+}
+
 void WaylandConnection::drop() {
   if (!display_) return;
+  // A copy: a listener may cancel itself.
+  const auto listeners = dropListeners_;
+  for (const auto& [id, beforeDrop] : listeners) beforeDrop();
   for (const auto& output : outputs_) {
     if (output->place) zxdg_output_v1_destroy(output->place);
     wl_output_destroy(output->output);

@@ -4,9 +4,9 @@
 // serves input, screen capture opens one of its own.
 //
 // A connection that breaks (the compositor went away, or stopped answering)
-// is dropped at once and opened anew at the next use. Objects made on it by
-// others die with it: they hold on to generation() and forget their objects,
-// without destroying them, when it changes.
+// is dropped at once and opened anew at the next use. Whoever made objects
+// on it destroys them when told by onDrop, while that is still possible,
+// and learns from generation() that a new connection has none of them.
 #pragma once
 
 #include <wayland-client.h>
@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "platform/wayland/wl_layout.h"
@@ -65,6 +66,8 @@ class WaylandConnection {
   // answers (or WAYLAND_DISPLAY is unset).
   wl_display* display();
   bool available() { return display() != nullptr; }
+  // Whether a connection is open now, without opening one.
+  bool connected() const { return display_ != nullptr; }
   // Counts the connections opened: objects of an earlier one are gone.
   std::uint64_t generation() const { return generation_; }
   const Globals& globals() const { return globals_; }
@@ -73,6 +76,8 @@ class WaylandConnection {
   // The outputs' places after a roundtrip, so changes are seen; none
   // without a compositor.
   std::optional<std::vector<MonitorRect>> monitors();
+  // The outputs behind the last monitors(), in its order.
+  std::vector<wl_output*> monitorOutputs() const;
 
   // Sends what is queued; false (and the connection dropped) when it broke.
   bool flush();
@@ -85,6 +90,11 @@ class WaylandConnection {
 
   // Drops the connection now; the next use opens a new one.
   void drop();
+
+  // `beforeDrop` runs whenever the connection is about to go, while objects
+  // made on it can still be destroyed; until cancelled by the id returned.
+  std::uint64_t onDrop(std::function<void()> beforeDrop);
+  void cancelOnDrop(std::uint64_t id);
 
  private:
   static const wl_registry_listener REGISTRY_LISTENER;
@@ -102,6 +112,8 @@ class WaylandConnection {
   Globals globals_;
   std::vector<std::unique_ptr<Output>> outputs_;
   std::uint64_t generation_ = 0;
+  std::vector<std::pair<std::uint64_t, std::function<void()>>> dropListeners_;
+  std::uint64_t nextDropListener_ = 1;
 };
 
 }  // namespace kelp::platform::wayland

@@ -52,15 +52,26 @@ int keymapFile(const std::string& text) {
 
 }  // namespace
 
+WaylandEventPoster::WaylandEventPoster(WaylandConnection& wayland, RunLoop& runLoop)
+    : wayland_(wayland), runLoop_(runLoop), dropListener_(wayland.onDrop([this] { dropDevices(); })) {}
+
 WaylandEventPoster::~WaylandEventPoster() {
+  wayland_.cancelOnDrop(dropListener_);
   for (auto* timer : {&stuckKeyTimer_, &gestureTimer_}) {
     if (*timer) runLoop_.cancelTimer(**timer);
   }
-  if (!keyboard_ || !wayland_.display() || wayland_.generation() != generation_) return;
+  if (!keyboard_ || !wayland_.connected() || wayland_.generation() != generation_) return;
   releaseEverything();
-  zwp_virtual_keyboard_v1_destroy(keyboard_);
-  zwlr_virtual_pointer_v1_destroy(pointer_);
+  dropDevices();
   wayland_.roundtrip();
+}
+
+void WaylandEventPoster::dropDevices() {
+  if (keyboard_) zwp_virtual_keyboard_v1_destroy(keyboard_);
+  if (pointer_) zwlr_virtual_pointer_v1_destroy(pointer_);
+  keyboard_ = nullptr;
+  pointer_ = nullptr;
+  forgetState();
 }
 
 std::int64_t WaylandEventPoster::nowMicros() {
@@ -76,7 +87,7 @@ std::uint32_t WaylandEventPoster::eventMillis() {
 bool WaylandEventPoster::devices() {
   if (!wayland_.display()) return false;
   if (wayland_.generation() != generation_) {
-    // The last connection took its devices with it.
+    // dropDevices destroyed the devices before the last connection went.
     keyboard_ = nullptr;
     pointer_ = nullptr;
     forgetState();
@@ -89,12 +100,12 @@ bool WaylandEventPoster::devices() {
   pointer_ = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(globals.pointers, globals.seat);
   layout_ = startingLayout();
   // A keyboard without a keymap may send nothing else.
-  if (!sendKeymap() || !delivered()) {
-    keyboard_ = nullptr;
-    pointer_ = nullptr;
+  if (!sendKeymap()) {
+    dropDevices();
     return false;
   }
-  return true;
+  // A failed roundtrip dropped the connection, and the devices with it.
+  return delivered();
 }
 
 void WaylandEventPoster::forgetState() {

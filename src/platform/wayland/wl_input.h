@@ -28,7 +28,7 @@ class WaylandEventPoster final : public EventPoster {
  public:
   // `runLoop` is where stuck keys are let go of and wheel gestures end,
   // between requests; it and `wayland` must outlive the poster.
-  WaylandEventPoster(WaylandConnection& wayland, RunLoop& runLoop) : wayland_(wayland), runLoop_(runLoop) {}
+  WaylandEventPoster(WaylandConnection& wayland, RunLoop& runLoop);
   ~WaylandEventPoster() override;
   WaylandEventPoster(const WaylandEventPoster&) = delete;
   WaylandEventPoster& operator=(const WaylandEventPoster&) = delete;
@@ -57,6 +57,8 @@ class WaylandEventPoster final : public EventPoster {
   // The devices on the current connection, made (with their keymap) on
   // first need; false without a compositor that offers them.
   bool devices();
+  // Destroys the devices, whose held keys and buttons go with them.
+  void dropDevices();
   void forgetState();
   bool sendKeymap();
   // The compositor has everything sent so far, in order.
@@ -81,6 +83,7 @@ class WaylandEventPoster final : public EventPoster {
   WaylandConnection& wayland_;
   RunLoop& runLoop_;
 
+  std::uint64_t dropListener_ = 0;
   // Made on connection `generation_`; gone with it.
   std::uint64_t generation_ = 0;
   zwp_virtual_keyboard_v1* keyboard_ = nullptr;
