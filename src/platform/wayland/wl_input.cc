@@ -31,6 +31,12 @@ constexpr std::int64_t STUCK_KEY_MICROS = 500'000;
 // then until the compositor has read what came before.
 constexpr std::size_t STROKES_PER_WAIT = 256;
 
+// A keyboard added to the seat makes sway give the focused window its
+// keyboard focus anew, and a shortcut sent before the window has taken that
+// in went astray now and then (mousepad's ctrl+a, in about one fresh process
+// of three). Paid once, when the process makes its devices.
+constexpr std::chrono::milliseconds NEW_KEYBOARD_SETTLE{100};
+
 // The keymap as the compositor maps it: a sealed memory file.
 int keymapFile(const std::string& text) {
   const int fd = memfd_create("kelp-keymap", MFD_CLOEXEC | MFD_ALLOW_SEALING);
@@ -105,7 +111,9 @@ bool WaylandEventPoster::devices() {
     return false;
   }
   // A failed roundtrip dropped the connection, and the devices with it.
-  return delivered();
+  if (!delivered()) return false;
+  std::this_thread::sleep_for(NEW_KEYBOARD_SETTLE);
+  return true;
 }
 
 void WaylandEventPoster::forgetState() {
