@@ -17,6 +17,11 @@ namespace kelp::commands {
 namespace {
 
 constexpr std::int64_t TYPETEXT_SETTLE_MICROS = 200000;
+// A busy application can still be taking in the end of a long text when the
+// settle is over; a value that misses it is read again for a while before
+// the text counts as not landed.
+constexpr std::int64_t LATE_TEXT_WAIT_MICROS = 1000000;
+constexpr std::int64_t LATE_TEXT_STEP_MICROS = 50000;
 
 struct Failures {
   std::string_view notFound;
@@ -83,9 +88,18 @@ void typeText(Context& context, const Request& request) {
   Json result;
   result["typed"] = text::graphemeCount(text);
   if (std::optional<platform::Element> focused = ax::focusedElement(context.os)) {
-    const std::string after = ax::str(ax, *focused, "AXValue");
-    const bool landed = (!text.empty() && text::canonicallyContains(after, text)) ||
-                        text::graphemeCount(before) < text::graphemeCount(after);
+    std::string after = ax::str(ax, *focused, "AXValue");
+    const auto hasLanded = [&] {
+      return (!text.empty() && text::canonicallyContains(after, text)) ||
+             text::graphemeCount(before) < text::graphemeCount(after);
+    };
+    bool landed = hasLanded();
+    for (std::int64_t waited = 0; !landed && !after.empty() && waited < LATE_TEXT_WAIT_MICROS;
+         waited += LATE_TEXT_STEP_MICROS) {
+      context.os.clock().sleepMicros(LATE_TEXT_STEP_MICROS);
+      after = ax::str(ax, *focused, "AXValue");
+      landed = hasLanded();
+    }
     result["landed"] = landed;
     result["into"] = ax::label(ax, *focused);
     result["valueLen"] = text::utf16Length(after);

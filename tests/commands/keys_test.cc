@@ -62,9 +62,12 @@ TEST_F(KeysTest, TypetextReportsWhereTheTextLanded) {
                                    "valueLen":5,"valueTail":"x안녕😀"}})"));
   EXPECT_EQ(sim.nowMicros() - start, 12000 + 200000);
 
-  // A field that keeps its old value.
+  // A field that keeps its old value: read again for a second, in case the
+  // text was late, and no longer.
   sim.onTyping(field, [](const std::string& value, const std::string&) { return value; });
+  const std::int64_t unlanded = sim.nowMicros();
   EXPECT_FALSE(run(R"({"cmd":"typetext","id":2,"text":"abc"})")["result"]["landed"]);
+  EXPECT_EQ(sim.nowMicros() - unlanded, 12000 + 200000 + 1000000);
   // A field that reformats what it gets still grew.
   sim.onTyping(field, [](const std::string& value, const std::string& typed) { return value + "-" + typed + "-"; });
   EXPECT_TRUE(run(R"({"cmd":"typetext","id":3,"text":"abc"})")["result"]["landed"]);
