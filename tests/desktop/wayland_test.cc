@@ -1,12 +1,15 @@
 // The helper on a Wayland session: headless sway, with the widget factory
 // and mousepad as Wayland clients. Everything the helper knows of windows,
 // places, input and pictures comes from the compositor there, not X.
+#include <glib.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include "desktop/fixture.h"
 #include "desktop/nodes.h"
+#include "desktop/pictures.h"
 
 namespace kelp::test {
 namespace {
@@ -26,7 +29,35 @@ class SwayDesktop : public WidgetFactoryDesktop {
   }
 
   DesktopApp& startMousepad() { return desktop().startApplication(program({"mousepad"})); }
+
+  // The first enabled node of the factory with this role and value, or null.
+  Json factoryNode(const std::string& role, const std::string& value) {
+    for (const Json& node : elementsOf(askOne({{"cmd", "tree"}, {"app", WIDGET_FACTORY}, {"max", 400}}))) {
+      if (node.value("role", "") == role && node.value("value", "") == value && node.value("enabled", false))
+        return node;
+    }
+    return Json();
+  }
 };
+
+// 200 characters, Hangul and an emoji among them, different each round.
+// Each is one grapheme, so the reply's tail is the last 80 characters.
+std::string longTextForRound(int round) {
+  std::string text = "round " + std::to_string(round) + " 안녕하세요 세계 😀 ";
+  const std::string filler = "the quick brown fox jumps over the lazy dog ";
+  for (std::size_t i = 0; g_utf8_strlen(text.c_str(), -1) < 200; ++i) text += filler[i % filler.size()];
+  return text;
+}
+
+long utf16Length(const std::string& text) {
+  glong units = 0;
+  g_free(g_utf8_to_utf16(text.c_str(), -1, nullptr, &units, nullptr));
+  return units;
+}
+
+std::string lastCharacters(const std::string& text, long count) {
+  return g_utf8_offset_to_pointer(text.c_str(), g_utf8_strlen(text.c_str(), -1) - count);
+}
 
 TEST_F(SwayDesktop, DoctorTellsAWaylandSessionThatRefusesRecording) {
   const std::vector<Json> replies = ask({{{"cmd", "doctor"}}, {{"cmd", "rec-start"}}});
@@ -99,6 +130,58 @@ TEST_F(SwayDesktop, MenuOfMousepadListsFile) {
   ASSERT_EQ(bar["ok"], true) << bar.dump();
   ASSERT_FALSE(bar["result"]["items"].empty()) << bar.dump();
   EXPECT_EQ(bar["result"]["items"][0]["label"], "File");
+}
+
+TEST_F(SwayDesktop, ShortcutThenLongTypetextReplacesMousepadsTextTenTimes) {
+  DesktopApp& mousepad = startMousepad();
+  StopWhenDone stop{mousepad};
+  for (int round = 0; round < 10; ++round) {
+    const std::string typed = longTextForRound(round);
+    const std::vector<Json> replies = ask({
+        {{"cmd", "key"}, {"app", "mousepad"}, {"key", "a"}, {"mods", {"ctrl"}}},
+        {{"cmd", "typetext"}, {"app", "mousepad"}, {"text", typed}},
+    });
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_EQ(replies[0]["result"]["pressed"], true) << replies[0].dump();
+    const Json& result = replies[1]["result"];
+    // The whole text, and nothing of the last round's: ctrl+a selected it all.
+    EXPECT_EQ(result["landed"], true) << "round " << round << ": " << replies[1].dump();
+    EXPECT_EQ(result["valueLen"], utf16Length(typed)) << "round " << round << ": " << replies[1].dump();
+    EXPECT_EQ(result["valueTail"], lastCharacters(typed, 80)) << "round " << round;
+    if (HasFailure()) break;
+  }
+}
+
+TEST_F(SwayDesktop, DraggingTheSliderThroughThePointerMovesItsValue) {
+  const Json slider = factoryNode("AXSlider", "50");
+  ASSERT_TRUE(slider.is_object());
+  const Json reply = askOne({{"cmd", "act"}, {"app", WIDGET_FACTORY}, {"ref", slider["ref"]}, {"action", "drag"},
+                             {"dx", 60}, {"dy", 0}});
+  EXPECT_EQ(reply["result"]["found"], true) << reply.dump();
+  ASSERT_TRUE(eventually([&] {
+    for (const Json& node : elementsOf(askOne({{"cmd", "tree"}, {"app", WIDGET_FACTORY}, {"max", 400}}))) {
+      if (node.value("path", "") == slider.value("path", "")) return std::stod(node.value("value", "0")) > 50;
+    }
+    return false;
+  })) << "the slider did not move right";
+}
+
+TEST_F(SwayDesktop, ScreenshotShowsWhatSwayShowsWithTheWindowWhereSwayPutsIt) {
+  const Json reply = askOne({{"cmd", "screenshot"}});
+  const Picture screen = pictureOf(desktop().screenPixels());
+  ASSERT_EQ(reply.value("ok", false), true) << brief(reply);
+  const Json& image = reply["result"]["images"][0];
+  EXPECT_EQ(image["note"], "display 1 1920x1080");
+  EXPECT_EQ(image["w"], 1024);
+  EXPECT_EQ(image["h"], 576);
+  const std::optional<Picture> picture = decodeJpeg(image.value("jpegBase64", ""));
+  ASSERT_TRUE(picture.has_value()) << "not a JPEG";
+  ASSERT_EQ(picture->width, 1024);
+  ASSERT_EQ(picture->height, 576);
+  // Only the pointer, which sway draws into our copy, may differ from grim's.
+  const std::vector<std::pair<int, int>> disagreeing = disagreeingBlocks(*picture, BlockMeans(screen, COLUMNS, ROWS), 0);
+  EXPECT_LE(disagreeing.size(), 4u) << listed(disagreeing);
+  expectWindowStandsOut(*picture, screen.width, factoryWindow().rect);
 }
 
 }  // namespace
