@@ -66,6 +66,8 @@ TEST_F(SwayDesktop, DoctorTellsAWaylandSessionThatRefusesRecording) {
   EXPECT_EQ(offers["session"], "wayland") << replies[0].dump();
   EXPECT_EQ(offers["windows"], true);
   EXPECT_EQ(offers["windowFrames"], true);
+  EXPECT_EQ(offers["input"], true);
+  EXPECT_EQ(offers["capture"], true);
   EXPECT_EQ(offers["recording"], false);
   EXPECT_EQ(replies[0]["result"]["accessibility"], true);
   EXPECT_EQ(replies[1], Json::parse(R"({"id":null,"ok":false,"result":{"recording":false},"error":"no-accessibility"})"));
