@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -63,6 +64,20 @@ struct StopWhenDone {
 };
 
 // The view sway shows for an application that the desktop started.
+// Every check of a "selftest" reply passed.
+inline void expectAWorkingSelfTestReport(const Json& result) {
+  EXPECT_GE(result.value("windows", 0), 1) << result.dump();
+  EXPECT_GE(result.value("elements", 0), 5) << result.dump();
+  EXPECT_EQ(result["cardStayedEmpty"], true) << result.dump();
+  EXPECT_EQ(result["payBlocked"], true) << result.dump();
+  EXPECT_TRUE(std::find(result["menuTop"].begin(), result["menuTop"].end(), "파일") != result["menuTop"].end())
+      << result.dump();
+  for (const char* check : {"sawButton", "sawField", "resolvedAndPressed", "typed", "typeRefusedHonestly",
+                            "lockedStayed", "cardBlocked", "menuPressed"}) {
+    EXPECT_EQ(result[check], true) << check << " in " << result.dump();
+  }
+}
+
 inline std::optional<DesktopSession::SwayWindow> swayWindowOf(DesktopSession& desktop, const DesktopApp& app) {
   for (const DesktopSession::SwayWindow& window : desktop.swayWindows()) {
     if (static_cast<unsigned long>(window.conId) == app.window) return window;

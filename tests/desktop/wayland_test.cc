@@ -186,5 +186,11 @@ TEST_F(SwayDesktop, ScreenshotShowsWhatSwayShowsWithTheWindowWhereSwayPutsIt) {
   expectWindowStandsOut(*picture, screen.width, factoryWindow().rect);
 }
 
+TEST_F(SwayDesktop, SelftestPassesWithItsWindowAsAWaylandClient) {
+  const Json reply = askOne({{"cmd", "selftest"}});
+  expectAWorkingSelfTestReport(reply["result"]);
+  EXPECT_EQ(reply["result"]["readBack"], "보고서.docx");
+}
+
 }  // namespace
 }  // namespace kelp::test

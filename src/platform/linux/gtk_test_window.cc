@@ -40,10 +40,13 @@ gboolean wake(gpointer) { return G_SOURCE_REMOVE; }
 
 bool GtkTestWindow::started() {
   if (start_ == Start::notTried) {
+    // GTK opens its window on whichever the session is, Wayland first.
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
     const char* display = std::getenv("DISPLAY");
+    const bool session = (wayland && *wayland) || (display && *display);
     // GTK must not change the process's locale: numbers are written the C way.
     gtk_disable_setlocale();
-    start_ = display && *display && gtk_init_check(nullptr, nullptr) ? Start::ok : Start::failed;
+    start_ = session && gtk_init_check(nullptr, nullptr) ? Start::ok : Start::failed;
   }
   return start_ == Start::ok;
 }
