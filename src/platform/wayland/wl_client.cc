@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
+#include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 #include "wlr-screencopy-unstable-v1-client-protocol.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 #include "xdg-output-unstable-v1-client-protocol.h"
@@ -68,6 +69,25 @@ const wl_registry_listener WaylandConnection::REGISTRY_LISTENER = {
     },
 };
 
+const zwlr_foreign_toplevel_manager_v1_listener WaylandConnection::TOPLEVEL_LISTENER = {
+    .toplevel =
+        [](void* data, zwlr_foreign_toplevel_manager_v1*, zwlr_foreign_toplevel_handle_v1* handle) {
+          auto* connection = static_cast<WaylandConnection*>(data);
+          if (connection->toplevelAnnounced_) {
+            connection->toplevelAnnounced_(handle);
+          } else {
+            zwlr_foreign_toplevel_handle_v1_destroy(handle);
+          }
+        },
+    // The compositor destroyed its side: no window is announced any more.
+    .finished =
+        [](void* data, zwlr_foreign_toplevel_manager_v1* manager) {
+          auto* connection = static_cast<WaylandConnection*>(data);
+          zwlr_foreign_toplevel_manager_v1_destroy(manager);
+          if (connection->globals_.toplevels == manager) connection->globals_.toplevels = nullptr;
+        },
+};
+
 void silenceWaylandLog() {
   static std::once_flag once;
   std::call_once(once, [] { wl_log_set_handler_client(discardLog); });
@@ -120,6 +140,10 @@ void WaylandConnection::onGlobal(std::uint32_t name, const char* interface, std:
     globals_.screencopy =
         bind<zwlr_screencopy_manager_v1>(registry, name, zwlr_screencopy_manager_v1_interface, version, 3);
     globals_.screencopyVersion = std::min<std::uint32_t>(version, 3);
+  } else if (kind == zwlr_foreign_toplevel_manager_v1_interface.name && !globals_.toplevels) {
+    globals_.toplevels = bind<zwlr_foreign_toplevel_manager_v1>(registry, name,
+                                                                 zwlr_foreign_toplevel_manager_v1_interface, version, 3);
+    zwlr_foreign_toplevel_manager_v1_add_listener(globals_.toplevels, &TOPLEVEL_LISTENER, this);
   }
 }
 
@@ -252,6 +276,11 @@ void WaylandConnection::cancelOnDrop(std::uint64_t id) {
   std::erase_if(dropListeners_, [&](const auto& listener) { return listener.first == id; });
 }
 
+void WaylandConnection::onToplevel(std::function<void(zwlr_foreign_toplevel_handle_v1*)> announced) {
+  toplevelAnnounced_ = std::move(announced);
+  if (toplevelAnnounced_ && connected()) drop();
+}
+
 void WaylandConnection::drop() {
   if (!display_) return;
   // A copy: a listener may cancel itself.
@@ -268,6 +297,7 @@ void WaylandConnection::drop() {
   if (globals_.keyboards) zwp_virtual_keyboard_manager_v1_destroy(globals_.keyboards);
   if (globals_.pointers) zwlr_virtual_pointer_manager_v1_destroy(globals_.pointers);
   if (globals_.screencopy) zwlr_screencopy_manager_v1_destroy(globals_.screencopy);
+  if (globals_.toplevels) zwlr_foreign_toplevel_manager_v1_destroy(globals_.toplevels);
   globals_ = {};
   if (registry_) wl_registry_destroy(registry_);
   registry_ = nullptr;

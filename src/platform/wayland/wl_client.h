@@ -24,6 +24,9 @@
 struct zwp_virtual_keyboard_manager_v1;
 struct zwlr_virtual_pointer_manager_v1;
 struct zwlr_screencopy_manager_v1;
+struct zwlr_foreign_toplevel_manager_v1;
+struct zwlr_foreign_toplevel_handle_v1;
+struct zwlr_foreign_toplevel_manager_v1_listener;
 struct zxdg_output_manager_v1;
 struct zxdg_output_v1;
 
@@ -48,6 +51,7 @@ class WaylandConnection {
     zwlr_virtual_pointer_manager_v1* pointers = nullptr;
     zwlr_screencopy_manager_v1* screencopy = nullptr;
     std::uint32_t screencopyVersion = 0;
+    zwlr_foreign_toplevel_manager_v1* toplevels = nullptr;
   };
 
   struct Output {
@@ -96,8 +100,16 @@ class WaylandConnection {
   std::uint64_t onDrop(std::function<void()> beforeDrop);
   void cancelOnDrop(std::uint64_t id);
 
+  // `announced` gets each toplevel window the compositor announces, and
+  // owns its handle (it must add a listener at once); without one the
+  // handles are destroyed as they come. The manager announces every window
+  // as soon as it is bound, so this is set before the connection opens: set
+  // on an open one, it drops it, and the next opens with all windows.
+  void onToplevel(std::function<void(zwlr_foreign_toplevel_handle_v1*)> announced);
+
  private:
   static const wl_registry_listener REGISTRY_LISTENER;
+  static const zwlr_foreign_toplevel_manager_v1_listener TOPLEVEL_LISTENER;
   void onGlobal(std::uint32_t name, const char* interface, std::uint32_t version);
   void onGlobalRemove(std::uint32_t name);
   bool open();
@@ -114,6 +126,7 @@ class WaylandConnection {
   std::uint64_t generation_ = 0;
   std::vector<std::pair<std::uint64_t, std::function<void()>>> dropListeners_;
   std::uint64_t nextDropListener_ = 1;
+  std::function<void(zwlr_foreign_toplevel_handle_v1*)> toplevelAnnounced_;
 };
 
 }  // namespace kelp::platform::wayland
