@@ -1,5 +1,6 @@
 // What the backend asks of whoever manages the top-level windows: an EWMH
-// window manager on X11 (XDisplay), sway's IPC on Wayland (SwayWindows).
+// window manager on X11 (XDisplay), sway's IPC on Wayland (SwayWindows), or
+// on other wlroots compositors their toplevel list (ToplevelWindows).
 // The accessibility reads, the workspace and the launch watch speak only to
 // this, so both sessions share one code path above it.
 #pragma once
@@ -95,6 +96,9 @@ class WindowServer {
   // Whether clientRect is the window's geometry alone, without the shadow
   // a toolkit draws around it (on X11 the shadow is part of the window).
   virtual bool clientRectExcludesShadow() const = 0;
+  // Whether clientRect and frameRect tell where windows are at all: some
+  // window servers list windows but keep their places to themselves.
+  virtual bool knowsPlaces() const { return true; }
 };
 
 }  // namespace kelp::platform::linux_x11
