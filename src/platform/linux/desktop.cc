@@ -41,9 +41,11 @@ Session sessionOf(const char* waylandDisplay) {
   return Session::x11;
 }
 
-std::unique_ptr<WindowServer> newWindowServer(Session session) {
-  if (session == Session::wayland) return std::make_unique<SwayWindows>();
-  return std::make_unique<XDisplay>();
+std::unique_ptr<WindowServer> newWindowServer(Session session, wayland::WaylandConnection* shared) {
+  if (session == Session::x11) return std::make_unique<XDisplay>();
+  if (swaySocketPath()) return std::make_unique<SwayWindows>();
+  if (shared) return std::make_unique<wayland::ToplevelWindows>(*shared);
+  return std::make_unique<wayland::ToplevelWindows>();
 }
 
 LinuxDesktop::LinuxDesktop() : connections_(sessionOf(std::getenv("WAYLAND_DISPLAY"))) {
@@ -68,7 +70,7 @@ Capabilities LinuxDesktop::capabilities() {
                                : windows,
       // The self-test's window is one of GTK's, which opens on either.
       .testWindow = wayland || windows,
-      .windowFrames = windows,
+      .windowFrames = windows && connections_.windows().knowsPlaces(),
       .session = wayland ? "wayland" : "x11",
   };
 }

@@ -28,6 +28,7 @@
 #include "platform/platform.h"
 #include "platform/wayland/wl_capture.h"
 #include "platform/wayland/wl_client.h"
+#include "platform/wayland/toplevel_windows.h"
 #include "platform/wayland/wl_input.h"
 
 namespace kelp::platform::linux_x11 {
@@ -39,19 +40,24 @@ enum class Session { x11, wayland };
 Session sessionOf(const char* waylandDisplay);
 
 // A connection of its own to the session's window server, for a thread
-// other than the main one.
-std::unique_ptr<WindowServer> newWindowServer(Session session);
+// other than the main one. On Wayland, sway's IPC where sway's socket is
+// found; else the compositor's toplevel list, which any wlroots compositor
+// offers, on `shared` when given (the main thread's connection).
+std::unique_ptr<WindowServer> newWindowServer(Session session, wayland::WaylandConnection* shared = nullptr);
 
 // The connections the services share.
 struct Connections {
-  explicit Connections(Session session) : session(session) {}
+  explicit Connections(Session session)
+      : session(session), waylandWindows(session == Session::wayland ? newWindowServer(session, &wayland) : nullptr) {}
   const Session session;
-  XDisplay x;        // opened only in an X11 session
-  SwayWindows sway;  // asked only in a Wayland one
+  XDisplay x;                          // opened only in an X11 session
   wayland::WaylandConnection wayland;  // opened only in a Wayland session
+  // The Wayland session's windows; made before the connection opens, so
+  // that a toplevel list hears every window.
+  const std::unique_ptr<WindowServer> waylandWindows;
   SessionBus sessionBus;
   WindowServer& windows() {
-    if (session == Session::wayland) return sway;
+    if (waylandWindows) return *waylandWindows;
     return x;
   }
 };

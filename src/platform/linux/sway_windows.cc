@@ -3,6 +3,7 @@
 #include <glob.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -38,20 +39,6 @@ std::int64_t nowMicros() {
       .count();
 }
 
-std::optional<std::string> socketPath() {
-  if (const char* path = std::getenv("SWAYSOCK"); path && *path) return std::string(path);
-  // Started from outside sway's session (a service), the socket is still
-  // where sway puts it: its runtime folder, named after the user.
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (!runtime || !*runtime) return std::nullopt;
-  const std::string pattern = std::string(runtime) + "/sway-ipc." + std::to_string(::getuid()) + ".*.sock";
-  glob_t found{};
-  std::optional<std::string> path;
-  if (::glob(pattern.c_str(), 0, nullptr, &found) == 0 && found.gl_pathc > 0) path = found.gl_pathv[0];
-  ::globfree(&found);
-  return path;
-}
-
 bool writeAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
     const ssize_t written = ::send(fd, data, size, MSG_NOSIGNAL);
@@ -83,13 +70,33 @@ bool readAll(int fd, char* data, std::size_t size) {
 
 }  // namespace
 
+std::optional<std::string> swaySocketPath() {
+  // A SWAYSOCK that names no socket means no sway: whoever set it meant that
+  // one, not whichever other sway runs here.
+  if (const char* path = std::getenv("SWAYSOCK"); path && *path) {
+    struct stat info {};
+    if (::stat(path, &info) != 0 || !S_ISSOCK(info.st_mode)) return std::nullopt;
+    return std::string(path);
+  }
+  // Started from outside sway's session (a service), the socket is still
+  // where sway puts it: its runtime folder, named after the user.
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (!runtime || !*runtime) return std::nullopt;
+  const std::string pattern = std::string(runtime) + "/sway-ipc." + std::to_string(::getuid()) + ".*.sock";
+  glob_t found{};
+  std::optional<std::string> path;
+  if (::glob(pattern.c_str(), 0, nullptr, &found) == 0 && found.gl_pathc > 0) path = found.gl_pathv[0];
+  ::globfree(&found);
+  return path;
+}
+
 // ---- the service -------------------------------------------------------------
 
 SwayWindows::~SwayWindows() { disconnect(); }
 
 bool SwayWindows::connect() {
   if (socket_ >= 0) return true;
-  const std::optional<std::string> path = socketPath();
+  const std::optional<std::string> path = swaySocketPath();
   sockaddr_un address{};
   if (!path || path->size() >= sizeof(address.sun_path)) return false;
   address.sun_family = AF_UNIX;

@@ -15,6 +15,10 @@
 
 namespace kelp::platform::linux_x11 {
 
+// Where sway's IPC socket is: SWAYSOCK when set, else the one sway puts in
+// the runtime folder; none when there is no such socket.
+std::optional<std::string> swaySocketPath();
+
 // ---- the service -------------------------------------------------------------
 
 class SwayWindows final : public WindowServer {
