@@ -117,10 +117,10 @@ class WidgetFactoryDesktop : public ::testing::Test {
 
   // Sends `requests` to one kelp-cua in server mode and returns its replies.
   // The helper must answer each, end at end of input with status 0, and
-  // write nothing to standard error.
-  std::vector<Json> ask(const std::vector<Json>& requests) {
+  // write nothing to standard error. `environment` replaces the desktop's.
+  std::vector<Json> ask(const std::vector<Json>& requests, const std::optional<Environment>& environment = {}) {
     std::vector<Json> replies;
-    auto helper = desktop_->startHelper();
+    auto helper = environment ? std::make_unique<HelperSession>(*environment) : desktop_->startHelper();
     for (const Json& request : requests) {
       auto reply = helper->request(request);
       EXPECT_TRUE(reply.has_value()) << "no reply to " << request.dump();

@@ -125,6 +125,23 @@ TEST_F(SwayDesktop, WindowMovesMousepadAndWindowTitlesListsIt) {
   EXPECT_TRUE(listed) << titles.dump();
 }
 
+// Other wlroots compositors have no sway IPC; sway offers their toplevel
+// list too, so a SWAYSOCK that names no socket stands for one of them.
+TEST_F(SwayDesktop, WithoutSwaysSocketTheToplevelListStillTitlesTheFactory) {
+  Environment environment = desktop().environment();
+  environment.set("SWAYSOCK", desktop().swaySocket() + ".missing");
+  const std::vector<Json> replies = ask({{{"cmd", "doctor"}}, {{"cmd", "windowtitles"}}}, environment);
+  ASSERT_EQ(replies.size(), 2u);
+  const Json& offers = replies[0]["result"]["desktop"];
+  EXPECT_EQ(offers["windows"], true) << replies[0].dump();
+  EXPECT_EQ(offers["windowFrames"], false) << replies[0].dump();
+  bool listed = false;
+  for (const Json& entry : replies[1]["result"]["windows"]) {
+    listed = listed || (entry.value("pid", 0) == app().pid() && entry.value("title", "") == app().title);
+  }
+  EXPECT_TRUE(listed) << replies[1].dump();
+}
+
 TEST_F(SwayDesktop, MenuOfMousepadListsFile) {
   DesktopApp& mousepad = startMousepad();
   StopWhenDone stop{mousepad};
