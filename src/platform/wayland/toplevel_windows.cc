@@ -41,22 +41,6 @@ std::string readFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Field 22 of /proc/PID/stat, counted after the command name, which may
-// hold spaces and parentheses itself; none for a zombie.
-std::optional<std::uint64_t> startTicksOf(const std::string& stat) {
-  const std::size_t close = stat.rfind(')');
-  if (close == std::string::npos) return std::nullopt;
-  std::istringstream fields(stat.substr(close + 1));
-  std::string field;
-  fields >> field;  // the state, field 3
-  if (field == "Z") return std::nullopt;
-  for (int i = 4; i < 22 && fields >> field; ++i) {
-  }
-  std::uint64_t ticks = 0;
-  if (!(fields >> ticks)) return std::nullopt;
-  return ticks;
-}
-
 std::optional<std::string> waylandDisplayIn(const std::string& environ) {
   constexpr std::string_view KEY = "WAYLAND_DISPLAY=";
   for (std::size_t at = 0; at < environ.size();) {
@@ -103,6 +87,19 @@ std::optional<Pid> processForAppId(std::string_view appId, const std::vector<Pro
     if (!best || rank(process) > rank(*best)) best = &process;
   }
   return best ? std::optional(best->pid) : std::nullopt;
+}
+
+std::optional<std::uint64_t> startTicksOf(std::string_view stat) {
+  const std::size_t close = stat.rfind(')');
+  if (close == std::string_view::npos) return std::nullopt;
+  std::istringstream fields(std::string(stat.substr(close + 1)));
+  std::string field;
+  fields >> field;  // the state, field 3
+  if (field == "Z") return std::nullopt;
+  for (int skipped = 4; skipped < 22; ++skipped) fields >> field;
+  std::uint64_t ticks = 0;
+  if (!(fields >> ticks)) return std::nullopt;
+  return ticks;
 }
 
 std::vector<ProcessFacts> processesNamed(const std::vector<std::string>& names) {
@@ -268,15 +265,16 @@ std::optional<WindowId> ToplevelWindows::activeWindow() {
 ClientWindow ToplevelWindows::clientWindow(WindowId window) {
   ClientWindow client;
   client.id = window;
-  if (!find(window)) return client;
-  client.pid = windowPid(window);
-  if (const Toplevel* toplevel = find(window); toplevel && !toplevel->appId.empty()) {
+  const Toplevel* toplevel = find(window);
+  if (!toplevel) return client;
+  if (!toplevel->appId.empty()) {
     // A Wayland app id is what GTK sets from its application id, and what a
     // desktop entry is named after.
     client.wmClass = toplevel->appId;
     client.wmInstance = toplevel->appId;
     client.gtkApplicationId = toplevel->appId;
   }
+  client.pid = windowPid(window);
   return client;
 }
 

@@ -49,6 +49,11 @@ std::vector<std::string> processNamesFor(std::string_view appId);
 // newest instance's), then the highest pid. None when nothing matches.
 std::optional<Pid> processForAppId(std::string_view appId, const std::vector<ProcessFacts>& processes);
 
+// When a process started, in clock ticks since boot: field 22 of
+// /proc/PID/stat, counted after the command name, which may hold spaces
+// and parentheses itself. None for a zombie or what does not parse.
+std::optional<std::uint64_t> startTicksOf(std::string_view stat);
+
 // This user's running processes whose executable or comm is one of `names`,
 // read from /proc.
 std::vector<ProcessFacts> processesNamed(const std::vector<std::string>& names);

@@ -52,5 +52,21 @@ TEST(ProcessForAppIdTest, MatchesByExecutableOrCommAndPrefersThisSessionThenTheN
   for (const auto& c : cases) EXPECT_EQ(processForAppId(c.appId, c.processes), c.pid) << c.what;
 }
 
+TEST(StartTicksOfTest, ReadsField22AfterTheCommandNameWhateverItHolds) {
+  const std::string rest = " 1 1 1 0 -1 4194560 100 0 0 0 5 2 0 0 20 0 3 0 ";
+  const struct {
+    const char* what;
+    std::string stat;
+    std::optional<std::uint64_t> ticks;
+  } cases[] = {
+      {"plain", "4242 (mousepad) S" + rest + "987654 123 456", 987654},
+      {"spaces and parentheses in the name", "4243 (a) b (c)) R" + rest + "55 1 2", 55},
+      {"a zombie", "4244 (gone) Z" + rest + "77 0 0", std::nullopt},
+      {"cut short", "4245 (mousepad) S 1 1", std::nullopt},
+      {"no name", "4246 mousepad S", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(startTicksOf(c.stat), c.ticks) << c.what;
+}
+
 }  // namespace
 }  // namespace kelp::platform::wayland
