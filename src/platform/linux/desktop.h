@@ -26,9 +26,9 @@
 #include "platform/linux/x_input.h"
 #include "platform/linux/x_record.h"
 #include "platform/platform.h"
+#include "platform/wayland/toplevel_windows.h"
 #include "platform/wayland/wl_capture.h"
 #include "platform/wayland/wl_client.h"
-#include "platform/wayland/toplevel_windows.h"
 #include "platform/wayland/wl_input.h"
 
 namespace kelp::platform::linux_x11 {
