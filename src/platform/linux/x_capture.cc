@@ -3,10 +3,8 @@
 #include <X11/extensions/Xfixes.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <limits>
-#include <mutex>
 #include <utility>
 
 #include "platform/linux/handles.h"
@@ -14,13 +12,6 @@
 
 namespace kelp::platform::linux_x11 {
 namespace {
-
-// A capture stuck in a call to a hung X server holds the connection; later
-// captures give up after this instead of piling up behind it.
-constexpr std::chrono::seconds LOCK_WAIT{10};
-
-// Far beyond any picture the core asks for.
-constexpr std::int64_t MAX_PICTURE_PIXELS = std::int64_t{1} << 24;
 
 std::optional<RootRect> intersection(const RootRect& a, const RootRect& b) {
   const int left = std::max(a.x, b.x);
@@ -105,6 +96,8 @@ struct XScreenCapture::Connection {
   // Kept between captures: fresh memory costs a page fault per page.
   ScaleScratch scaling;
   Pixels padding;
+
+  bool usable() { return display() != nullptr; }
 
   // The connection to use now, opened anew when the last one broke.
   Display* display() {
@@ -230,48 +223,28 @@ struct XScreenCapture::Connection {
 
 // ---- the service ---------------------------------------------------------------
 
-struct XScreenCapture::State {
-  std::timed_mutex mutex;
-  std::unique_ptr<Connection> connection;  // opened by the first call
-
-  // Null without a display. Called with `mutex` held.
-  Connection* open() {
-    if (!connection) connection = std::make_unique<Connection>();
-    return connection->display() ? connection.get() : nullptr;
-  }
-};
-
-XScreenCapture::XScreenCapture() : state_(std::make_shared<State>()) {}
+XScreenCapture::XScreenCapture() = default;
 XScreenCapture::~XScreenCapture() = default;
 
 std::optional<std::vector<CaptureDisplay>> XScreenCapture::displays() {
-  const std::shared_ptr<State> state = state_;
-  std::unique_lock lock(state->mutex, LOCK_WAIT);
-  if (!lock) return std::nullopt;
-  Connection* connection = state->open();
-  if (!connection) return std::nullopt;
-  const std::optional<std::vector<MonitorRect>> monitors = connection->x.monitors();
-  if (!monitors) return std::nullopt;
-  return captureDisplaysFrom(*monitors);
+  return session_.with([](Connection& connection) -> std::optional<std::vector<CaptureDisplay>> {
+    const std::optional<std::vector<MonitorRect>> monitors = connection.x.monitors();
+    if (!monitors) return std::nullopt;
+    return captureDisplaysFrom(*monitors);
+  });
 }
 
 std::optional<Image> XScreenCapture::captureDisplay(std::uint32_t displayId, int width, int height) {
-  if (width <= 0 || height <= 0 ||
-      static_cast<std::int64_t>(width) * static_cast<std::int64_t>(height) > MAX_PICTURE_PIXELS) {
-    return std::nullopt;
-  }
-  const std::shared_ptr<State> state = state_;
-  std::unique_lock lock(state->mutex, LOCK_WAIT);
-  if (!lock) return std::nullopt;
-  Connection* connection = state->open();
-  if (!connection) return std::nullopt;
-  const std::optional<std::vector<MonitorRect>> monitors = connection->x.monitors();
-  if (!monitors || displayId == 0 || displayId > monitors->size()) return std::nullopt;
-  const MonitorRect& monitor = (*monitors)[displayId - 1];
-  if (monitor.width <= 0 || monitor.height <= 0) return std::nullopt;
-  Display* display = connection->display();
-  if (!display) return std::nullopt;
-  return connection->capture(display, monitor, {width, height});
+  if (!pictureSizeUsable(width, height)) return std::nullopt;
+  return session_.with([&](Connection& connection) -> std::optional<Image> {
+    const std::optional<std::vector<MonitorRect>> monitors = connection.x.monitors();
+    if (!monitors || displayId == 0 || displayId > monitors->size()) return std::nullopt;
+    const MonitorRect& monitor = (*monitors)[displayId - 1];
+    if (monitor.width <= 0 || monitor.height <= 0) return std::nullopt;
+    Display* display = connection.display();
+    if (!display) return std::nullopt;
+    return connection.capture(display, monitor, {width, height});
+  });
 }
 
 std::optional<Jpeg> XScreenCapture::encodeJpeg(const Image& image, double quality) {

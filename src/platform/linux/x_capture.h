@@ -12,10 +12,10 @@
 #include <pixman.h>
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <vector>
 
+#include "platform/linux/capture_session.h"
 #include "platform/linux/jpeg_encode.h"
 #include "platform/linux/picture_scale.h"
 #include "platform/linux/rules.h"
@@ -57,11 +57,7 @@ class XScreenCapture final : public ScreenCapture {
 
  private:
   struct Connection;
-  // The connection and the lock that makes calls wait for each other. Each
-  // call holds a reference for as long as it runs, so that a capture the
-  // core stopped waiting for may still finish after this object is gone.
-  struct State;
-  std::shared_ptr<State> state_;
+  CaptureSession<Connection> session_;
 };
 
 }  // namespace kelp::platform::linux_x11

@@ -5,9 +5,7 @@
 
 #include <algorithm>
 #include <bit>
-#include <chrono>
 #include <cstring>
-#include <mutex>
 #include <utility>
 
 #include "platform/linux/jpeg_encode.h"
@@ -20,13 +18,6 @@ namespace kelp::platform::wayland {
 namespace {
 
 using linux_x11::PixelSize;
-
-// A capture stuck behind a compositor that stopped answering holds the
-// session; later captures give up after this instead of piling up.
-constexpr std::chrono::seconds LOCK_WAIT{10};
-
-// Far beyond any picture the core asks for.
-constexpr std::int64_t MAX_PICTURE_PIXELS = std::int64_t{1} << 24;
 
 // What the compositor says of one frame it copies.
 struct FrameReport {
@@ -119,6 +110,8 @@ struct WaylandScreenCapture::Session {
     release();
   });
 
+  bool usable() { return wayland.display() != nullptr; }
+
   ~Session() {
     wayland.cancelOnDrop(dropListener);
     endFrame();
@@ -210,46 +203,26 @@ struct WaylandScreenCapture::Session {
 
 // ---- the service ---------------------------------------------------------------
 
-struct WaylandScreenCapture::State {
-  std::timed_mutex mutex;
-  std::unique_ptr<Session> session;  // made by the first call
-
-  // Null without a compositor. Called with `mutex` held.
-  Session* open() {
-    if (!session) session = std::make_unique<Session>();
-    return session->wayland.display() ? session.get() : nullptr;
-  }
-};
-
-WaylandScreenCapture::WaylandScreenCapture() : state_(std::make_shared<State>()) {}
+WaylandScreenCapture::WaylandScreenCapture() = default;
 WaylandScreenCapture::~WaylandScreenCapture() = default;
 
 std::optional<std::vector<CaptureDisplay>> WaylandScreenCapture::displays() {
-  const std::shared_ptr<State> state = state_;
-  std::unique_lock lock(state->mutex, LOCK_WAIT);
-  if (!lock) return std::nullopt;
-  Session* session = state->open();
-  if (!session) return std::nullopt;
-  const std::optional<std::vector<MonitorRect>> monitors = session->wayland.monitors();
-  if (!monitors) return std::nullopt;
-  return linux_x11::captureDisplaysFrom(*monitors);
+  return session_.with([](Session& session) -> std::optional<std::vector<CaptureDisplay>> {
+    const std::optional<std::vector<MonitorRect>> monitors = session.wayland.monitors();
+    if (!monitors) return std::nullopt;
+    return linux_x11::captureDisplaysFrom(*monitors);
+  });
 }
 
 std::optional<Image> WaylandScreenCapture::captureDisplay(std::uint32_t displayId, int width, int height) {
-  if (width <= 0 || height <= 0 ||
-      static_cast<std::int64_t>(width) * static_cast<std::int64_t>(height) > MAX_PICTURE_PIXELS) {
-    return std::nullopt;
-  }
-  const std::shared_ptr<State> state = state_;
-  std::unique_lock lock(state->mutex, LOCK_WAIT);
-  if (!lock) return std::nullopt;
-  Session* session = state->open();
-  if (!session) return std::nullopt;
-  const std::optional<std::vector<MonitorRect>> monitors = session->wayland.monitors();
-  if (!monitors || displayId == 0 || displayId > monitors->size()) return std::nullopt;
-  const std::vector<wl_output*> outputs = session->wayland.monitorOutputs();
-  if (outputs.size() != monitors->size()) return std::nullopt;
-  return session->capture(outputs[displayId - 1], {width, height});
+  if (!linux_x11::pictureSizeUsable(width, height)) return std::nullopt;
+  return session_.with([&](Session& session) -> std::optional<Image> {
+    const std::optional<std::vector<MonitorRect>> monitors = session.wayland.monitors();
+    if (!monitors || displayId == 0 || displayId > monitors->size()) return std::nullopt;
+    const std::vector<wl_output*> outputs = session.wayland.monitorOutputs();
+    if (outputs.size() != monitors->size()) return std::nullopt;
+    return session.capture(outputs[displayId - 1], {width, height});
+  });
 }
 
 std::optional<Jpeg> WaylandScreenCapture::encodeJpeg(const Image& image, double quality) {

@@ -3,19 +3,17 @@
 // the compositor (overlay_cursor), then scaled and encoded as the X capture
 // does.
 //
-// The core captures on a thread of its own, possibly still running after the
-// main thread stopped waiting for it, so the capture has a Wayland
-// connection of its own, opened by the first call, and touches nothing of
-// the main thread's.
+// The capture has a Wayland connection of its own (CaptureSession), opened
+// by the first call.
 #pragma once
 
 #include <pixman.h>
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <vector>
 
+#include "platform/linux/capture_session.h"
 #include "platform/platform.h"
 
 namespace kelp::platform::wayland {
@@ -43,11 +41,7 @@ class WaylandScreenCapture final : public ScreenCapture {
 
  private:
   struct Session;
-  // The session and the lock that makes calls wait for each other. Each call
-  // holds a reference for as long as it runs, so that a capture the core
-  // stopped waiting for may still finish after this object is gone.
-  struct State;
-  std::shared_ptr<State> state_;
+  linux_x11::CaptureSession<Session> session_;
 };
 
 }  // namespace kelp::platform::wayland
