@@ -244,4 +244,16 @@ void WheelGesture::end() {
   horizontal_ = {};
 }
 
+Lease* leaseOf(std::vector<Lease>& leases, int keycode) {
+  auto it = std::find_if(leases.begin(), leases.end(), [&](const Lease& lease) { return lease.keycode == keycode; });
+  return it == leases.end() ? nullptr : &*it;
+}
+
+void touchLease(std::vector<Lease>& leases, int keycode, bool held, std::int64_t nowMicros) {
+  if (Lease* lease = leaseOf(leases, keycode)) {
+    lease->lastUseMicros = nowMicros;
+    lease->held = held;
+  }
+}
+
 }  // namespace kelp::platform::linux_x11

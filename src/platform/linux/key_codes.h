@@ -83,6 +83,12 @@ struct Lease {
   bool held = false;               // down now: must keep its keysym
 };
 
+// The lease of `keycode`, or null when it is no borrowed keycode.
+Lease* leaseOf(std::vector<Lease>& leases, int keycode);
+// A borrowed keycode went down or up at `nowMicros`; one held down keeps its
+// keysym until it comes up.
+void touchLease(std::vector<Lease>& leases, int keycode, bool held, std::int64_t nowMicros);
+
 // How long a borrowed keycode keeps its keysym after its last use before it
 // may be given another. Clients look the keysym up when they handle the key
 // event, after the mapping notification that came before it; a keycode

@@ -190,18 +190,12 @@ std::optional<WindowId> SwayWindows::activeWindow() {
 }
 
 ClientWindow SwayWindows::clientWindow(WindowId window) {
-  ClientWindow client;
-  client.id = window;
   const SwayView* v = view(window);
-  if (!v) return client;
-  client.pid = v->pid;
-  if (!v->appId.empty()) {
-    // A Wayland app id is what GTK sets from its application id, and what a
-    // desktop entry is named after; Xwayland windows carry their X class.
-    client.wmClass = v->appId;
-    client.wmInstance = v->instance ? v->instance : std::optional(v->appId);
-    if (!v->xwayland) client.gtkApplicationId = v->appId;
-  }
+  if (!v) return clientWindowOfAppId(window, std::nullopt, "");
+  ClientWindow client = clientWindowOfAppId(window, v->pid, v->appId);
+  // Xwayland windows carry their X class and instance, and no GTK id.
+  if (v->instance && !v->appId.empty()) client.wmInstance = v->instance;
+  if (v->xwayland) client.gtkApplicationId.reset();
   return client;
 }
 

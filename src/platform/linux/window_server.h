@@ -49,6 +49,17 @@ struct WindowPlacement {
 WindowPlacement placementFor(const RootRect& reported, const RootRect& client, std::optional<Point> position,
                              std::optional<Size> size);
 
+// A native Wayland window as X would describe it: its app id is what GTK
+// sets from its application id, and what a desktop entry is named after, so
+// it stands for the X class, instance and GTK id alike.
+inline ClientWindow clientWindowOfAppId(WindowId window, std::optional<Pid> pid, const std::string& appId) {
+  ClientWindow client;
+  client.id = window;
+  client.pid = pid;
+  if (!appId.empty()) client.wmInstance = client.wmClass = client.gtkApplicationId = appId;
+  return client;
+}
+
 // A window's title as the window manager would show it.
 struct WindowTitle {
   bool present = false;            // the window has a title at all

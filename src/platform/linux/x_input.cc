@@ -123,7 +123,7 @@ bool XTestEventPoster::typeText(Display* display, std::u16string_view chunk) {
       }
       key(display, stroke.keycode, true);
       key(display, stroke.keycode, false);
-      touchLease(stroke.keycode, false);
+      touchLease(leases_, stroke.keycode, false, nowMicros());
     }
     rest.erase(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(plan.consumed));
   }
@@ -151,17 +151,17 @@ bool XTestEventPoster::pressKey(Display* display, const KeyEvent& event, Keysym 
   for (const HeldKey& held : heldKeys_) {
     if (held.keyCode == event.keyCode || held.keycode == keycode) {
       key(display, held.keycode, false);
-      touchLease(held.keycode, false);
+      touchLease(leases_, held.keycode, false, nowMicros());
     }
   }
   std::erase_if(heldKeys_, [&](const HeldKey& held) { return held.keyCode == event.keyCode || held.keycode == keycode; });
   holdModifiers(display, *modifiers);
   key(display, keycode, true);
   heldKeys_.push_back({event.keyCode, keycode});
-  touchLease(keycode, true);
+  touchLease(leases_, keycode, true, nowMicros());
   XFlush(display);
   armStuckKeyTimer();
-  if (!plan.remaps.empty() || leaseOf(keycode)) armLeaseTimer();
+  if (!plan.remaps.empty() || leaseOf(leases_, keycode)) armLeaseTimer();
   return true;
 }
 
@@ -169,7 +169,7 @@ void XTestEventPoster::releaseKey(Display* display, std::uint16_t keyCode) {
   auto it = std::find_if(heldKeys_.begin(), heldKeys_.end(), [&](const HeldKey& held) { return held.keyCode == keyCode; });
   if (it != heldKeys_.end()) {
     key(display, it->keycode, false);
-    touchLease(it->keycode, false);
+    touchLease(leases_, it->keycode, false, nowMicros());
     heldKeys_.erase(it);
   }
   if (heldKeys_.empty() && heldButtons_.empty()) holdModifiers(display, {});
@@ -190,7 +190,7 @@ void XTestEventPoster::holdModifiers(Display* display, const std::vector<int>& k
 void XTestEventPoster::releaseKeys(Display* display) {
   for (auto it = heldKeys_.rbegin(); it != heldKeys_.rend(); ++it) {
     key(display, it->keycode, false);
-    touchLease(it->keycode, false);
+    touchLease(leases_, it->keycode, false, nowMicros());
   }
   heldKeys_.clear();
   // Modifiers held for a pressed button stay until the button comes up.

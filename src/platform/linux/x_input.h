@@ -56,8 +56,6 @@ class XTestEventPoster final : public EventPoster {
   void checkLeases(const KeyboardLayout& layout);
   // Maps the plan's keycodes, waiting first if they were in use until lately.
   void applyRemaps(Display* display, const StrokePlan& plan);
-  Lease* leaseOf(int keycode);
-  void touchLease(int keycode, bool held);
 
   bool typeText(Display* display, std::u16string_view chunk);
   bool pressKey(Display* display, const KeyEvent& event, Keysym keysym);

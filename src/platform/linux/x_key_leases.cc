@@ -63,18 +63,6 @@ void XTestEventPoster::checkLeases(const KeyboardLayout& layout) {
   });
 }
 
-Lease* XTestEventPoster::leaseOf(int keycode) {
-  auto it = std::find_if(leases_.begin(), leases_.end(), [&](const Lease& lease) { return lease.keycode == keycode; });
-  return it == leases_.end() ? nullptr : &*it;
-}
-
-void XTestEventPoster::touchLease(int keycode, bool held) {
-  if (Lease* lease = leaseOf(keycode)) {
-    lease->lastUseMicros = nowMicros();
-    lease->held = held;
-  }
-}
-
 void XTestEventPoster::applyRemaps(Display* display, const StrokePlan& plan) {
   if (plan.remaps.empty()) return;
   sleepUntil(plan.notBeforeMicros);
@@ -82,7 +70,7 @@ void XTestEventPoster::applyRemaps(Display* display, const StrokePlan& plan) {
   for (const Lease& remap : plan.remaps) keysyms.emplace_back(remap.keycode, remap.keysym);
   writeKeysyms(display, keysyms);
   for (const Lease& remap : plan.remaps) {
-    if (Lease* lease = leaseOf(remap.keycode)) {
+    if (Lease* lease = leaseOf(leases_, remap.keycode)) {
       *lease = remap;
     } else {
       leases_.push_back(remap);

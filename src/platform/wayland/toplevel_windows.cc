@@ -263,19 +263,9 @@ std::optional<WindowId> ToplevelWindows::activeWindow() {
 }
 
 ClientWindow ToplevelWindows::clientWindow(WindowId window) {
-  ClientWindow client;
-  client.id = window;
   const Toplevel* toplevel = find(window);
-  if (!toplevel) return client;
-  if (!toplevel->appId.empty()) {
-    // A Wayland app id is what GTK sets from its application id, and what a
-    // desktop entry is named after.
-    client.wmClass = toplevel->appId;
-    client.wmInstance = toplevel->appId;
-    client.gtkApplicationId = toplevel->appId;
-  }
-  client.pid = windowPid(window);
-  return client;
+  if (!toplevel) return linux_x11::clientWindowOfAppId(window, std::nullopt, "");
+  return linux_x11::clientWindowOfAppId(window, windowPid(window), toplevel->appId);
 }
 
 std::optional<Pid> ToplevelWindows::windowPid(WindowId window) {

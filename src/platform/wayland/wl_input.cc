@@ -144,18 +144,6 @@ void WaylandEventPoster::key(int keycode, bool down) {
                               down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
 }
 
-Lease* WaylandEventPoster::leaseOf(int keycode) {
-  auto it = std::find_if(leases_.begin(), leases_.end(), [&](const Lease& lease) { return lease.keycode == keycode; });
-  return it == leases_.end() ? nullptr : &*it;
-}
-
-void WaylandEventPoster::touchLease(int keycode, bool held) {
-  if (Lease* lease = leaseOf(keycode)) {
-    lease->lastUseMicros = nowMicros();
-    lease->held = held;
-  }
-}
-
 bool WaylandEventPoster::postKey(const KeyEvent& event) {
   if (!devices()) return false;
   if (!event.unicode.empty()) {
@@ -213,7 +201,7 @@ bool WaylandEventPoster::typeText(std::u16string_view chunk) {
       }
       key(stroke.keycode, true);
       key(stroke.keycode, false);
-      touchLease(stroke.keycode, false);
+      touchLease(leases_, stroke.keycode, false, nowMicros());
       if (++sinceWait == STROKES_PER_WAIT) {
         sinceWait = 0;
         if (!delivered()) return false;
@@ -244,14 +232,14 @@ bool WaylandEventPoster::pressKey(const KeyEvent& event, Keysym keysym) {
   for (const HeldKey& held : heldKeys_) {
     if (held.keyCode == event.keyCode || held.keycode == keycode) {
       key(held.keycode, false);
-      touchLease(held.keycode, false);
+      touchLease(leases_, held.keycode, false, nowMicros());
     }
   }
   std::erase_if(heldKeys_, [&](const HeldKey& held) { return held.keyCode == event.keyCode || held.keycode == keycode; });
   holdModifiers(*modifiers);
   key(keycode, true);
   heldKeys_.push_back({event.keyCode, keycode});
-  touchLease(keycode, true);
+  touchLease(leases_, keycode, true, nowMicros());
   armStuckKeyTimer();
   return delivered();
 }
@@ -260,7 +248,7 @@ void WaylandEventPoster::releaseKey(std::uint16_t keyCode) {
   auto it = std::find_if(heldKeys_.begin(), heldKeys_.end(), [&](const HeldKey& held) { return held.keyCode == keyCode; });
   if (it != heldKeys_.end()) {
     key(it->keycode, false);
-    touchLease(it->keycode, false);
+    touchLease(leases_, it->keycode, false, nowMicros());
     heldKeys_.erase(it);
   }
   if (heldKeys_.empty() && heldButtons_.empty()) holdModifiers({});
@@ -286,7 +274,7 @@ void WaylandEventPoster::holdModifiers(const std::vector<int>& keycodes) {
 void WaylandEventPoster::releaseKeys() {
   for (auto it = heldKeys_.rbegin(); it != heldKeys_.rend(); ++it) {
     key(it->keycode, false);
-    touchLease(it->keycode, false);
+    touchLease(leases_, it->keycode, false, nowMicros());
   }
   heldKeys_.clear();
   // Modifiers held for a pressed button stay until the button comes up.

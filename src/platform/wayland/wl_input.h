@@ -69,8 +69,6 @@ class WaylandEventPoster final : public EventPoster {
   void moveTo(Point layout);
   std::optional<Point> layoutPoint(Point at);
 
-  Lease* leaseOf(int keycode);
-  void touchLease(int keycode, bool held);
   bool typeText(std::u16string_view chunk);
   bool pressKey(const KeyEvent& event, Keysym keysym);
   void releaseKey(std::uint16_t keyCode);
