@@ -28,12 +28,12 @@
 #include "common/json.h"
 #include "common/replies.h"
 #include "platform/linux/handles.h"
-#include "platform/linux/x_capture.h"
+#include "platform/linux/x11/capture.h"
 
 namespace {
 
 using namespace kelp::platform;
-using namespace kelp::platform::linux_x11;
+using namespace kelp::platform::linux_desktop;
 
 constexpr double QUALITY = 0.62;
 

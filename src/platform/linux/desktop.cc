@@ -7,11 +7,11 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/linux/atspi_tree.h"
+#include "platform/linux/atspi/tree.h"
 
 extern char** environ;
 
-namespace kelp::platform::linux_x11 {
+namespace kelp::platform::linux_desktop {
 namespace {
 
 void discardMessage(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
@@ -43,7 +43,7 @@ Session sessionOf(const char* waylandDisplay) {
 
 std::unique_ptr<WindowServer> newWindowServer(Session session, wayland::WaylandConnection* shared) {
   if (session == Session::x11) return std::make_unique<XDisplay>();
-  if (swaySocketPath()) return std::make_unique<SwayWindows>();
+  if (wayland::swaySocketPath()) return std::make_unique<wayland::SwayWindows>();
   if (shared) return std::make_unique<wayland::ToplevelWindows>(*shared);
   return std::make_unique<wayland::ToplevelWindows>();
 }
@@ -133,10 +133,10 @@ std::int64_t LinuxClock::wallMillis() {
       .count();
 }
 
-}  // namespace kelp::platform::linux_x11
+}  // namespace kelp::platform::linux_desktop
 
 namespace kelp::platform {
 
-std::unique_ptr<Platform> makeDesktopPlatform() { return std::make_unique<linux_x11::LinuxDesktop>(); }
+std::unique_ptr<Platform> makeDesktopPlatform() { return std::make_unique<linux_desktop::LinuxDesktop>(); }
 
 }  // namespace kelp::platform

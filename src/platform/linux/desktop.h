@@ -12,26 +12,26 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/atspi_calls.h"
-#include "platform/linux/atspi_facts.h"
+#include "platform/linux/atspi/calls.h"
+#include "platform/linux/atspi/facts.h"
 #include "platform/linux/gtk_test_window.h"
-#include "platform/linux/ax_writes.h"
+#include "platform/linux/atspi/ax_writes.h"
 #include "platform/linux/launch.h"
 #include "platform/linux/rules.h"
 #include "platform/linux/run_loop.h"
 #include "platform/linux/session_bus.h"
-#include "platform/linux/sway_windows.h"
-#include "platform/linux/x_capture.h"
-#include "platform/linux/x_display.h"
-#include "platform/linux/x_input.h"
-#include "platform/linux/x_record.h"
+#include "platform/linux/wayland/sway_windows.h"
+#include "platform/linux/x11/capture.h"
+#include "platform/linux/x11/display.h"
+#include "platform/linux/x11/input.h"
+#include "platform/linux/x11/record.h"
 #include "platform/platform.h"
-#include "platform/wayland/toplevel_windows.h"
-#include "platform/wayland/wl_capture.h"
-#include "platform/wayland/wl_client.h"
-#include "platform/wayland/wl_input.h"
+#include "platform/linux/wayland/toplevel_windows.h"
+#include "platform/linux/wayland/capture.h"
+#include "platform/linux/wayland/connection.h"
+#include "platform/linux/wayland/input.h"
 
-namespace kelp::platform::linux_x11 {
+namespace kelp::platform::linux_desktop {
 
 // Which window server the session runs: WAYLAND_DISPLAY names a Wayland
 // compositor, DISPLAY alone an X server. Applications that run through
@@ -226,4 +226,4 @@ class LinuxDesktop final : public Platform {
   GtkTestWindow testWindow_;
 };
 
-}  // namespace kelp::platform::linux_x11
+}  // namespace kelp::platform::linux_desktop

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 
-namespace kelp::platform::linux_x11 {
+namespace kelp::platform::linux_desktop {
 namespace {
 
 void setIdentifier(GtkWidget* widget, const std::string& identifier) {
@@ -117,4 +117,4 @@ std::string GtkTestWindow::controlText(std::size_t index) {
   return text ? text : "";
 }
 
-}  // namespace kelp::platform::linux_x11
+}  // namespace kelp::platform::linux_desktop

@@ -12,7 +12,7 @@
 
 typedef struct _GtkWidget GtkWidget;
 
-namespace kelp::platform::linux_x11 {
+namespace kelp::platform::linux_desktop {
 
 class GtkTestWindow final : public TestWindow {
  public:
@@ -31,4 +31,4 @@ class GtkTestWindow final : public TestWindow {
   bool chosen_ = false;
 };
 
-}  // namespace kelp::platform::linux_x11
+}  // namespace kelp::platform::linux_desktop

@@ -23,7 +23,7 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
-namespace kelp::platform::linux_x11 {
+namespace kelp::platform::linux_desktop {
 
 // A unique_ptr deleter that calls a C release function.
 template <auto Release>
@@ -230,4 +230,4 @@ using PixmanImageOwner = std::unique_ptr<pixman_image_t, Releaser<pixman_image_u
 using TurboJpegOwner = std::unique_ptr<void, Releaser<tjDestroy>>;
 using TurboJpegBufferOwner = std::unique_ptr<unsigned char, Releaser<tjFree>>;
 
-}  // namespace kelp::platform::linux_x11
+}  // namespace kelp::platform::linux_desktop

@@ -16,9 +16,9 @@
 
 #include "platform/linux/handles.h"
 #include "platform/linux/rules.h"
-#include "platform/linux/x_display.h"
+#include "platform/linux/x11/display.h"
 
-namespace kelp::platform::linux_x11 {
+namespace kelp::platform::linux_desktop {
 namespace {
 
 constexpr std::string_view DESKTOP_SUFFIX = ".desktop";
@@ -341,4 +341,4 @@ void Launcher::open(const std::string& path, const std::vector<std::pair<std::st
   }
 }
 
-}  // namespace kelp::platform::linux_x11
+}  // namespace kelp::platform::linux_desktop

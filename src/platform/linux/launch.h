@@ -11,7 +11,7 @@
 
 #include "platform/linux/window_server.h"
 
-namespace kelp::platform::linux_x11 {
+namespace kelp::platform::linux_desktop {
 
 // The file of the desktop entry that opens the application called `name`:
 // the entry with that id (with or without ".desktop"); else one whose Name,
@@ -64,4 +64,4 @@ class Launcher {
   std::shared_ptr<LaunchWatches> watches_;
 };
 
-}  // namespace kelp::platform::linux_x11
+}  // namespace kelp::platform::linux_desktop

@@ -9,7 +9,7 @@
 
 #include "platform/linux/handles.h"
 
-namespace kelp::platform::linux_x11 {
+namespace kelp::platform::linux_desktop {
 
 std::optional<std::string> sessionBusAddress(const std::optional<std::string>& sessionAddress,
                                              const std::optional<std::string>& runtimeDir,
@@ -376,4 +376,4 @@ std::string latin1ToUtf8(std::string_view latin1) {
   return std::string(utf8.get(), written);
 }
 
-}  // namespace kelp::platform::linux_x11
+}  // namespace kelp::platform::linux_desktop

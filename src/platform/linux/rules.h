@@ -13,7 +13,7 @@
 
 #include "platform/platform.h"
 
-namespace kelp::platform::linux_x11 {
+namespace kelp::platform::linux_desktop {
 
 // ---- session bus -----------------------------------------------------------
 
@@ -152,4 +152,4 @@ std::vector<std::string> withAccessibilitySwitches(std::vector<std::string> comm
 // X STRING properties are ISO 8859-1.
 std::string latin1ToUtf8(std::string_view latin1);
 
-}  // namespace kelp::platform::linux_x11
+}  // namespace kelp::platform::linux_desktop

@@ -5,7 +5,7 @@
 #include <exception>
 #include <utility>
 
-namespace kelp::platform::linux_x11 {
+namespace kelp::platform::linux_desktop {
 namespace {
 
 // One runSync hand-over. It lives on the waiting thread's stack, which stays
@@ -168,4 +168,4 @@ void GlibRunLoop::fireTimer(TimerId id) {
   }
 }
 
-}  // namespace kelp::platform::linux_x11
+}  // namespace kelp::platform::linux_desktop

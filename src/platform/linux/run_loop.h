@@ -12,7 +12,7 @@
 #include "platform/linux/handles.h"
 #include "platform/platform.h"
 
-namespace kelp::platform::linux_x11 {
+namespace kelp::platform::linux_desktop {
 
 class GlibRunLoop final : public RunLoop {
  public:
@@ -49,4 +49,4 @@ class GlibRunLoop final : public RunLoop {
   TimerId nextTimer_ = 1;
 };
 
-}  // namespace kelp::platform::linux_x11
+}  // namespace kelp::platform::linux_desktop

@@ -6,7 +6,7 @@
 
 #include "platform/linux/rules.h"
 
-namespace kelp::platform::linux_x11 {
+namespace kelp::platform::linux_desktop {
 namespace {
 
 constexpr const char* A11Y_BUS_NAME = "org.a11y.Bus";
@@ -121,4 +121,4 @@ bool SessionBus::enableAccessibility() {
   return reply != nullptr;
 }
 
-}  // namespace kelp::platform::linux_x11
+}  // namespace kelp::platform::linux_desktop

@@ -8,7 +8,7 @@
 
 #include "platform/linux/handles.h"
 
-namespace kelp::platform::linux_x11 {
+namespace kelp::platform::linux_desktop {
 
 inline constexpr int DBUS_CALL_TIMEOUT_MS = 1000;
 
@@ -34,4 +34,4 @@ class SessionBus {
   GRef<GDBusConnection> connection_;
 };
 
-}  // namespace kelp::platform::linux_x11
+}  // namespace kelp::platform::linux_desktop

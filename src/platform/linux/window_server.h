@@ -13,7 +13,7 @@
 #include "platform/linux/rules.h"
 #include "platform/platform.h"
 
-namespace kelp::platform::linux_x11 {
+namespace kelp::platform::linux_desktop {
 
 using WindowId = std::uint64_t;
 
@@ -112,4 +112,4 @@ class WindowServer {
   virtual bool knowsPlaces() const { return true; }
 };
 
-}  // namespace kelp::platform::linux_x11
+}  // namespace kelp::platform::linux_desktop

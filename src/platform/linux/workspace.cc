@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <map>
 
-#include "platform/linux/atspi_tree.h"
+#include "platform/linux/atspi/tree.h"
 #include "platform/linux/desktop.h"
 
-namespace kelp::platform::linux_x11 {
+namespace kelp::platform::linux_desktop {
 namespace {
 
 constexpr std::string_view DESKTOP_SUFFIX = ".desktop";
@@ -209,4 +209,4 @@ std::optional<std::vector<WindowInfo>> LinuxWindowList::onScreenWindows() {
   return list;
 }
 
-}  // namespace kelp::platform::linux_x11
+}  // namespace kelp::platform::linux_desktop

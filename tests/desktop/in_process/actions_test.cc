@@ -19,7 +19,7 @@
 
 #include "ax/attributes.h"
 #include "desktop/in_process/linux_fixture.h"
-#include "platform/linux/x_display.h"
+#include "platform/linux/x11/display.h"
 
 namespace kelp::test {
 namespace {
@@ -160,9 +160,9 @@ TEST_F(CoreOnLinuxDesktop, WindowsMoveAndResizeWhereTheTreeThenReportsThem) {
   EXPECT_TRUE(eventually([&] { return ax::frameOf(ax(), window) == wanted; }));
   // One screen at the root's corner: the accessibility space is the root's.
   // The factory draws its own title bar, so its client area is the window.
-  platform::linux_x11::XDisplay x;
+  platform::linux_desktop::XDisplay x;
   EXPECT_EQ(x.clientRect(app().window),
-            (platform::linux_x11::RootRect{static_cast<int>(wanted.x), static_cast<int>(wanted.y),
+            (platform::linux_desktop::RootRect{static_cast<int>(wanted.x), static_cast<int>(wanted.y),
                                            static_cast<int>(wanted.w), static_cast<int>(wanted.h)}));
 
   EXPECT_FALSE(ax().setAttribute(window, "AXPosition", Size{1, 1})) << "a position is a point";
@@ -185,7 +185,7 @@ TEST_F(CoreOnLinuxDesktop, WindowsMoveAndResizeWhereTheTreeThenReportsThem) {
   ASSERT_TRUE(ax().setAttribute(framed, "AXSize", Size{placed.w, placed.h}));
   EXPECT_TRUE(eventually([&] { return ax::frameOf(ax(), framed) == placed; }));
   EXPECT_EQ(x.frameRect(dialog.window),
-            (platform::linux_x11::RootRect{static_cast<int>(placed.x), 160, static_cast<int>(placed.w),
+            (platform::linux_desktop::RootRect{static_cast<int>(placed.x), 160, static_cast<int>(placed.w),
                                            static_cast<int>(placed.h)}));
 }
 

@@ -2,7 +2,7 @@
 
 #include "platform/linux/launch.h"
 
-namespace kelp::platform::linux_x11 {
+namespace kelp::platform::linux_desktop {
 namespace {
 
 using Words = std::vector<std::string>;
@@ -37,4 +37,4 @@ TEST(CommandLineTest, QuotingAndPercentSignsFollowTheShell) {
 }
 
 }  // namespace
-}  // namespace kelp::platform::linux_x11
+}  // namespace kelp::platform::linux_desktop

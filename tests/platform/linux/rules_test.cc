@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace kelp::platform::linux_x11 {
+namespace kelp::platform::linux_desktop {
 namespace {
 
 TEST(SessionBusAddressTest, NeverHandsOnAnAddressThatWouldSpawnABus) {
@@ -177,4 +177,4 @@ TEST(LaunchRulesTest, LaunchedApplicationsStartWithAccessibilityOn) {
 }
 
 }  // namespace
-}  // namespace kelp::platform::linux_x11
+}  // namespace kelp::platform::linux_desktop

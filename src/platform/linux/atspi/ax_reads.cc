@@ -1,0 +1,449 @@
+#include "platform/linux/atspi/ax_reads.h"
+
+#include <algorithm>
+#include <cctype>
+#include <deque>
+#include <limits>
+
+#include "platform/linux/atspi/ax_roles.h"
+#include "platform/linux/rules.h"
+
+namespace kelp::platform::linux_desktop {
+namespace {
+
+// Whitespace-only names count as none, as the core trims labels.
+bool blank(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); });
+}
+
+std::string withoutTrailingSpace(std::string_view text) {
+  while (!text.empty() && blank(text.substr(text.size() - 1))) text.remove_suffix(1);
+  return std::string(text);
+}
+
+Value nonEmpty(const std::string& value) {
+  if (value.empty()) return {};
+  return value;
+}
+
+Value element(const std::optional<ObjectRef>& ref, Presentation as = Presentation::object) {
+  if (!ref) return {};
+  Element found = elementFor(*ref, as);
+  if (!found) return {};
+  return found;
+}
+
+Value elementList(const std::vector<ObjectRef>& refs) {
+  ValueList list;
+  for (const ObjectRef& ref : refs) {
+    if (Element found = elementFor(ref)) list.emplace_back(std::move(found));
+  }
+  return list;
+}
+
+// ---- attribute readers -----------------------------------------------------------
+
+Value readRole(ReadScope& scope, const ObjectRef& ref) {
+  const std::string_view role = axRoleOf(scope.facts, ref);
+  if (role.empty()) return {};
+  return std::string(role);
+}
+
+// GTK 4 names a control that its own label labels with that label twice
+// ("7 7"): the name once, when the labelling object has just that name.
+std::optional<std::string> doubledName(ReadScope& scope, const ObjectRef& ref, const std::string& name) {
+  if (name.size() % 2 == 0 || name[name.size() / 2] != ' ') return std::nullopt;
+  const std::string half = name.substr(0, name.size() / 2);
+  if (name.compare(name.size() / 2 + 1, std::string::npos, half) != 0) return std::nullopt;
+  if (!scope.facts.toolkitOf(ref.bus).isGtk4()) return std::nullopt;
+  for (const ObjectRef& label : scope.facts.need(ref, RELATIONS).labelledBy) {
+    if (scope.facts.need(label, NAMING).name == half) return half;
+  }
+  return std::nullopt;
+}
+
+// GTK 4 names a widget that has no name of its own by its class
+// ("GtkButton", "AdwGizmo"), which no person sees.
+bool className(ReadScope& scope, const ObjectRef& ref, std::string_view name) {
+  if (!(name.starts_with("Gtk") || name.starts_with("Adw")) || name.size() < 4) return false;
+  if (!(name[3] >= 'A' && name[3] <= 'Z')) return false;
+  if (!std::all_of(name.begin(), name.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); }))
+    return false;
+  return scope.facts.toolkitOf(ref.bus).isGtk4();
+}
+
+Value readTitle(ReadScope& scope, const ObjectRef& ref) {
+  const Facts& facts = scope.facts.need(ref, ROLE | NAMING);
+  if (!facts.has(NAMING)) return {};
+  if (!blank(facts.name) && !className(scope, ref, facts.name)) {
+    // GTK pads the names of menu items that show a shortcut with the spaces
+    // that separate the two on screen.
+    if (facts.has(ROLE) && isMenuRow(rowOf(facts.role))) return withoutTrailingSpace(facts.name);
+    if (const std::optional<std::string> once = doubledName(scope, ref, facts.name)) return *once;
+    return facts.name;
+  }
+  if (!facts.has(ROLE)) return {};
+  if (rowOf(facts.role).axRole == "AXWindow" && axRoleOf(scope.facts, ref) == "AXWindow") {
+    // GTK leaves the accessible name of a window without a title of its own
+    // empty while the window manager shows the program's name.
+    if (!scope.windowManagerTitle) return {};
+    std::optional<std::string> title = scope.windowManagerTitle(ref);
+    return title ? nonEmpty(*title) : Value{};
+  }
+  if (!(rowOf(facts.role).traits & LABELLED)) return {};
+  for (const ObjectRef& label : scope.facts.need(ref, RELATIONS).labelledBy) {
+    const Facts& labelFacts = scope.facts.need(label, NAMING);
+    if (!blank(labelFacts.name)) return labelFacts.name;
+  }
+  return {};
+}
+
+Value readDescription(ReadScope& scope, const ObjectRef& ref) {
+  return nonEmpty(scope.facts.need(ref, NAMING).description);
+}
+
+Value readPlaceholder(ReadScope& scope, const ObjectRef& ref) {
+  const Facts& facts = scope.facts.need(ref, ROLE);
+  if (!facts.has(ROLE) || !(rowOf(facts.role).traits & PLACEHOLDER)) return {};
+  const auto& attributes = scope.facts.need(ref, ATTRIBUTES).attributes;
+  auto found = attributes.find("placeholder-text");
+  return found == attributes.end() ? Value{} : nonEmpty(found->second);
+}
+
+// AT-SPI has help text since 2.52 (HelpText); older bridges put a tooltip in
+// the description, where labelFull finds it first anyway.
+Value readHelp(ReadScope& scope, const ObjectRef& ref) {
+  if (!scope.facts.need(ref, STATES).hasState(ATSPI_STATE_HAS_TOOLTIP)) return {};
+  return nonEmpty(scope.facts.need(ref, HELP).helpText);
+}
+
+Value readValue(ReadScope& scope, const ObjectRef& ref) {
+  const Facts& facts = scope.facts.need(ref, ROLE | STATES);
+  if (!facts.has(ROLE)) return {};
+  switch (rowOf(facts.role).value) {
+    case ValueSource::none:
+      return {};
+    case ValueSource::checked:
+      if (!facts.has(STATES)) return {};
+      return checkValue(facts.states);
+    case ValueSource::selected:
+      if (!facts.has(STATES)) return {};
+      return std::int64_t{facts.hasState(ATSPI_STATE_SELECTED) ? 1 : 0};
+    case ValueSource::number: {
+      const Facts& withValue = scope.facts.need(ref, VALUE);
+      if (!withValue.has(VALUE)) return {};
+      return withValue.value;
+    }
+    case ValueSource::text: {
+      const Facts& withText = scope.facts.need(ref, TEXT);
+      if (!withText.has(TEXT)) return {};
+      return withText.text;
+    }
+    case ValueSource::entryText: {
+      if (axRoleOf(scope.facts, ref) != "AXComboBox") return {};
+      const std::optional<ObjectRef> entry = entryOf(scope.facts, ref);
+      if (!entry) return {};
+      const Facts& entryFacts = scope.facts.need(*entry, TEXT);
+      if (!entryFacts.has(TEXT)) return {};
+      return entryFacts.text;
+    }
+  }
+  return {};
+}
+
+Value readIdentifier(ReadScope& scope, const ObjectRef& ref) {
+  return nonEmpty(scope.facts.need(ref, IDENTIFIER).accessibleId);
+}
+
+Value stateFlag(ReadScope& scope, const ObjectRef& ref, AtspiStateType state) {
+  const Facts& facts = scope.facts.need(ref, STATES);
+  if (!facts.has(STATES)) return {};
+  return facts.hasState(state);
+}
+
+Value readEnabled(ReadScope& scope, const ObjectRef& ref) {
+  const Facts& facts = scope.facts.need(ref, STATES);
+  if (!facts.has(STATES)) return {};
+  // GTK 4 tells "sensitive" alone.
+  if (scope.facts.toolkitOf(ref.bus).isGtk4()) return facts.hasState(ATSPI_STATE_SENSITIVE);
+  return facts.hasState(ATSPI_STATE_ENABLED) && facts.hasState(ATSPI_STATE_SENSITIVE);
+}
+
+Value readFocused(ReadScope& scope, const ObjectRef& ref) {
+  return stateFlag(scope, ref, ATSPI_STATE_FOCUSED);
+}
+Value readSelected(ReadScope& scope, const ObjectRef& ref) {
+  return stateFlag(scope, ref, ATSPI_STATE_SELECTED);
+}
+Value readExpanded(ReadScope& scope, const ObjectRef& ref) {
+  return stateFlag(scope, ref, ATSPI_STATE_EXPANDED);
+}
+Value readMinimized(ReadScope& scope, const ObjectRef& ref) {
+  return stateFlag(scope, ref, ATSPI_STATE_ICONIFIED);
+}
+
+// Objects that are not showing have no place on screen to act at: toolkits
+// report them nowhere (GTK) or where they would be if shown.
+std::optional<ScreenFrame> frameOf(ReadScope& scope, const ObjectRef& ref) {
+  if (!onScreen(scope.facts, ref)) return std::nullopt;
+  const Facts& facts = scope.facts.need(ref, EXTENTS);
+  if (!facts.has(EXTENTS)) return std::nullopt;
+  Point origin = scope.screenOrigin ? scope.screenOrigin() : Point{};
+  // Toolkits that measure from their window's top left leave it to the
+  // window manager or compositor to say where that is.
+  if (scope.facts.toolkitOf(ref.bus).windowRelative()) {
+    const std::optional<ObjectRef> window = windowOf(scope.facts, ref);
+    const std::optional<Point> place = window && scope.windowPlace ? scope.windowPlace(*window) : std::nullopt;
+    if (!place) return std::nullopt;
+    origin = {origin.x - place->x, origin.y - place->y};
+  }
+  return frameFromExtents(facts.extents, origin);
+}
+
+Value readPosition(ReadScope& scope, const ObjectRef& ref) {
+  std::optional<ScreenFrame> frame = frameOf(scope, ref);
+  if (!frame) return {};
+  return frame->position;
+}
+
+Value readSize(ReadScope& scope, const ObjectRef& ref) {
+  std::optional<ScreenFrame> frame = frameOf(scope, ref);
+  if (!frame) return {};
+  return frame->size;
+}
+
+Value atspiChildren(ReadScope& scope, const ObjectRef& ref) {
+  const Facts& facts = scope.facts.need(ref, CHILDREN);
+  if (!facts.has(CHILDREN)) return {};
+  return elementList(facts.children);
+}
+
+Value readChildren(ReadScope& scope, const ObjectRef& ref) {
+  // Such an item's own children are its submenu's items; its one child is
+  // the submenu.
+  if (presentsSubmenu(scope.facts, ref)) return ValueList{element(ref, Presentation::submenu)};
+  return atspiChildren(scope, ref);
+}
+
+Value readParent(ReadScope& scope, const ObjectRef& ref) {
+  // The application is the top; above it is only the registry.
+  if (isApplication(scope.facts, ref)) return {};
+  const std::optional<ObjectRef> parent = scope.facts.need(ref, PARENT).parent;
+  if (!parent || *parent == desktopRef()) return {};
+  // The items of a submenu name the item that opens it.
+  if (presentsSubmenu(scope.facts, *parent)) return element(parent, Presentation::submenu);
+  return element(parent);
+}
+
+// The shortcut's key of a menu item (see shortcutKey). Menu bar items and
+// other controls are left out: the bindings GTK gives them are mnemonics.
+Value readCommandCharacter(ReadScope& scope, const ObjectRef& ref) {
+  if (axRoleOf(scope.facts, ref) != "AXMenuItem") return {};
+  const Facts& facts = scope.facts.need(ref, KEY_BINDING);
+  if (!facts.has(KEY_BINDING)) return {};
+  return nonEmpty(shortcutKey(facts.keyBinding));
+}
+
+Value readWindows(ReadScope& scope, const ObjectRef& ref) {
+  if (!isApplication(scope.facts, ref)) return {};
+  return elementList(applicationWindows(scope.facts, ref));
+}
+
+Value readFocusedWindow(ReadScope& scope, const ObjectRef& ref) {
+  if (!isApplication(scope.facts, ref)) return {};
+  return element(activeWindowOf(scope.facts, ref));
+}
+
+Value readFrontmost(ReadScope& scope, const ObjectRef& ref) {
+  if (!isApplication(scope.facts, ref)) return {};
+  return activeWindowOf(scope.facts, ref).has_value();
+}
+
+Value readMain(ReadScope& scope, const ObjectRef& ref) {
+  if (axRoleOf(scope.facts, ref) != "AXWindow") return {};
+  return stateFlag(scope, ref, ATSPI_STATE_ACTIVE);
+}
+
+// A menu bar sits a few levels below its window; deeper ones belong to
+// embedded content, not to the application.
+constexpr int MENU_BAR_DEPTH = 4;
+
+Value readMenuBar(ReadScope& scope, const ObjectRef& ref) {
+  std::vector<ObjectRef> windows;
+  if (isApplication(scope.facts, ref)) {
+    windows = windowsActiveFirst(scope.facts, ref);
+  } else if (axRoleOf(scope.facts, ref) == "AXWindow") {
+    windows.push_back(ref);
+  }
+  for (const ObjectRef& window : windows) {
+    // Breadth first, so the shallowest menu bar wins.
+    std::deque<std::pair<ObjectRef, int>> queue{{window, 0}};
+    while (!queue.empty()) {
+      auto [current, depth] = std::move(queue.front());
+      queue.pop_front();
+      const Facts& facts = scope.facts.need(current, ROLE);
+      if (facts.has(ROLE) && facts.role == ATSPI_ROLE_MENU_BAR) return element(current);
+      if (depth >= MENU_BAR_DEPTH) continue;
+      for (const ObjectRef& child : scope.facts.need(current, CHILDREN).children)
+        queue.emplace_back(child, depth + 1);
+    }
+  }
+  return {};
+}
+
+// Collection.GetMatches for the first descendant of `root` (in tree order)
+// that has `state`; none when the toolkit has no collections or there is no
+
+
+// How far a search for the focused object goes where the toolkit has no
+// collections.
+constexpr int FOCUS_SEARCH_OBJECTS = 2000;
+
+std::optional<ObjectRef> searchFocused(FactSource& store, const ObjectRef& window) {
+  std::deque<ObjectRef> queue{window};
+  std::optional<ObjectRef> first;
+  for (int examined = 0; !queue.empty() && examined < FOCUS_SEARCH_OBJECTS; ++examined) {
+    ObjectRef current = std::move(queue.front());
+    queue.pop_front();
+    const Facts& facts = store.need(current, STATES);
+    if (facts.hasState(ATSPI_STATE_FOCUSED)) {
+      // Qt also marks the tab of the focused page focused, which takes no
+      // focus itself: what can be focused wins.
+      if (facts.hasState(ATSPI_STATE_FOCUSABLE)) return current;
+      if (!first) first = current;
+    }
+    for (const ObjectRef& child : store.need(current, CHILDREN).children) queue.push_back(child);
+  }
+  return first;
+}
+
+Value readFocusedElement(ReadScope& scope, const ObjectRef& ref) {
+  if (!isApplication(scope.facts, ref)) return {};
+  // Toolkits leave the focused state on the last focused object of every
+  // window, so the active window is asked first.
+  const std::vector<ObjectRef> windows = windowsActiveFirst(scope.facts, ref);
+  // Toolkits also mark containers of the focus focused (LibreOffice a panel,
+  // Qt a page's tab): what can take the focus is asked for first.
+  constexpr std::uint64_t FOCUSED = std::uint64_t{1} << ATSPI_STATE_FOCUSED;
+  constexpr std::uint64_t FOCUSABLE = std::uint64_t{1} << ATSPI_STATE_FOCUSABLE;
+  for (const ObjectRef& window : windows) {
+    for (const std::uint64_t states : {FOCUSED | FOCUSABLE, FOCUSED}) {
+      if (std::optional<ObjectRef> found = scope.facts.firstWithStates(window, states)) return element(found);
+    }
+  }
+  for (const ObjectRef& window : windows) {
+    if (std::optional<ObjectRef> found = searchFocused(scope.facts, window)) return element(found);
+  }
+  return {};
+}
+
+Value readWindow(ReadScope& scope, const ObjectRef& ref) { return element(windowOf(scope.facts, ref)); }
+
+// ---- the submenu of an item (Presentation::submenu) ------------------------------
+
+Value readSubmenuRole(ReadScope&, const ObjectRef&) { return "AXMenu"; }
+
+Value readSubmenuParent(ReadScope&, const ObjectRef& ref) { return element(ref); }
+
+using Reader = Value (*)(ReadScope&, const ObjectRef&);
+
+struct AttributeRow {
+  std::string_view name;
+  Reader read;
+  Reader readSubmenu = nullptr;  // none: a submenu has no such attribute
+};
+
+// AX attribute -> its AT-SPI source. Attributes missing here read as none.
+constexpr AttributeRow ATTRIBUTE_SOURCES[] = {
+    {"AXRole", readRole, readSubmenuRole},
+    {"AXTitle", readTitle},
+    {"AXDescription", readDescription},
+    {"AXPlaceholderValue", readPlaceholder},
+    {"AXHelp", readHelp},
+    {"AXValue", readValue},
+    {"AXIdentifier", readIdentifier},
+    {"AXEnabled", readEnabled},
+    {"AXFocused", readFocused},
+    {"AXSelected", readSelected},
+    {"AXExpanded", readExpanded},
+    {"AXMinimized", readMinimized},
+    {"AXPosition", readPosition},
+    {"AXSize", readSize},
+    {"AXChildren", readChildren, atspiChildren},
+    {"AXParent", readParent, readSubmenuParent},
+    {"AXWindows", readWindows},
+    {"AXFocusedWindow", readFocusedWindow},
+    {"AXMainWindow", readFocusedWindow},
+    {"AXFrontmost", readFrontmost},
+    {"AXMain", readMain},
+    {"AXMenuBar", readMenuBar},
+    {"AXFocusedUIElement", readFocusedElement},
+    {"AXWindow", readWindow, readWindow},
+    {"AXMenuItemCmdChar", readCommandCharacter},
+};
+
+const AttributeRow* attributeRow(std::string_view name) {
+  for (const AttributeRow& row : ATTRIBUTE_SOURCES) {
+    if (row.name == name) return &row;
+  }
+  return nullptr;
+}
+
+bool givesText(const Value& value) {
+  const std::string* text = value.as<std::string>();
+  return text && !blank(*text);
+}
+
+}  // namespace
+
+std::optional<ScreenFrame> frameFromExtents(const Extents& extents, Point origin) {
+  constexpr std::int32_t NOWHERE = std::numeric_limits<std::int32_t>::min();
+  if (extents.x == NOWHERE || extents.y == NOWHERE || extents.width < 0 || extents.height < 0)
+    return std::nullopt;
+  return ScreenFrame{{extents.x - origin.x, extents.y - origin.y},
+                     {static_cast<double>(extents.width), static_cast<double>(extents.height)}};
+}
+
+Value readAxAttribute(ReadScope& scope, const ObjectRef& ref, Presentation as, std::string_view name) {
+  const AttributeRow* row = attributeRow(name);
+  if (!row) return {};
+  if (as == Presentation::object) return row->read(scope, ref);
+  return row->readSubmenu ? row->readSubmenu(scope, ref) : Value{};
+}
+
+std::vector<std::pair<ObjectRef, Presentation>> childrenOf(ReadScope& scope, const ObjectRef& ref, Presentation as) {
+  std::vector<std::pair<ObjectRef, Presentation>> children;
+  const Value value = readAxAttribute(scope, ref, as, "AXChildren");
+  if (const ValueList* list = value.as<ValueList>()) {
+    for (const Value& item : *list) {
+      const Element* child = item.as<Element>();
+      if (std::optional<ObjectRef> childRef = child ? refOf(*child) : std::nullopt) {
+        children.emplace_back(std::move(*childRef), presentationOf(*child));
+      }
+    }
+  }
+  return children;
+}
+
+std::vector<std::pair<ObjectRef, Presentation>> readAsPlanned(ReadScope& scope, const ReadPlan& plan,
+                                                              const ObjectRef& ref, Presentation as) {
+  std::vector<std::pair<ObjectRef, Presentation>> children;
+  std::string role;
+  for (const std::string& name : plan.ofEvery) {
+    if (name == "AXChildren") {
+      children = childrenOf(scope, ref, as);
+      continue;
+    }
+    const Value value = readAxAttribute(scope, ref, as, name);
+    if (const std::string* text = value.as<std::string>(); text && name == "AXRole") role = *text;
+  }
+  for (const std::string& name : plan.firstNonBlank) {
+    if (givesText(readAxAttribute(scope, ref, as, name))) break;
+  }
+  if (std::find(plan.recordedRoles.begin(), plan.recordedRoles.end(), role) != plan.recordedRoles.end()) {
+    for (const std::string& name : plan.ofRecorded) readAxAttribute(scope, ref, as, name);
+  }
+  return children;
+}
+
+}  // namespace kelp::platform::linux_desktop

@@ -1,0 +1,112 @@
+#include "platform/linux/atspi/facts.h"
+
+#include "platform/linux/atspi/methods.h"
+
+namespace kelp::platform::linux_desktop {
+
+Facts& FactStore::entry(const ObjectRef& ref) {
+  auto found = facts_.find(ref);
+  if (found != facts_.end()) return found->second;
+  return facts_.emplace(ref, Facts{}).first->second;
+}
+
+const Facts& FactStore::need(const ObjectRef& ref, unsigned wanted) {
+  // The first look at a browser's application in this process wakes its
+  // content, before anything of it is fetched.
+  if (ref.isApplicationRoot() && !channels_.woken(ref.bus) && toolkitOf(ref.bus).isChromium()) {
+    channels_.markWoken(ref.bus);
+    wakeWebContent(*this, ref);
+  }
+  Facts& facts = entry(ref);
+  if (plan_ && (facts.asked & wanted) != wanted) {
+    seedFromCache(ref.bus);
+    // Walks start at an application and go on through children lists, so
+    // only objects reached that way are read ahead of; an object reached
+    // through its parent or a hit test gets what is asked for and no more.
+    if ((facts.asked & wanted) != wanted && !facts.readAhead && (facts.listedBy || ref.isApplicationRoot())) {
+      fetchAhead(ref);
+    }
+  }
+  fetch(ref, facts, wanted);
+  return facts;
+}
+
+std::optional<ObjectRef> FactStore::firstWithStates(const ObjectRef& root, std::uint64_t states) {
+  return firstMatchWithStates(*this, root, states);
+}
+
+void FactStore::fetch(const ObjectRef& ref, Facts& facts, unsigned wanted) {
+  // The second and third rounds only ask again what a toolkit refused to
+  // tell in the combined call.
+  for (int round = 0; round < 3 && (facts.asked & wanted) != wanted; ++round) {
+    CallBatch batch(channels_);
+    std::vector<Read> reads;
+    plan(batch, reads, ref, facts, wanted);
+    if (reads.empty()) break;
+    batch.run();
+    apply(batch, reads);
+  }
+  facts.asked |= wanted;
+}
+
+void FactStore::plan(CallBatch& batch, std::vector<Read>& reads, const ObjectRef& ref, Facts& facts,
+                     unsigned wanted) {
+  const unsigned missing = wanted & ~facts.asked;
+  if (!missing) return;
+  auto add = [&](const char* interface, const char* method, Read::Kind kind) {
+    const std::size_t call = batch.add(ref, interface, method);
+    reads.push_back({ref, &facts, call, kind});
+    return batch.request(call);
+  };
+  auto addGet = [&](const char* interface, const char* property, Read::Kind kind) {
+    DBusMessage* request = add(PROPERTIES_INTERFACE, "Get", kind);
+    appendString(request, interface);
+    appendString(request, property);
+  };
+
+  if (missing & ROLE) add(ACCESSIBLE_INTERFACE, "GetRole", Read::role);
+  if (missing & STATES) add(ACCESSIBLE_INTERFACE, "GetState", Read::states);
+  unsigned single = missing;
+  if ((missing & NAMING) && !facts.getAllRefused && !toolkitOf(ref.bus).refusesGetAll()) {
+    appendString(add(PROPERTIES_INTERFACE, "GetAll", Read::getAll), ACCESSIBLE_INTERFACE);
+    // Attributes come with it where the bridge includes them; otherwise
+    // they are asked for in the next round.
+    single &= ~(GET_ALL_FACTS | ATTRIBUTES);
+  }
+  if (single & NAMING) {
+    addGet(ACCESSIBLE_INTERFACE, "Name", Read::name);
+    addGet(ACCESSIBLE_INTERFACE, "Description", Read::description);
+    addGet(ACCESSIBLE_INTERFACE, "ChildCount", Read::childCount);
+  }
+  if (single & PARENT) addGet(ACCESSIBLE_INTERFACE, "Parent", Read::parent);
+  if (single & IDENTIFIER) addGet(ACCESSIBLE_INTERFACE, "AccessibleId", Read::accessibleId);
+  if (single & HELP) addGet(ACCESSIBLE_INTERFACE, "HelpText", Read::helpText);
+  if (single & ATTRIBUTES) add(ACCESSIBLE_INTERFACE, "GetAttributes", Read::attributes);
+  if (missing & CHILDREN) add(ACCESSIBLE_INTERFACE, "GetChildren", Read::children);
+  if (missing & RELATIONS) add(ACCESSIBLE_INTERFACE, "GetRelationSet", Read::relations);
+  if (missing & EXTENTS)
+    appendUint32(add(COMPONENT_INTERFACE, "GetExtents", Read::extents), ATSPI_COORD_TYPE_SCREEN);
+  if (missing & TEXT) {
+    DBusMessage* request = add(TEXT_INTERFACE, "GetText", Read::text);
+    appendInt32(request, 0);
+    appendInt32(request, -1);
+  }
+  if (missing & VALUE) addGet(VALUE_INTERFACE, "CurrentValue", Read::value);
+  // Asked by index, not from the list of actions: GTK lists no actions for
+  // an insensitive menu item but still tells its shortcut this way.
+  if (missing & KEY_BINDING) appendInt32(add(ACTION_INTERFACE, "GetKeyBinding", Read::keyBinding), 0);
+}
+
+void FactStore::setChildren(const ObjectRef& lister, Facts& facts, std::vector<ObjectRef> children) {
+  if (children.size() > static_cast<std::size_t>(MAX_CHILDREN)) children.resize(MAX_CHILDREN);
+  facts.children = std::move(children);
+  facts.asked |= CHILDREN;
+  facts.answered |= CHILDREN;
+  // entry() may add objects; the facts of the others stay where they are.
+  for (const ObjectRef& child : facts.children) {
+    Facts& childFacts = entry(child);
+    if (!childFacts.listedBy) childFacts.listedBy = lister;
+  }
+}
+
+}  // namespace kelp::platform::linux_desktop

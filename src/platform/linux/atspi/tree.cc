@@ -1,0 +1,223 @@
+#include "platform/linux/atspi/tree.h"
+
+#include <cstdlib>
+#include <limits>
+#include <memory>
+#include <utility>
+
+#include "platform/linux/atspi/messages.h"
+#include "platform/linux/atspi/unanswering.h"
+
+namespace kelp::platform::linux_desktop {
+namespace {
+
+enum class AtspiState { notStarted, ready, failed };
+
+// libatspi's own state is global, so ours is too.
+struct AtspiSession {
+  AtspiState state = AtspiState::notStarted;
+  GRef<AtspiAccessible> desktop;
+};
+
+AtspiSession& session() {
+  static AtspiSession instance;
+  return instance;
+}
+
+std::optional<std::string> environmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  if (!value || !*value) return std::nullopt;
+  return std::string(value);
+}
+
+bool startAtspi(const std::string& busAddress) {
+  // libatspi connects without a time limit and gives up for good when it
+  // cannot; a short probe of our own keeps both from happening.
+  GRef<GDBusConnection> probe = connectToBus(busAddress, DBUS_CALL_TIMEOUT_MS);
+  if (!probe) return false;
+  g_dbus_connection_close_sync(probe.get(), nullptr, nullptr);
+
+  atspi_set_timeout(ATSPI_CALL_TIMEOUT_MS, ATSPI_STARTUP_TIMEOUT_MS);
+  // libatspi looks for the bus itself (X root window property, then the
+  // session bus without a time limit). Naming the bus we just probed in its
+  // environment variable makes it use that one; the variable is ours only
+  // for the call.
+  const std::optional<std::string> preset = environmentValue("AT_SPI_BUS_ADDRESS");
+  if (!preset) ::setenv("AT_SPI_BUS_ADDRESS", busAddress.c_str(), 1);
+  const int status = atspi_init();
+  if (!preset) ::unsetenv("AT_SPI_BUS_ADDRESS");
+
+  AtspiSession& atspi = session();
+  if (status != 0) {
+    atspi.state = AtspiState::failed;
+    return false;
+  }
+  atspi.state = AtspiState::ready;
+  atspi.desktop = GRef<AtspiAccessible>::adopt(atspi_get_desktop(0));
+  return true;
+}
+
+// What an Element of this backend holds: the name of a remote object and
+// how the element presents it. The desktop is the registry's root, marked
+// because hit tests and process questions treat it apart from the
+// applications.
+class AccessibleElement final : public ElementImpl {
+ public:
+  AccessibleElement(ObjectRef ref, Presentation as, bool isDesktop)
+      : ref_(std::move(ref)), as_(as), isDesktop_(isDesktop) {}
+
+  const ObjectRef& ref() const { return ref_; }
+  Presentation as() const { return as_; }
+  bool isDesktop() const { return isDesktop_; }
+
+  bool sameAs(const ElementImpl& other) const override {
+    const auto* that = dynamic_cast<const AccessibleElement*>(&other);
+    return that && that->ref_ == ref_ && that->as_ == as_;
+  }
+
+ private:
+  ObjectRef ref_;
+  Presentation as_;
+  bool isDesktop_;
+};
+
+const AccessibleElement* implOf(const Element& element) {
+  return dynamic_cast<const AccessibleElement*>(element.impl());
+}
+
+}  // namespace
+
+bool atspiReady(SessionBus& sessionBus) {
+  AtspiSession& atspi = session();
+  if (atspi.state != AtspiState::notStarted) return atspi.state == AtspiState::ready;
+  // A user's AT_SPI_BUS_ADDRESS wins, as it would inside libatspi.
+  std::optional<std::string> address = environmentValue("AT_SPI_BUS_ADDRESS");
+  if (!address) address = sessionBus.accessibilityBusAddress();
+  if (!address) return false;
+  return startAtspi(*address);
+}
+
+AtspiAccessible* atspiDesktop() { return session().desktop.get(); }
+
+ObjectRef desktopRef() { return {REGISTRY_BUS_NAME, ROOT_PATH}; }
+
+Element desktopElement() {
+  return Element(std::make_shared<const AccessibleElement>(desktopRef(), Presentation::object, true));
+}
+
+Element elementFor(const ObjectRef& ref, Presentation as) {
+  if (ref.bus.empty() || ref.path.empty() || ref.path == NULL_PATH) return {};
+  const bool isDesktop = ref == desktopRef();
+  return Element(std::make_shared<const AccessibleElement>(ref, as, isDesktop));
+}
+
+Element wrapAccessible(const GRef<AtspiAccessible>& object) {
+  if (!object) return {};
+  // libatspi keeps the bus name and path of every object it hands out.
+  const AtspiObject* remote = ATSPI_OBJECT(object.get());
+  if (!remote->app || !remote->app->bus_name || !remote->path) return {};
+  return elementFor({remote->app->bus_name, remote->path});
+}
+
+std::optional<ObjectRef> refOf(const Element& element) {
+  const AccessibleElement* impl = implOf(element);
+  if (!impl) return std::nullopt;
+  return impl->ref();
+}
+
+Presentation presentationOf(const Element& element) {
+  const AccessibleElement* impl = implOf(element);
+  return impl ? impl->as() : Presentation::object;
+}
+
+bool isDesktopElement(const Element& element) {
+  const AccessibleElement* impl = implOf(element);
+  return impl && impl->isDesktop();
+}
+
+std::optional<Pid> processOf(AtspiAccessible* object) {
+  if (!object) return std::nullopt;
+  GErrorSlot error;
+  const guint pid = atspi_accessible_get_process_id(object, error.out());
+  if (error || pid == 0 || pid > static_cast<guint>(std::numeric_limits<Pid>::max())) return std::nullopt;
+  return static_cast<Pid>(pid);
+}
+
+namespace {
+
+// Calls `visit` with each child of the desktop until it returns false.
+template <typename Visit>
+void forEachApplication(Visit visit) {
+  AtspiAccessible* desktop = atspiDesktop();
+  if (!desktop) return;
+  GErrorSlot countError;
+  const gint count = atspi_accessible_get_child_count(desktop, countError.out());
+  if (countError || count <= 0) return;
+  for (gint i = 0; i < count && i < MAX_CHILDREN; ++i) {
+    GErrorSlot childError;
+    auto child = GRef<AtspiAccessible>::adopt(atspi_accessible_get_child_at_index(desktop, i, childError.out()));
+    if (child && !visit(std::move(child))) return;
+  }
+}
+
+// The name the application tells; the last one it told while it does not
+// answer. Asked on the bus rather than through libatspi, which tells a
+// timeout apart from an empty name to nobody.
+std::optional<std::string> applicationName(AtspiAccessible* application) {
+  const AtspiObject& object = application->parent;
+  const char* bus = object.app ? object.app->bus_name : nullptr;
+  DBusConnection* connection = atspi_get_a11y_bus();
+  if (!bus || !object.path || !connection || !dbus_validate_bus_name(bus, nullptr) ||
+      !dbus_validate_path(object.path, nullptr)) {
+    return std::nullopt;
+  }
+  UnansweringApplications& unanswering = unansweringApplications();
+  if (unanswering.holds(bus)) return unanswering.rememberedName(bus);
+  DBusMessageOwner question(
+      dbus_message_new_method_call(bus, object.path, "org.freedesktop.DBus.Properties", "Get"));
+  if (!question) return std::nullopt;
+  dbus_message_set_auto_start(question.get(), FALSE);
+  const char* interface = "org.a11y.atspi.Accessible";
+  const char* property = "Name";
+  dbus_message_append_args(question.get(), DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &property,
+                           DBUS_TYPE_INVALID);
+  DBusErrorSlot error;
+  DBusMessageOwner answer(
+      dbus_connection_send_with_reply_and_block(connection, question.get(), ATSPI_CALL_TIMEOUT_MS, error.out()));
+  if (!answer) {
+    if (meansUnanswered(error ? error.out()->name : nullptr)) unanswering.note(bus);
+    return std::nullopt;
+  }
+  MessageReader reader(answer.get());
+  std::optional<MessageReader> variant = reader.enter();
+  std::optional<std::string> name = variant ? variant->string() : std::nullopt;
+  if (name) unanswering.rememberName(bus, *name);
+  return name;
+}
+
+}  // namespace
+
+std::vector<RegisteredApp> registeredApplications() {
+  std::vector<RegisteredApp> apps;
+  forEachApplication([&](GRef<AtspiAccessible> child) {
+    RegisteredApp app;
+    app.pid = processOf(child.get());
+    app.name = applicationName(child.get()).value_or("");
+    app.accessible = std::move(child);
+    apps.push_back(std::move(app));
+    return true;
+  });
+  return apps;
+}
+
+GRef<AtspiAccessible> registeredApplication(Pid pid) {
+  GRef<AtspiAccessible> found;
+  forEachApplication([&](GRef<AtspiAccessible> child) {
+    if (processOf(child.get()) != pid) return true;
+    found = std::move(child);
+    return false;
+  });
+  return found;
+}
+
+}  // namespace kelp::platform::linux_desktop
