@@ -1,3 +1,4 @@
+// The dispatcher: one request in, exactly one reply out.
 #pragma once
 
 #include "commands/context.h"

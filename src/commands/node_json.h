@@ -1,3 +1,4 @@
+// The JSON form of a node that "tree", "find" and "act" send.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// The "tree" and "find" commands.
 #pragma once
 
 #include "commands/context.h"

@@ -1,3 +1,4 @@
+// The JSON value of requests and replies, and reading numbers out of it.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// The executable: hands its arguments and streams to the server.
 #include <csignal>
 #include <memory>
 #include <string>

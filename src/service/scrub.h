@@ -1,3 +1,4 @@
+// Removing secrets from the process's own environment at start.
 #pragma once
 
 #include "platform/platform.h"

@@ -1,3 +1,4 @@
+// Assembling the Linux desktop: choosing the session, and the small services.
 #include "platform/linux/desktop.h"
 
 #include <unistd.h>
@@ -55,7 +56,7 @@ LinuxDesktop::LinuxDesktop() : connections_(sessionOf(std::getenv("WAYLAND_DISPL
 Capabilities LinuxDesktop::capabilities() {
   const bool wayland = connections_.session == Session::wayland;
   const bool windows = connections_.windows().available();
-  const bool input = wayland ? waylandEvents_.available() : events_.available();
+  const bool input = wayland ? waylandInput_.available() : xInput_.available();
   return Capabilities{
       .accessibility = connections_.sessionBus.accessibilityBusAddress().has_value(),
       .windowList = windows,

@@ -191,8 +191,8 @@ class LinuxDesktop final : public Platform {
   Screens& screens() override { return screens_; }
   WindowList& windowList() override { return windowList_; }
   EventPoster& events() override {
-    if (connections_.session == Session::wayland) return waylandEvents_;
-    return events_;
+    if (connections_.session == Session::wayland) return waylandInput_.poster();
+    return xInput_.poster();
   }
   EventTap& eventTap() override {
     if (connections_.session == Session::wayland) return refusedTap_;
@@ -217,10 +217,10 @@ class LinuxDesktop final : public Platform {
   LinuxProcess process_;
   LinuxEnvironment environment_;
   LinuxClock clock_;
-  XTestEventPoster events_{connections_.x, runLoop_};
+  XTestInput xInput_{connections_.x, runLoop_};
   XRecordTap eventTap_{connections_.x};
-  wayland::WaylandEventPoster waylandEvents_{connections_.wayland, runLoop_};
-  RefusedEventTap refusedTap_{[this] { return waylandEvents_.pointerLocation(); }};
+  wayland::VirtualInput waylandInput_{connections_.wayland, runLoop_};
+  RefusedEventTap refusedTap_{[this] { return waylandInput_.pointerLocation(); }};
   XScreenCapture capture_;
   wayland::WaylandScreenCapture waylandCapture_;
   GtkTestWindow testWindow_;

@@ -1,3 +1,4 @@
+// The self-test's GTK 3 window, its menu and its texts.
 #include "platform/linux/gtk_test_window.h"
 
 #include <gtk/gtk.h>

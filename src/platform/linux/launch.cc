@@ -1,3 +1,4 @@
+// Finding desktop entries, and starting an application and watching for its window.
 #include "platform/linux/launch.h"
 
 #include <gio/gdesktopappinfo.h>

@@ -1,3 +1,4 @@
+// The Linux backend's decisions that need no desktop to make.
 #include "platform/linux/rules.h"
 
 #include <X11/keysym.h>

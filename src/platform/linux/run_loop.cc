@@ -1,3 +1,4 @@
+// GLib's main context as the run loop: tasks from other threads and timers.
 #include "platform/linux/run_loop.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Asking the session bus for the accessibility bus, bounded in time.
 #include "platform/linux/session_bus.h"
 
 #include <sys/stat.h>

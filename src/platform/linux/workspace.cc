@@ -1,3 +1,5 @@
+// Running applications as the window manager and the accessibility bus
+// know them, activation and launch through desktop entries.
 #include <gio/gdesktopappinfo.h>
 #include <pwd.h>
 #include <sys/stat.h>

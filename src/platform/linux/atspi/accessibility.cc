@@ -1,3 +1,5 @@
+// The seam's accessibility service over AT-SPI: trust, elements, reads and
+// writes, hit tests, and frames placed on screen for each toolkit.
 #include <algorithm>
 
 #include "platform/linux/atspi/tree.h"

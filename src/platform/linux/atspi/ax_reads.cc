@@ -1,3 +1,4 @@
+// One reader per AX attribute, over the facts of an object.
 #include "platform/linux/atspi/ax_reads.h"
 
 #include <algorithm>

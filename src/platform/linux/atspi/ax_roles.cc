@@ -1,3 +1,4 @@
+// The role table: AT-SPI roles as AX roles, with what each decides.
 #include "platform/linux/atspi/ax_roles.h"
 
 #include <algorithm>

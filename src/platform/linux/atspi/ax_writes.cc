@@ -1,3 +1,4 @@
+// Carrying out AX writes and actions over AT-SPI and the window manager.
 #include "platform/linux/atspi/ax_writes.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Facts seeded from the Cache interface of toolkits that list their objects
+// in bulk, in place of one read per object.
 #include "platform/linux/atspi/facts.h"
 #include "platform/linux/atspi/unanswering.h"
 

@@ -1,3 +1,4 @@
+// Sending batches of AT-SPI calls and collecting their replies.
 #include "platform/linux/atspi/calls.h"
 
 #include <algorithm>

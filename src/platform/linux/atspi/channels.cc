@@ -1,3 +1,4 @@
+// Private connections to applications, and what is learnt of each.
 #include "platform/linux/atspi/channels.h"
 
 #include <iterator>

@@ -1,3 +1,4 @@
+// Reading the replies of fact calls into the facts they answer.
 #include "platform/linux/atspi/facts.h"
 
 namespace kelp::platform::linux_desktop {

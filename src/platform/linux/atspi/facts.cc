@@ -1,3 +1,4 @@
+// The fact store: answering reads from fetched facts, fetching what is missing.
 #include "platform/linux/atspi/facts.h"
 
 #include "platform/linux/atspi/methods.h"

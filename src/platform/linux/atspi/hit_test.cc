@@ -1,3 +1,4 @@
+// Hit testing: the window in front at a point, then the object inside it.
 #include "platform/linux/atspi/hit_test.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// Reading and writing the D-Bus messages of AT-SPI calls.
 #include "platform/linux/atspi/messages.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Single AT-SPI method calls that change an object or ask it once.
 #include "platform/linux/atspi/methods.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Reading a walk ahead: the facts a walk will ask for, fetched in rounds of
+// pipelined calls before it asks.
 #include "platform/linux/atspi/facts.h"
 
 #include <algorithm>

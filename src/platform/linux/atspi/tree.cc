@@ -1,3 +1,4 @@
+// Starting libatspi, naming objects, and listing the bus's applications.
 #include "platform/linux/atspi/tree.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// The memory of applications that stopped answering, and the ping that clears it.
 #include "platform/linux/atspi/unanswering.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// Key codes, keysyms, text, keyboard mappings and wheel clicks, as plain values.
 #include "platform/linux/input/key_codes.h"
 
 #include <X11/keysym.h>
@@ -253,6 +254,27 @@ void touchLease(std::vector<Lease>& leases, int keycode, bool held, std::int64_t
   if (Lease* lease = leaseOf(leases, keycode)) {
     lease->lastUseMicros = nowMicros;
     lease->held = held;
+  }
+}
+
+void dropStaleLeases(const KeyboardLayout& layout, std::vector<Lease>& leases) {
+  std::erase_if(leases, [&](const Lease& lease) {
+    const int index = lease.keycode - layout.minKeycode;
+    if (index < 0 || index >= static_cast<int>(layout.rows.size())) return true;
+    return layout.rows[static_cast<std::size_t>(index)].plain != lease.keysym;
+  });
+}
+
+void recordRemaps(const StrokePlan& plan, KeyboardLayout& layout, std::vector<Lease>& leases) {
+  for (const Lease& remap : plan.remaps) {
+    const int index = remap.keycode - layout.minKeycode;
+    if (index < 0 || index >= static_cast<int>(layout.rows.size())) continue;
+    layout.rows[static_cast<std::size_t>(index)] = KeyRow{remap.keysym, remap.keysym, false, false};
+    if (Lease* lease = leaseOf(leases, remap.keycode)) {
+      *lease = remap;
+    } else {
+      leases.push_back(remap);
+    }
   }
 }
 

@@ -1,7 +1,7 @@
 // How the seam's input vocabulary (macOS virtual key codes, modifier flag
 // masks, UTF-16 text, scroll pixels) becomes X keysyms, keycodes and wheel
-// clicks. Plain values in and out, no X connection, so tests can check every
-// decision; x_input.cc only carries them out.
+// clicks. Plain values in and out, no connection, so tests can check every
+// decision; poster.h carries them out through either display server.
 #pragma once
 
 #include <cstddef>
@@ -88,6 +88,9 @@ Lease* leaseOf(std::vector<Lease>& leases, int keycode);
 // A borrowed keycode went down or up at `nowMicros`; one held down keeps its
 // keysym until it comes up.
 void touchLease(std::vector<Lease>& leases, int keycode, bool held, std::int64_t nowMicros);
+// Drops the leases whose keycode no longer carries their keysym in `layout`:
+// another client remapped it, or the server is a new one.
+void dropStaleLeases(const KeyboardLayout& layout, std::vector<Lease>& leases);
 
 // How long a borrowed keycode keeps its keysym after its last use before it
 // may be given another. Clients look the keysym up when they handle the key
@@ -118,6 +121,10 @@ struct StrokePlan {
 // Stops before the first keysym that finds no keycode.
 StrokePlan planStrokes(const KeyboardLayout& layout, const std::vector<Lease>& leases,
                        const std::vector<Keysym>& keysyms, bool allowShift, std::int64_t nowMicros);
+
+// What the mapping holds once `plan`'s remaps are made: the rows take their
+// keysyms, on level 1 alone, and the leases record them.
+void recordRemaps(const StrokePlan& plan, KeyboardLayout& layout, std::vector<Lease>& leases);
 
 // The keycodes of the modifier keys for `flags`, in the order they go down;
 // none when one of them is not a modifier key on this mapping.

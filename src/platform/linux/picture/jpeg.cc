@@ -1,3 +1,4 @@
+// JPEG encoding through libjpeg-turbo.
 #include "platform/linux/picture/jpeg.h"
 
 #include <algorithm>

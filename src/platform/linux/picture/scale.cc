@@ -1,3 +1,4 @@
+// Scaling a picture down in one pass, with pixman.
 #include "platform/linux/picture/scale.h"
 
 #if defined(__SSE2__)

@@ -1,3 +1,4 @@
+// Copying a compositor's outputs into shared memory, and scaling them.
 #include "platform/linux/wayland/capture.h"
 
 #include <sys/mman.h>

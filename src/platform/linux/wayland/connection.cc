@@ -1,3 +1,4 @@
+// Opening, serving and dropping the Wayland connection, and its globals.
 #include "platform/linux/wayland/connection.h"
 
 #include <poll.h>

@@ -1,3 +1,4 @@
+// The virtual keyboard's keymap and its text form.
 #include "platform/linux/wayland/keymap.h"
 
 #include <X11/keysym.h>
@@ -140,20 +141,6 @@ std::uint32_t modifierMaskOf(const KeyboardLayout& layout, const std::vector<int
     }
   }
   return mask;
-}
-
-void recordRemaps(const StrokePlan& plan, KeyboardLayout& layout, std::vector<Lease>& leases) {
-  for (const Lease& remap : plan.remaps) {
-    const int index = remap.keycode - layout.minKeycode;
-    if (index < 0 || index >= static_cast<int>(layout.rows.size())) continue;
-    layout.rows[static_cast<std::size_t>(index)] = KeyRow{remap.keysym, remap.keysym, false, false};
-    auto lease = std::find_if(leases.begin(), leases.end(), [&](const Lease& l) { return l.keycode == remap.keycode; });
-    if (lease != leases.end()) {
-      *lease = remap;
-    } else {
-      leases.push_back(remap);
-    }
-  }
 }
 
 }  // namespace kelp::platform::linux_desktop::wayland

@@ -5,7 +5,7 @@
 // level (which covers printable ASCII); every other keycode carries one
 // keysym on one level, given to characters as text needs them: free
 // keycodes first, then the least recently used of those (planStrokes in
-// key_codes.h decides, as for X's spare keycodes).
+// input/key_codes.h decides, as for X's spare keycodes).
 #pragma once
 
 #include <cstdint>
@@ -44,9 +44,5 @@ std::uint32_t modifierMask(std::uint64_t flags);
 // The modifier mask that holding the modifier keys `keycodes` of `layout`
 // makes; keycodes that are no modifier keys add nothing.
 std::uint32_t modifierMaskOf(const KeyboardLayout& layout, const std::vector<int>& keycodes);
-
-// What the keymap sent next holds once `plan`'s remaps are made: the rows
-// take their keysyms, and the leases record them.
-void recordRemaps(const StrokePlan& plan, KeyboardLayout& layout, std::vector<Lease>& leases);
 
 }  // namespace kelp::platform::linux_desktop::wayland

@@ -1,3 +1,4 @@
+// Places in a compositor's output layout, decided without a connection.
 #include "platform/linux/wayland/layout.h"
 
 #include <algorithm>

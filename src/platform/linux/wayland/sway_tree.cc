@@ -1,3 +1,4 @@
+// Reading sway's IPC replies, and the commands of a placement.
 #include "platform/linux/wayland/sway_tree.h"
 
 #include <algorithm>

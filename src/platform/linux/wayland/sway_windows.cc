@@ -1,3 +1,4 @@
+// Talking to sway over its IPC socket: the tree, focus and placement.
 #include "platform/linux/wayland/sway_windows.h"
 
 #include <glob.h>

@@ -1,3 +1,4 @@
+// The toplevel list's windows, their processes and activation.
 #include "platform/linux/wayland/toplevel_windows.h"
 
 #include <dirent.h>

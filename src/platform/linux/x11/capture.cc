@@ -1,3 +1,4 @@
+// Capturing the X screen through MIT-SHM or XGetImage, with the pointer drawn in.
 #include "platform/linux/x11/capture.h"
 
 #include <X11/extensions/Xfixes.h>

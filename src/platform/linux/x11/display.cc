@@ -1,3 +1,4 @@
+// The X display's windows, monitors and properties, read for the desktop.
 #include "platform/linux/x11/display.h"
 
 #include <X11/Xatom.h>

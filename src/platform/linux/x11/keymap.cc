@@ -1,3 +1,4 @@
+// Reading and changing the X server's keyboard mapping.
 #include "platform/linux/x11/keymap.h"
 
 #include <X11/XKBlib.h>
@@ -69,6 +70,39 @@ void drainMappingNotifications(Display* display) {
     while (XCheckTypedEvent(display, eventBase, &event)) {
     }
   }
+}
+
+KeyboardLayout readLayout(Display* display) {
+  KeyboardLayout layout;
+  int minKeycode = 0;
+  int maxKeycode = 0;
+  XDisplayKeycodes(display, &minKeycode, &maxKeycode);
+  if (maxKeycode < minKeycode) return layout;
+  int columns = 0;
+  XMemory<KeySym> map(XGetKeyboardMapping(display, static_cast<KeyCode>(minKeycode), maxKeycode - minKeycode + 1,
+                                          &columns));
+  if (!map || columns <= 0) return layout;
+  layout.minKeycode = minKeycode;
+  layout.rows.resize(static_cast<std::size_t>(maxKeycode - minKeycode + 1));
+  for (std::size_t i = 0; i < layout.rows.size(); ++i) {
+    const KeySym* row = map.get() + i * static_cast<std::size_t>(columns);
+    KeyRow& entry = layout.rows[i];
+    entry.plain = static_cast<Keysym>(row[0]);
+    entry.shifted = columns > 1 ? static_cast<Keysym>(row[1]) : 0;
+    entry.unused = std::all_of(row, row + columns, [](KeySym keysym) { return keysym == NoSymbol; });
+  }
+  ModifierKeymapOwner modifiers(XGetModifierMapping(display));
+  if (modifiers) {
+    for (int i = 0; i < 8 * modifiers->max_keypermod; ++i) {
+      const int keycode = modifiers->modifiermap[i];
+      if (keycode >= minKeycode && keycode <= maxKeycode) {
+        KeyRow& entry = layout.rows[static_cast<std::size_t>(keycode - minKeycode)];
+        entry.modifier = true;
+        entry.unused = false;
+      }
+    }
+  }
+  return layout;
 }
 
 }  // namespace kelp::platform::linux_desktop

@@ -1,5 +1,5 @@
-// Changes to the X server's keyboard mapping, for the keycodes the poster
-// borrows to type what no key of the layout types.
+// The X server's keyboard mapping: reading it, and changing it for the
+// keycodes the poster borrows to type what no key of the layout types.
 #pragma once
 
 #include <utility>
@@ -9,6 +9,10 @@
 #include "platform/linux/input/key_codes.h"
 
 namespace kelp::platform::linux_desktop {
+
+// The mapping's first group and the modifier keys; no rows when it cannot
+// be read.
+KeyboardLayout readLayout(Display* display);
 
 // Gives each keycode its keysym (none: no keysym at all), in a single XKB
 // request where the server has XKB, else one core request per keycode.

@@ -1,3 +1,4 @@
+// The RECORD tap's connection, its decoding and its place in the main loop.
 #include "platform/linux/x11/record.h"
 
 #include <X11/Xproto.h>

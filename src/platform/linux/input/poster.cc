@@ -1,0 +1,354 @@
+// The input core's keys, text, buttons and wheel, over a display server's sink.
+#include "platform/linux/input/poster.h"
+
+#include <algorithm>
+#include <chrono>
+#include <limits>
+#include <thread>
+
+namespace kelp::platform::linux_desktop {
+namespace {
+
+// A key still down this long after its key-down has lost its key-up; it and
+// its modifiers are let go of, so nothing stays stuck. Shorter than the
+// display servers' autorepeat delay (X's 660 ms by default, sway's 600 ms),
+// so the client does not start repeating it either. Timers run between
+// requests only, so a key-up posted later in the same request is never cut
+// short.
+constexpr std::int64_t STUCK_KEY_MICROS = 500'000;
+
+// A borrowed keycode idle this long gets its empty mapping back. Much longer
+// than LEASE_REUSE_GAP_MICROS: in between, typing the same characters again
+// finds them mapped and needs no new mapping at all.
+constexpr std::int64_t LEASE_RETURN_MICROS = 2'000'000;
+
+// Keystrokes sent between flushes. A Wayland request that does not fit into
+// the socket's buffer kills the connection (libwayland gives up rather than
+// block), so a long text waits now and then until the compositor has read
+// what came before.
+constexpr std::size_t STROKES_PER_FLUSH = 256;
+
+std::int64_t nowMicros() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void sleepUntil(std::int64_t micros) {
+  const std::int64_t wait = micros - nowMicros();
+  if (wait > 0) std::this_thread::sleep_for(std::chrono::microseconds(wait));
+}
+
+bool contains(const std::vector<int>& keycodes, int keycode) {
+  return std::find(keycodes.begin(), keycodes.end(), keycode) != keycodes.end();
+}
+
+}  // namespace
+
+InputPoster::~InputPoster() {
+  for (auto* timer : {&stuckKeyTimer_, &leaseTimer_, &gestureTimer_}) {
+    if (*timer) runLoop_.cancelTimer(**timer);
+  }
+}
+
+void InputPoster::finish() {
+  if (!session_) return;
+  releaseEverything();
+  if (sink_.keymapShared()) giveLeasesBack(true);
+  sink_.flush();
+}
+
+bool InputPoster::open() {
+  const std::optional<std::uint64_t> session = sink_.session();
+  if (!session) return false;
+  if (session != session_) {
+    forgetState();
+    session_ = session;
+  }
+  return true;
+}
+
+void InputPoster::forgetState() {
+  heldKeys_.clear();
+  heldModifiers_.clear();
+  heldButtons_.clear();
+  leases_.clear();
+  text_.interrupt();
+  wheel_.end();
+  wheelAt_.reset();
+}
+
+// ---- keys --------------------------------------------------------------------
+
+bool InputPoster::postKey(const KeyEvent& event) {
+  if (!open()) return false;
+  if (!event.unicode.empty()) {
+    // The text goes in with the key-down; its key-up has nothing left to do.
+    if (!event.down) return true;
+    return typeText(event.unicode);
+  }
+  text_.interrupt();
+  const std::optional<Keysym> keysym = keysymForKeyCode(event.keyCode);
+  if (!keysym) return false;
+  if (event.down) return pressKey(event, *keysym);
+  releaseKey(event.keyCode);
+  return sink_.flush();
+}
+
+bool InputPoster::typeText(std::u16string_view chunk) {
+  const std::vector<Keysym> keysyms = text_.next(chunk);
+  if (keysyms.empty()) return true;
+  // Held keys or modifiers would change what the text's keys type.
+  releaseKeys();
+  holdModifiers({});
+  KeyboardLayout layout = sink_.keyboardLayout();
+  if (layout.rows.empty()) return false;
+  dropStaleLeases(layout, leases_);
+  const std::optional<std::vector<int>> shift = modifierKeycodes(layout, flags::shift);
+  const bool canShift = shift && shift->size() == 1;
+  const auto setShift = [&](bool down) {
+    sink_.key(shift->front(), down);
+    sink_.modifiersHeld(down ? *shift : std::vector<int>{});
+  };
+  bool complete = true;
+  bool shifted = false;
+  std::size_t sinceFlush = 0;
+  std::vector<Keysym> rest = keysyms;
+  while (!rest.empty()) {
+    const StrokePlan plan = planStrokes(layout, leases_, rest, canShift, nowMicros());
+    if (plan.consumed == 0) {
+      // No keycode at all for this character: the rest still goes in.
+      complete = false;
+      rest.erase(rest.begin());
+      continue;
+    }
+    if (!plan.remaps.empty()) {
+      // Nothing is held while the mapping changes.
+      if (shifted) setShift(shifted = false);
+      if (!remap(layout, plan)) return false;
+    }
+    for (const Stroke& stroke : plan.strokes) {
+      if (stroke.shift != shifted) setShift(shifted = stroke.shift);
+      sink_.key(stroke.keycode, true);
+      sink_.key(stroke.keycode, false);
+      touchLease(leases_, stroke.keycode, false, nowMicros());
+      if (++sinceFlush == STROKES_PER_FLUSH) {
+        sinceFlush = 0;
+        if (!sink_.flush()) return false;
+      }
+    }
+    rest.erase(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(plan.consumed));
+  }
+  if (shifted) setShift(false);
+  armLeaseTimer();
+  return sink_.flush() && complete;
+}
+
+bool InputPoster::pressKey(const KeyEvent& event, Keysym keysym) {
+  KeyboardLayout layout = sink_.keyboardLayout();
+  if (layout.rows.empty()) return false;
+  dropStaleLeases(layout, leases_);
+  const std::optional<std::vector<int>> modifiers = modifierKeycodes(layout, event.flags);
+  // Without its modifier a shortcut would be another key, text even.
+  if (!modifiers) return false;
+  // Only a keysym on level 1 is the key itself; one on level 2 would need a
+  // Shift the event did not ask for.
+  const StrokePlan plan = planStrokes(layout, leases_, {keysym}, false, nowMicros());
+  if (plan.consumed == 0) return false;
+  if (!plan.remaps.empty() && !remap(layout, plan)) return false;
+  const int keycode = plan.strokes.front().keycode;
+  // A second key-down without a key-up in between: the first comes up, so
+  // the key goes down afresh.
+  const auto same = [&](const HeldKey& held) { return held.keyCode == event.keyCode || held.keycode == keycode; };
+  for (const HeldKey& held : heldKeys_) {
+    if (!same(held)) continue;
+    sink_.key(held.keycode, false);
+    touchLease(leases_, held.keycode, false, nowMicros());
+  }
+  std::erase_if(heldKeys_, same);
+  holdModifiers(*modifiers);
+  sink_.key(keycode, true);
+  heldKeys_.push_back({event.keyCode, keycode});
+  touchLease(leases_, keycode, true, nowMicros());
+  armStuckKeyTimer();
+  if (!plan.remaps.empty() || leaseOf(leases_, keycode)) armLeaseTimer();
+  return sink_.flush();
+}
+
+void InputPoster::releaseKey(std::uint16_t keyCode) {
+  auto it = std::find_if(heldKeys_.begin(), heldKeys_.end(), [&](const HeldKey& held) { return held.keyCode == keyCode; });
+  if (it != heldKeys_.end()) {
+    sink_.key(it->keycode, false);
+    touchLease(leases_, it->keycode, false, nowMicros());
+    heldKeys_.erase(it);
+  }
+  if (heldKeys_.empty() && heldButtons_.empty()) holdModifiers({});
+}
+
+bool InputPoster::remap(KeyboardLayout& layout, const StrokePlan& plan) {
+  sleepUntil(plan.notBeforeMicros);
+  recordRemaps(plan, layout, leases_);
+  return sink_.mapKeysyms(layout, plan.remaps);
+}
+
+void InputPoster::holdModifiers(const std::vector<int>& keycodes) {
+  const std::vector<int> before = heldModifiers_;
+  for (auto it = heldModifiers_.rbegin(); it != heldModifiers_.rend(); ++it) {
+    if (!contains(keycodes, *it)) sink_.key(*it, false);
+  }
+  std::erase_if(heldModifiers_, [&](int held) { return !contains(keycodes, held); });
+  for (const int keycode : keycodes) {
+    if (contains(heldModifiers_, keycode)) continue;
+    sink_.key(keycode, true);
+    heldModifiers_.push_back(keycode);
+  }
+  if (heldModifiers_ != before) sink_.modifiersHeld(heldModifiers_);
+}
+
+void InputPoster::releaseKeys() {
+  for (auto it = heldKeys_.rbegin(); it != heldKeys_.rend(); ++it) {
+    sink_.key(it->keycode, false);
+    touchLease(leases_, it->keycode, false, nowMicros());
+  }
+  heldKeys_.clear();
+  // Modifiers held for a pressed button stay until the button comes up.
+  if (heldButtons_.empty()) holdModifiers({});
+}
+
+void InputPoster::releaseEverything() {
+  releaseKeys();
+  for (const Button button : heldButtons_) sink_.button(button, false);
+  heldButtons_.clear();
+  holdModifiers({});
+}
+
+void InputPoster::armStuckKeyTimer() {
+  if (stuckKeyTimer_) runLoop_.cancelTimer(*stuckKeyTimer_);
+  stuckKeyTimer_ = runLoop_.addTimer(STUCK_KEY_MICROS, [this] {
+    stuckKeyTimer_.reset();
+    if (heldKeys_.empty() || !open()) return;
+    releaseKeys();
+    sink_.flush();
+  });
+}
+
+// ---- borrowed keycodes ---------------------------------------------------------
+
+void InputPoster::armLeaseTimer() {
+  if (leaseTimer_ || leases_.empty() || !sink_.keymapShared()) return;
+  std::int64_t oldest = std::numeric_limits<std::int64_t>::max();
+  for (const Lease& lease : leases_) oldest = std::min(oldest, lease.lastUseMicros);
+  const std::int64_t delay = std::max<std::int64_t>(oldest + LEASE_RETURN_MICROS - nowMicros(), 0);
+  leaseTimer_ = runLoop_.addTimer(delay, [this] {
+    leaseTimer_.reset();
+    if (open()) giveLeasesBack(false);
+    armLeaseTimer();
+  });
+}
+
+void InputPoster::giveLeasesBack(bool all) {
+  if (leases_.empty()) return;
+  const std::int64_t now = nowMicros();
+  KeyboardLayout layout = sink_.keyboardLayout();
+  dropStaleLeases(layout, leases_);
+  if (all) {
+    // Leaving, with no later chance: the last keys typed get the time a
+    // reuse would give them, so their clients still read them right.
+    std::int64_t latest = 0;
+    for (const Lease& lease : leases_) latest = std::max(latest, lease.lastUseMicros);
+    sleepUntil(std::min(latest + LEASE_REUSE_GAP_MICROS, now + LEASE_REUSE_GAP_MICROS));
+  }
+  std::vector<Lease> emptied;
+  std::erase_if(leases_, [&](const Lease& lease) {
+    const bool due = all || (!lease.held && lease.lastUseMicros + LEASE_RETURN_MICROS <= now);
+    if (due) emptied.push_back({lease.keycode, 0, now, false});
+    return due;
+  });
+  if (emptied.empty()) return;
+  for (const Lease& lease : emptied) {
+    const int index = lease.keycode - layout.minKeycode;
+    if (index >= 0 && index < static_cast<int>(layout.rows.size())) {
+      layout.rows[static_cast<std::size_t>(index)] = KeyRow{0, 0, false, true};
+    }
+  }
+  sink_.mapKeysyms(layout, emptied);
+}
+
+// ---- pointer -------------------------------------------------------------------
+
+bool InputPoster::postMouse(const MouseEvent& event) {
+  if (!open()) return false;
+  const std::optional<Point> point = sink_.devicePoint(event.at);
+  if (!point) return false;
+  text_.interrupt();
+  Button which = Button::left;
+  bool down = false;
+  switch (event.type) {
+    case eventType::mouseMoved:
+    case eventType::leftMouseDragged:
+      sink_.moveTo(*point);
+      return sink_.flush();
+    case eventType::leftMouseDown:
+      down = true;
+      break;
+    case eventType::leftMouseUp:
+      break;
+    case eventType::rightMouseDown:
+      which = Button::right;
+      down = true;
+      break;
+    case eventType::rightMouseUp:
+      which = Button::right;
+      break;
+    default:
+      return false;
+  }
+  const auto held = std::find(heldButtons_.begin(), heldButtons_.end(), which);
+  if (down) {
+    std::vector<int> modifiers;
+    if (!modifierKeysyms(event.flags).empty()) {
+      const std::optional<std::vector<int>> found = modifierKeycodes(sink_.keyboardLayout(), event.flags);
+      // A modified click without its modifier does something else.
+      if (!found) return false;
+      modifiers = *found;
+    }
+    sink_.moveTo(*point);
+    if (held != heldButtons_.end()) {
+      sink_.button(which, false);
+    } else {
+      heldButtons_.push_back(which);
+    }
+    holdModifiers(modifiers);
+    sink_.button(which, true);
+  } else {
+    sink_.moveTo(*point);
+    if (held != heldButtons_.end()) {
+      sink_.button(which, false);
+      heldButtons_.erase(held);
+    }
+    if (heldButtons_.empty() && heldKeys_.empty()) holdModifiers({});
+  }
+  return sink_.flush();
+}
+
+bool InputPoster::postScroll(const ScrollEvent& event) {
+  if (!open()) return false;
+  const std::optional<Point> point = sink_.devicePoint(event.at);
+  if (!point) return false;
+  text_.interrupt();
+  if (wheelAt_ != point) wheel_.end();
+  wheelAt_ = point;
+  sink_.moveTo(*point);
+  sink_.wheel(wheel_.step(event.dx, event.dy));
+  // A request runs whole on the main thread, so the run loop's next turn
+  // comes after the request's last step: the gesture ends there and the
+  // next scroll starts with a click of its own.
+  if (!gestureTimer_) {
+    gestureTimer_ = runLoop_.addTimer(0, [this] {
+      gestureTimer_.reset();
+      wheel_.end();
+    });
+  }
+  return sink_.flush();
+}
+
+}  // namespace kelp::platform::linux_desktop
