@@ -10,6 +10,7 @@
 #include "common/messages.h"
 #include "input/activation.h"
 #include "input/keyboard.h"
+#include "input/text_entry.h"
 #include "locate/safety.h"
 #include "text/text.h"
 
@@ -17,11 +18,6 @@ namespace kelp::commands {
 namespace {
 
 constexpr std::int64_t TYPETEXT_SETTLE_MICROS = 200000;
-// A busy application can still be taking in the end of a long text when the
-// settle is over; a value that misses it is read again for a while before
-// the text counts as not landed.
-constexpr std::int64_t LATE_TEXT_WAIT_MICROS = 1000000;
-constexpr std::int64_t LATE_TEXT_STEP_MICROS = 50000;
 
 struct Failures {
   std::string_view notFound;
@@ -81,6 +77,10 @@ void typeText(Context& context, const Request& request) {
     return;
   }
   const std::string before = focusedBefore ? ax::str(ax, *focusedBefore, "AXValue") : std::string();
+  // Asked to replace, the field's whole content is selected first, and the
+  // text has landed only when the field then holds just it.
+  const bool replace = booleanField(request.body, "replace").value_or(false);
+  if (replace && focusedBefore) input::selectWholeText(context.os, *focusedBefore);
 
   input::typeUnicode(context.os, text);
   context.os.clock().sleepMicros(TYPETEXT_SETTLE_MICROS);
@@ -88,22 +88,16 @@ void typeText(Context& context, const Request& request) {
   Json result;
   result["typed"] = text::graphemeCount(text);
   if (std::optional<platform::Element> focused = ax::focusedElement(context.os)) {
-    std::string after = ax::str(ax, *focused, "AXValue");
-    const auto hasLanded = [&] {
+    const bool secure = ax::str(ax, *focused, "AXRole") == "AXSecureTextField";
+    const input::Landing landing = input::awaitLanding(context.os, *focused, [&](const std::string& after) {
+      if (replace) return input::textLanded(after, text, secure);
       return (!text.empty() && text::canonicallyContains(after, text)) ||
              text::graphemeCount(before) < text::graphemeCount(after);
-    };
-    bool landed = hasLanded();
-    for (std::int64_t waited = 0; !landed && !after.empty() && waited < LATE_TEXT_WAIT_MICROS;
-         waited += LATE_TEXT_STEP_MICROS) {
-      context.os.clock().sleepMicros(LATE_TEXT_STEP_MICROS);
-      after = ax::str(ax, *focused, "AXValue");
-      landed = hasLanded();
-    }
-    result["landed"] = landed;
+    });
+    result["landed"] = landing.landed;
     result["into"] = ax::label(ax, *focused);
-    result["valueLen"] = text::utf16Length(after);
-    result["valueTail"] = text::lastGraphemes(after, ax::TAIL_LENGTH);
+    result["valueLen"] = text::utf16Length(landing.value);
+    result["valueTail"] = text::lastGraphemes(landing.value, ax::TAIL_LENGTH);
   } else {
     result["landed"] = nullptr;
   }

@@ -1,8 +1,13 @@
 #include "input/actions.h"
 
+#include <functional>
+#include <optional>
+
+#include "ax/lookup.h"
 #include "input/activation.h"
 #include "input/keyboard.h"
 #include "input/mouse.h"
+#include "input/text_entry.h"
 #include "common/messages.h"
 #include "text/text.h"
 
@@ -12,12 +17,119 @@ namespace {
 ActionResult done(const ax::Node& node) { return {true, node.label}; }
 ActionResult refused(std::string_view message) { return {false, std::string(message)}; }
 
-bool valueContains(platform::Accessibility& ax, const platform::Element& element, const std::string& text) {
-  return text.empty() || text::canonicallyContains(ax::str(ax, element, "AXValue"), text);
+// How long a click's or a selection's effect may take to show.
+constexpr std::int64_t EFFECT_WAIT_MICROS = 500000;
+constexpr std::int64_t EFFECT_STEP_MICROS = 50000;
+// How far up the hit test's answer and the element may be apart and still
+// be the same control.
+constexpr int RELATED_LEVELS = 8;
+
+// What a reader can see a click change on an element.
+struct ClickState {
+  std::optional<bool> selected;
+  std::optional<bool> expanded;
+  std::string value;
+  friend bool operator==(const ClickState&, const ClickState&) = default;
+};
+
+std::optional<bool> flag(platform::Accessibility& ax, const platform::Element& element, const char* name) {
+  const platform::Value value = ax.copyAttribute(element, name);
+  if (const bool* set = value.as<bool>()) return *set;
+  return std::nullopt;
+}
+
+ClickState observe(platform::Accessibility& ax, const platform::Element& element) {
+  return {flag(ax, element, "AXSelected"), flag(ax, element, "AXExpanded"), ax::str(ax, element, "AXValue")};
+}
+
+// Reads the element until `done` holds of what it shows, for a while.
+bool awaitEffect(platform::Platform& os, const platform::Element& element,
+                 const std::function<bool(const ClickState&)>& done) {
+  for (std::int64_t waited = 0;; waited += EFFECT_STEP_MICROS) {
+    if (done(observe(os.accessibility(), element))) return true;
+    if (waited >= EFFECT_WAIT_MICROS) return false;
+    os.clock().sleepMicros(EFFECT_STEP_MICROS);
+  }
+}
+
+// Items that a person's click selects: rows of lists, trees and tables, and
+// their cells.
+bool selectsOnClick(std::string_view role) { return role == "AXRow" || role == "AXCell"; }
+// Controls whose click shows in their value or state: what is checked,
+// chosen or opened.
+bool togglesOnClick(std::string_view role) {
+  return role == "AXCheckBox" || role == "AXRadioButton" || role == "AXDisclosureTriangle";
+}
+
+bool related(platform::Accessibility& ax, const platform::Element& inner, const platform::Element& outer) {
+  platform::Element current = inner;
+  for (int level = 0; level <= RELATED_LEVELS && current; ++level) {
+    if (current == outer) return true;
+    const platform::Value parent = ax.copyAttribute(current, "AXParent");
+    const platform::Element* next = parent.as<platform::Element>();
+    current = next ? *next : platform::Element();
+  }
+  return false;
+}
+
+// Whether a pointer click at `point` reaches the element rather than
+// something in front of it (a dialog the press opened): the hit test finds
+// the element, a part of it, or what it is a part of. Where nothing answers
+// the hit test, the click goes ahead as it would without it.
+bool pointerReaches(platform::Platform& os, const ax::Node& node, platform::Point point) {
+  platform::Accessibility& ax = os.accessibility();
+  const std::optional<platform::Element> hit = ax::elementAt(os, ax.systemWide(), point, ax.pidOf(node.el));
+  if (!hit) return true;
+  return related(ax, *hit, node.el) || related(ax, node.el, *hit);
+}
+
+// A person's click at the element's centre, where it reaches the element,
+// and whether it had the effect that `done` looks for. Without a point, or
+// with something else in front, the click is not made.
+std::optional<bool> clickAndSee(platform::Platform& os, const ax::Node& node,
+                                const std::function<bool(const ClickState&)>& done) {
+  const std::optional<platform::Point> center = centerOf(node);
+  if (!center || !pointerReaches(os, node, *center)) return std::nullopt;
+  mouseClick(os, *center, 1, {});
+  return awaitEffect(os, node.el, done);
+}
+
+// An item is selected as a person's click selects it: through the
+// selection, or by the click itself where the selection does not take.
+ActionResult selectItem(platform::Platform& os, const ax::Node& node) {
+  const auto selected = [](const ClickState& state) { return state.selected == true; };
+  if (os.accessibility().setAttribute(node.el, "AXSelected", true) && awaitEffect(os, node.el, selected)) {
+    return done(node);
+  }
+  if (const std::optional<bool> clicked = clickAndSee(os, node, selected)) {
+    return *clicked ? done(node) : refused(messages::notPressable);
+  }
+  return refused(messages::notPressable);
+}
+
+// A check box, radio button, tab or disclosure: pressed, and clicked by the
+// pointer where the press showed no change; a change the helper can see and
+// does not is a failure.
+ActionResult toggle(platform::Platform& os, const ax::Node& node) {
+  platform::Accessibility& ax = os.accessibility();
+  const ClickState before = observe(ax, node.el);
+  const auto changed = [&](const ClickState& state) { return !(state == before); };
+  const bool pressed = ax.performAction(node.el, "AXPress");
+  if (pressed && awaitEffect(os, node.el, changed)) return done(node);
+  if (const std::optional<bool> clicked = clickAndSee(os, node, changed)) {
+    return *clicked ? done(node) : refused(messages::notPressable);
+  }
+  // Something else stands in front, or there is no point: a press that went
+  // through may have done its work there.
+  if (pressed) return done(node);
+  if (ax.setAttribute(node.el, "AXSelected", true)) return done(node);
+  return refused(messages::notPressable);
 }
 
 ActionResult click(platform::Platform& os, const ax::Node& node) {
   platform::Accessibility& ax = os.accessibility();
+  if (selectsOnClick(node.role) && flag(ax, node.el, "AXSelected") == false) return selectItem(os, node);
+  if (togglesOnClick(node.role)) return toggle(os, node);
   if (ax.performAction(node.el, "AXPress")) return done(node);
   if (auto center = centerOf(node)) {
     mouseClick(os, *center, 1, {});
@@ -35,15 +147,19 @@ ActionResult rightClickAction(platform::Platform& os, const ax::Node& node) {
   return done(node);
 }
 
+// The field holds exactly `text` afterwards, or the failure says it does not.
 ActionResult type(platform::Platform& os, const ax::Node& node, const std::string& text) {
   platform::Accessibility& ax = os.accessibility();
   platform::Clock& clock = os.clock();
+  const bool secure = node.role == "AXSecureTextField";
+  const auto landed = [&](const std::string& value) { return textLanded(value, text, secure); };
   ax.setAttribute(node.el, "AXFocused", true);
   ax.setAttribute(node.el, "AXValue", text);
   clock.sleepMicros(TYPE_CHECK_PAUSE_MICROS);
-  if (valueContains(ax, node.el, text)) return done(node);
+  if (landed(ax::str(ax, node.el, "AXValue"))) return done(node);
 
-  // The field ignored the write: put the cursor in it and type instead.
+  // The field ignored the write, or made something else of it: put the
+  // cursor in it, select what it holds, and type over that.
   if (auto pid = ax.pidOf(node.el)) {
     if (auto app = os.workspace().applicationWithPid(*pid)) {
       if (!activateFront(os, *app, ACTIVATE_TIMEOUT_MS)) return refused(messages::typeCannotActivate);
@@ -51,9 +167,10 @@ ActionResult type(platform::Platform& os, const ax::Node& node, const std::strin
   }
   ax.performAction(node.el, "AXPress");
   clock.sleepMicros(TYPE_PRESS_PAUSE_MICROS);
+  selectWholeText(os, node.el);
   typeUnicode(os, text);
   clock.sleepMicros(TYPE_SETTLE_MICROS);
-  if (valueContains(ax, node.el, text)) return done(node);
+  if (awaitLanding(os, node.el, landed).landed) return done(node);
   return refused(messages::textDidNotLand);
 }
 

@@ -36,6 +36,9 @@ struct Capabilities {
   // The kind of desktop session, as a person would name it: "x11",
   // "wayland", ...
   const char* session;
+  // The modifier of the desktop's standard editing shortcuts (select all,
+  // copy, paste): command on the Mac, control elsewhere.
+  std::uint64_t editingModifier;
 };
 
 // ---- accessibility -------------------------------------------------------

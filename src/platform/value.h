@@ -23,6 +23,14 @@ struct Size {
   friend bool operator==(const Size&, const Size&) = default;
 };
 
+// A run of text by its first character and length, in UTF-16 code units, as
+// "AXSelectedTextRange" holds it. A length past the end reaches the end.
+struct TextRange {
+  std::int64_t location = 0;
+  std::int64_t length = 0;
+  friend bool operator==(const TextRange&, const TextRange&) = default;
+};
+
 // What a backend keeps behind an Element. Identity is the backend's to
 // define: two handles to the same live object must compare equal even when
 // they were obtained by different reads.
@@ -58,7 +66,7 @@ using ValueList = std::vector<Value>;
 // Integer and floating stay distinct so that a number's text form is the
 // platform's own ("1", "0.5", "50").
 using ValueVariant =
-    std::variant<std::monostate, std::string, std::int64_t, double, bool, Element, ValueList, Point, Size>;
+    std::variant<std::monostate, std::string, std::int64_t, double, bool, Element, ValueList, Point, Size, TextRange>;
 
 struct Value : ValueVariant {
   using ValueVariant::ValueVariant;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ax/node.h"
+#include "input/text_entry.h"
 #include "support/event_trace.h"
 
 namespace kelp::input {
@@ -132,7 +133,8 @@ TEST_F(DoAction, TypeFallsBackToTheKeyboardWhenTheWriteIsIgnored) {
   sim.setAttr(memo.el, "AXValue", "Dear ");
   ActionResult result = act(memo, "type", "안녕 😀");
   EXPECT_TRUE(result.ok) << result.message;
-  EXPECT_EQ(valueOf(memo), "Dear 안녕 😀");
+  // What the field held is selected first, so the text replaces it.
+  EXPECT_EQ(valueOf(memo), "안녕 😀");
   // 60 ms check, 120 ms after the press, one chunk of 12 ms, 200 ms settle.
   EXPECT_EQ(sim.nowMicros(), 60000 + 120000 + 12000 + 200000);
   EXPECT_EQ(sim.actions.back().second, "AXPress");
@@ -145,6 +147,112 @@ TEST_F(DoAction, TypeReportsTextThatNeverLanded) {
   ActionResult result = act(locked, "type", "abc");
   EXPECT_FALSE(result.ok);
   EXPECT_EQ(result.message, "글자가 그 칸에 들어가지 않았어요 — 그 칸을 먼저 눌러 커서를 넣고 type_here 로 쳐 보세요");
+}
+
+TEST_F(DoAction, TypeReplacesWhatTheFieldHeldAndCountsOnlyTheWholeTextAsLanded) {
+  // The field ignores the write and the accessibility selection: the
+  // desktop's select-all shortcut selects what it held.
+  ax::Node bookmark = field("Bookmark name");
+  sim.setAttr(bookmark.el, "AXValue", "Checkout test page");
+  sim.refuse(bookmark.el, "AXValue");
+  sim.refuse(bookmark.el, "AXSelectedTextRange");
+  EXPECT_TRUE(act(bookmark, "type", "Shop checkout").ok);
+  EXPECT_EQ(valueOf(bookmark), "Shop checkout");
+  EXPECT_NE(trace(sim).find("+cmd"), std::string::npos) << trace(sim);
+
+  // A field that puts the text into the middle of what it held holds a mix:
+  // that is no landing, though the mix contains the text.
+  ax::Node mixing = field("Mixing");
+  sim.setAttr(mixing.el, "AXValue", "Checkout test page");
+  sim.refuse(mixing.el, "AXValue");
+  sim.onTyping(mixing.el, [](const std::string& value, const std::string& typed) {
+    return value.substr(0, 15) + typed + value.substr(15);
+  });
+  ActionResult mixed = act(mixing, "type", "Shop checkout");
+  EXPECT_FALSE(mixed.ok);
+  EXPECT_EQ(mixed.message, "글자가 그 칸에 들어가지 않았어요 — 그 칸을 먼저 눌러 커서를 넣고 type_here 로 쳐 보세요");
+
+  // A number field formats what it takes on its own.
+  ax::Node amount = field("Amount");
+  sim.refuse(amount.el, "AXValue");
+  sim.onTyping(amount.el, [](const std::string&, const std::string&) { return std::string("1,234.50"); });
+  EXPECT_TRUE(act(amount, "type", "1234.5").ok);
+}
+
+TEST_F(DoAction, ClickSelectsAnItemAsAPersonsClickWould) {
+  const auto row = [&](const std::string& title) {
+    Element element = sim.addElement(window, "AXRow", {{"AXTitle", title}, {"AXSelected", false},
+                                                       {"AXPosition", Point{0, 100}}, {"AXSize", Size{200, 20}}});
+    sim.addHitRegion(sim.accessibility().systemWide(), 0, 100, 200, 20, element);
+    return node(element);
+  };
+  // Through the selection, with no press: a press would open the item.
+  ax::Node loadSave = row("Load/Save");
+  EXPECT_TRUE(act(loadSave, "click").ok);
+  EXPECT_TRUE(ax::boolAttr(sim.accessibility(), loadSave.el, "AXSelected", false));
+  EXPECT_TRUE(sim.actions.empty());
+  EXPECT_TRUE(sim.posted.empty());
+
+  // Where the selection does not take, the pointer clicks it; an item that
+  // still is not selected afterwards was not clicked as asked.
+  ax::Node general = row("General");
+  sim.refuse(general.el, "AXSelected");
+  ActionResult stubborn = act(general, "click");
+  EXPECT_EQ(trace(sim).substr(0, 27), "move 100,110 | +60 down#1 1");
+  EXPECT_FALSE(stubborn.ok);
+  EXPECT_EQ(stubborn.message, "이 항목은 누를 수 없어요");
+}
+
+TEST_F(DoAction, ClickOnAToggleThatShowsNoChangeFallsBackToThePointerWhereItReachesIt) {
+  Element box = sim.addElement(window, "AXCheckBox", {{"AXTitle", "Bold"}, {"AXValue", std::int64_t{0}},
+                                                      {"AXPosition", Point{0, 200}}, {"AXSize", Size{20, 20}}});
+  sim.addHitRegion(sim.accessibility().systemWide(), 0, 200, 20, 20, box);
+  // The press is taken but changes nothing; the click at the centre does.
+  int clicks = 0;
+  sim.onAction(box, [&](const std::string&) {});
+  ActionResult result = act(node(box), "click");
+  EXPECT_FALSE(result.ok) << "neither the press nor the click checked it";
+  EXPECT_NE(trace(sim).find("down#1 10,210"), std::string::npos);
+
+  // A press that checks it needs no pointer.
+  sim.posted.clear();
+  sim.onAction(box, [&](const std::string&) { sim.setAttr(box, "AXValue", std::int64_t{++clicks % 2}); });
+  EXPECT_TRUE(act(node(box), "click").ok);
+  EXPECT_TRUE(sim.posted.empty());
+
+  // Something else in front of it (a dialog the press opened) is not clicked.
+  Element dialog = sim.addElement(sim.appRoot(100), "AXWindow", {{"AXTitle", "Confirm"}});
+  sim.addHitRegion(sim.accessibility().systemWide(), 0, 0, 500, 500, dialog);
+  sim.onAction(box, [&](const std::string&) {});
+  EXPECT_TRUE(act(node(box), "click").ok);
+  EXPECT_TRUE(sim.posted.empty());
+}
+
+TEST(TextLanded, TheWholeTextUpToWhatFieldsDoOnTheirOwn) {
+  struct Case {
+    const char* value;
+    const char* typed;
+    bool secure;
+    bool landed;
+  } cases[] = {
+      {"Shop checkout", "Shop checkout", false, true},
+      {"Checkout test pShop checkoutage", "Shop checkout", false, false},
+      {"/tmp/x/g4.txt/tmp/x/g4.txt", "/tmp/x/g4.txt", false, false},
+      {"", "abc", false, false},
+      {"", "", false, true},
+      {"line one\r\nline two", "line one\nline two", false, true},
+      {" padded ", "padded", false, true},
+      {"Hello world", "hello world", false, true},
+      {"it\u2019s \u201Cfine\u201D", "it's \"fine\"", false, true},
+      {"1,234.50", "1234.5", false, true},
+      {"1.234,5", "1234.5", false, true},
+      {"3", "3.00", false, true},
+      {"12", "1.2", false, false},
+      {"\u2022\u2022\u2022\u2022", "pass", true, true},
+      {"\u2022\u2022\u2022", "pass", true, false},
+      {"pass", "pass", true, true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(textLanded(c.value, c.typed, c.secure), c.landed) << c.value << " / " << c.typed;
 }
 
 TEST_F(DoAction, TypeStopsWhenItsApplicationWillNotComeForward) {

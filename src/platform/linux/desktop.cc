@@ -73,6 +73,7 @@ Capabilities LinuxDesktop::capabilities() {
       .testWindow = wayland || windows,
       .windowFrames = windows && connections_.windows().knowsPlaces(),
       .session = wayland ? "wayland" : "x11",
+      .editingModifier = flags::control,
   };
 }
 

@@ -2,6 +2,8 @@
 // from them.
 #include "platform/sim/sim_services.h"
 
+#include <algorithm>
+
 #include "text/text.h"
 
 namespace kelp::platform::sim {
@@ -152,17 +154,39 @@ void SimDesktop::onTyping(const Element& element, TypingRule rule) {
   if (auto* data = find(element)) data->typing = std::move(rule);
 }
 
-void SimDesktop::typeAtFocus(const std::u16string& text) {
+SimDesktop::ElementData* SimDesktop::focusedData() {
   std::optional<RunningApp> front = workspace().frontmostApplication();
-  if (!front) return;
+  if (!front) return nullptr;
   Value target = accessibility().copyAttribute(appRoot(front->pid), "AXFocusedUIElement");
   const Element* element = target.as<Element>();
-  ElementData* data = element ? find(*element) : nullptr;
+  return element ? find(*element) : nullptr;
+}
+
+void SimDesktop::typeAtFocus(const std::u16string& text) {
+  ElementData* data = focusedData();
   if (!data) return;
   const std::string typed = text::fromUtf16(text);
   const std::string* current = data->attributes["AXValue"].as<std::string>();
   const std::string value = current ? *current : std::string();
-  data->attributes["AXValue"] = data->typing ? data->typing(value, typed) : value + typed;
+  auto selection = data->attributes.find("AXSelectedTextRange");
+  if (data->typing) {
+    data->attributes["AXValue"] = data->typing(value, typed);
+  } else if (selection != data->attributes.end()) {
+    if (const TextRange* range = selection->second.as<TextRange>()) {
+      std::u16string units = text::toUtf16(value);
+      const std::size_t from = std::min<std::size_t>(static_cast<std::size_t>(range->location), units.size());
+      const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(range->length), units.size() - from);
+      units.replace(from, count, text);
+      data->attributes["AXValue"] = text::fromUtf16(units);
+    }
+  } else {
+    data->attributes["AXValue"] = value + typed;
+  }
+  if (selection != data->attributes.end()) data->attributes.erase(selection);
+}
+
+void SimDesktop::selectAllAtFocus() {
+  if (ElementData* data = focusedData()) data->attributes["AXSelectedTextRange"] = TextRange{0, 1 << 30};
 }
 
 void SimDesktop::remove(const Element& element) {

@@ -56,7 +56,8 @@ class SimDesktop final : public Platform {
                     .screenCapture = true,
                     .testWindow = true,
                     .windowFrames = true,
-                    .session = "simulated"};
+                    .session = "simulated",
+                    .editingModifier = 0x100000 /* command */};
   bool trusted = true;
   bool grantTrustOnPrompt = false;  // what a person answers to the prompt
   int promptCount = 0;
@@ -102,7 +103,7 @@ class SimDesktop final : public Platform {
   // changes nothing. Everything else is accepted.
   void refuse(const Element& element, const std::string& writeOrAction);
   // What a text the keyboard types at the element does to its "AXValue";
-  // by default it is appended.
+  // without a rule it replaces the selected text, or else is appended.
   // Runs after the element performed an action it does not refuse, as the
   // application's answer (a menu opening, a dialog appearing).
   void onAction(const Element& element, std::function<void(const std::string& action)> answer);
@@ -206,7 +207,10 @@ class SimDesktop final : public Platform {
     TypingRule typing;
     std::function<void(const std::string&)> answer;
   };
+  // Typing at the focused field, as its typing rule says.
   void typeAtFocus(const std::u16string& text);
+  void selectAllAtFocus();
+  ElementData* focusedData();
   void advanceTo(std::int64_t micros);
   struct PendingLaunch {
     std::int64_t due;

@@ -10,6 +10,11 @@ class SimEventPoster final : public EventPoster {
     PostedEvent posted{sim_.nowMicros(), PostedEvent::Kind::key, event, {}, {}};
     sim_.posted.push_back(posted);
     if (event.down && !event.unicode.empty()) sim_.typeAtFocus(event.unicode);
+    // The desktop's select-all shortcut selects the focused field's text.
+    constexpr std::uint16_t KEY_A = 0;
+    if (event.down && event.unicode.empty() && event.keyCode == KEY_A && (event.flags & sim_.caps.editingModifier)) {
+      sim_.selectAllAtFocus();
+    }
     return true;
   }
   bool postMouse(const MouseEvent& event) override {
