@@ -51,25 +51,36 @@ Value readRole(ReadScope& scope, const ObjectRef& ref) {
 }
 
 // GTK 4 names a control that its own label labels with that label twice
-// ("7 7"): the name once, when the labelling object has just that name.
+// ("7 7"), the first time with its mnemonic's underscore where it has one
+// ("_Retry Retry"): the name once, when the labelling object has just that
+// name.
 std::optional<std::string> doubledName(ReadScope& scope, const ObjectRef& ref, const std::string& name) {
-  if (name.size() % 2 == 0 || name[name.size() / 2] != ' ') return std::nullopt;
-  const std::string half = name.substr(0, name.size() / 2);
-  if (name.compare(name.size() / 2 + 1, std::string::npos, half) != 0) return std::nullopt;
-  if (!scope.facts.toolkitOf(ref.bus).isGtk4()) return std::nullopt;
-  for (const ObjectRef& label : scope.facts.need(ref, RELATIONS).labelledBy) {
-    if (scope.facts.need(label, NAMING).name == half) return half;
+  for (std::size_t space = name.find(' '); space != std::string::npos; space = name.find(' ', space + 1)) {
+    const std::string second = name.substr(space + 1);
+    std::string first = name.substr(0, space);
+    std::erase(first, '_');
+    if (first != second) continue;
+    if (!scope.facts.toolkitOf(ref.bus).isGtk4()) return std::nullopt;
+    for (const ObjectRef& label : scope.facts.need(ref, RELATIONS).labelledBy) {
+      if (scope.facts.need(label, NAMING).name == second) return second;
+    }
+    return std::nullopt;
   }
   return std::nullopt;
 }
 
-// GTK 4 names a widget that has no name of its own by its class
-// ("GtkButton", "AdwGizmo"), which no person sees.
+// GTK 4 names a widget that has no name of its own by its type ("GtkButton",
+// "AdwGizmo", an application's "EditorSourceView"), which no person sees: a
+// name of GTK's or Adwaita's prefix and one more word, or of three words or
+// more, written together in capitals. Two words alone ("LibreOffice") may
+// well be a real name.
 bool className(ReadScope& scope, const ObjectRef& ref, std::string_view name) {
-  if (!(name.starts_with("Gtk") || name.starts_with("Adw")) || name.size() < 4) return false;
-  if (!(name[3] >= 'A' && name[3] <= 'Z')) return false;
+  if (name.size() < 4 || !(name[0] >= 'A' && name[0] <= 'Z')) return false;
   if (!std::all_of(name.begin(), name.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); }))
     return false;
+  const auto words = std::count_if(name.begin(), name.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+  const bool prefixed = (name.starts_with("Gtk") || name.starts_with("Adw")) && name[3] >= 'A' && name[3] <= 'Z';
+  if (!prefixed && words < 3) return false;
   return scope.facts.toolkitOf(ref.bus).isGtk4();
 }
 
@@ -94,7 +105,7 @@ Value readTitle(ReadScope& scope, const ObjectRef& ref) {
   if (!(rowOf(facts.role).traits & LABELLED)) return {};
   for (const ObjectRef& label : scope.facts.need(ref, RELATIONS).labelledBy) {
     const Facts& labelFacts = scope.facts.need(label, NAMING);
-    if (!blank(labelFacts.name)) return labelFacts.name;
+    if (!blank(labelFacts.name) && !className(scope, label, labelFacts.name)) return labelFacts.name;
   }
   return {};
 }

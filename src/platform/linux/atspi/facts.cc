@@ -1,6 +1,8 @@
 // The fact store: answering reads from fetched facts, fetching what is missing.
 #include "platform/linux/atspi/facts.h"
 
+#include <limits>
+
 #include "platform/linux/atspi/methods.h"
 
 namespace kelp::platform::linux_desktop {
@@ -90,7 +92,8 @@ void FactStore::plan(CallBatch& batch, std::vector<Read>& reads, const ObjectRef
   if (missing & TEXT) {
     DBusMessage* request = add(TEXT_INTERFACE, "GetText", Read::text);
     appendInt32(request, 0);
-    appendInt32(request, -1);
+    // GTK 4 takes -1 for an offset, not for the end, and gives nothing.
+    appendInt32(request, channels_.toolkitOf(ref.bus).isGtk4() ? std::numeric_limits<std::int32_t>::max() : -1);
   }
   if (missing & VALUE) addGet(VALUE_INTERFACE, "CurrentValue", Read::value);
   // Asked by index, not from the list of actions: GTK lists no actions for
