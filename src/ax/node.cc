@@ -33,8 +33,12 @@ Node record(platform::Accessibility& ax, const platform::Element& element, std::
   return node;
 }
 
+// How many of a menu's items are looked at to tell whether it is open: a
+// separator or two may lead it.
+constexpr std::size_t MENU_ITEMS_LOOKED_AT = 3;
+
 void walkBelow(platform::Accessibility& ax, const platform::Element& element, const std::string& path, int depth,
-               std::int64_t max, std::vector<Node>& into) {
+               std::int64_t max, const WalkOptions& options, std::vector<Node>& into) {
   // Depth is the only bound on an application that lists an element among
   // its own descendants.
   if (count(into) >= max || depth > MAX_WALK_DEPTH) return;
@@ -46,9 +50,10 @@ void walkBelow(platform::Accessibility& ax, const platform::Element& element, co
   }
   const std::vector<platform::Element> children = elementsOf(attr(ax, element, "AXChildren"));
   if (children.empty() || count(into) >= max) return;
+  if (!options.closedMenus && role == "AXMenu" && menuClosed(ax, children)) return;
   for (std::size_t i = 0; i < children.size(); ++i) {
     const std::string childPath = path + "/" + str(ax, children[i], "AXRole") + "[" + std::to_string(i) + "]";
-    walkBelow(ax, children[i], childPath, depth + 1, max, into);
+    walkBelow(ax, children[i], childPath, depth + 1, max, options, into);
     if (count(into) >= max) return;
   }
 }
@@ -68,11 +73,19 @@ const platform::ReadPlan& walkReadPlan() {
   return plan;
 }
 
-std::vector<Node> walk(platform::Accessibility& ax, const platform::Element& root, std::int64_t max) {
+std::vector<Node> walk(platform::Accessibility& ax, const platform::Element& root, std::int64_t max,
+                       const WalkOptions& options) {
   std::vector<Node> nodes;
   Snapshot snapshot(ax, walkReadPlan());
-  walkBelow(ax, root, "", 0, max, nodes);
+  walkBelow(ax, root, options.rootPath, 0, max, options, nodes);
   return nodes;
+}
+
+bool menuClosed(platform::Accessibility& ax, const std::vector<platform::Element>& items) {
+  for (std::size_t i = 0; i < items.size() && i < MENU_ITEMS_LOOKED_AT; ++i) {
+    if (frameOf(ax, items[i])) return false;
+  }
+  return true;
 }
 
 }  // namespace kelp::ax

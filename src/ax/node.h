@@ -52,9 +52,21 @@ class Snapshot {
 // What a walk reads of the elements it meets.
 const platform::ReadPlan& walkReadPlan();
 
+struct WalkOptions {
+  // Whether the items of menus that are closed are recorded; the "menu"
+  // command lists them on its own.
+  bool closedMenus = true;
+  // Where `root` stands: its own path, which its descendants' paths extend.
+  std::string rootPath;
+};
+
 // The records of `root` and its descendants in document order, until the
 // list holds `max` records or the walk is deeper than MAX_WALK_DEPTH below
 // `root`; paths start at `root`. The walk reads inside one snapshot.
-std::vector<Node> walk(platform::Accessibility& ax, const platform::Element& root, std::int64_t max);
+std::vector<Node> walk(platform::Accessibility& ax, const platform::Element& root, std::int64_t max,
+                       const WalkOptions& options = {});
+
+// Whether a menu is closed: none of its first items has a place on screen.
+bool menuClosed(platform::Accessibility& ax, const std::vector<platform::Element>& items);
 
 }  // namespace kelp::ax

@@ -11,6 +11,7 @@
 #include "input/activation.h"
 #include "input/mouse.h"
 #include "locate/locator.h"
+#include "commands/scope.h"
 #include "common/fields.h"
 #include "common/messages.h"
 #include "text/text.h"
@@ -60,12 +61,18 @@ void act(Context& context, const Request& request) {
 
   const Json& body = request.body;
   const std::optional<locate::Locator> locator = locatorField(body, "locator");
-  std::vector<ax::Node> nodes;
-  if (auto window = locate::narrowToWindow(ax, target->element, locator)) {
-    nodes = std::move(*window);
-  } else {
-    nodes = ax::walk(ax, target->element, ACT_WALK_LIMIT);
-  }
+  // The walk after the action covers what the walk before it covered, so
+  // that "appeared" compares like with like: the request's window, else the
+  // locator's, else the whole application.
+  const WalkScope scope = readWalkScope(body);
+  std::optional<std::vector<ax::Node>> narrowed;
+  if (!scope.window) narrowed = locate::narrowToWindow(ax, target->element, locator);
+  const bool byLocatorWindow = narrowed.has_value();
+  const auto walkCovered = [&]() -> std::vector<ax::Node> {
+    if (byLocatorWindow) return locate::narrowToWindow(ax, target->element, locator).value_or(std::vector<ax::Node>{});
+    return walkScope(ax, target->element, scope, ACT_WALK_LIMIT).value_or(std::vector<ax::Node>{});
+  };
+  const std::vector<ax::Node> nodes = narrowed ? std::move(*narrowed) : walkCovered();
   const std::string action = stringField(body, "action", "click");
   const std::string text = stringField(body, "text", "");
 
@@ -118,7 +125,7 @@ void act(Context& context, const Request& request) {
   result["label"] = outcome.message;
   if (outcome.ok) {
     context.os.clock().sleepMicros(AFTER_LOOK_PAUSE_MICROS);
-    const std::vector<ax::Node> after = ax::walk(ax, target->element, ACT_WALK_LIMIT);
+    const std::vector<ax::Node> after = walkCovered();
     Json appeared = Json::array();
     for (std::size_t i = 0; i < after.size() && appeared.size() < MAX_APPEARED; ++i) {
       if (!before.count(seenKey(after[i]))) appeared.push_back(appearedEntry(after[i], i));

@@ -6,6 +6,7 @@
 #include "ax/lookup.h"
 #include "ax/node.h"
 #include "commands/node_json.h"
+#include "commands/scope.h"
 #include "common/fields.h"
 #include "common/messages.h"
 #include "text/text.h"
@@ -28,7 +29,10 @@ void treeOrFind(Context& context, const Request& request) {
   if (!target) return;
   const std::int64_t max = integerField(request.body, "max").value_or(DEFAULT_TREE_MAX);
   const std::string q = text::toLower(stringField(request.body, "q", ""));
-  const std::vector<ax::Node> nodes = ax::walk(context.os.accessibility(), target->element, max);
+  const WalkScope scope = readWalkScope(request.body);
+  const std::optional<std::vector<ax::Node>> walked =
+      walkScope(context.os.accessibility(), target->element, scope, max);
+  const std::vector<ax::Node> nodes = walked.value_or(std::vector<ax::Node>{});
   Json elements = Json::array();
   for (std::size_t i = 0; i < nodes.size(); ++i) {
     if (keep(request, q, nodes[i])) elements.push_back(nodeJson(nodes[i], static_cast<std::int64_t>(i)));
@@ -39,7 +43,9 @@ void treeOrFind(Context& context, const Request& request) {
   // An application that publishes no interface at all started with its
   // toolkit's accessibility off; started again through "activate" it is on.
   platform::Accessibility& ax = context.os.accessibility();
-  if (nodes.empty() && ax::elementsOf(ax::attr(ax, target->element, "AXChildren")).empty()) {
+  if (!walked) {
+    result["hint"] = messages::noSuchWindowHint;
+  } else if (nodes.empty() && ax::elementsOf(ax::attr(ax, target->element, "AXChildren")).empty()) {
     result["hint"] = messages::noControlsHint;
   }
   context.replies.succeed(request.id, std::move(result));

@@ -17,6 +17,9 @@ inline constexpr std::string_view textDidNotLand =
 inline constexpr std::string_view unknownAction = "모르는 동작이에요";
 inline constexpr std::string_view badScrollAmount = "스크롤 양이 너무 크거나 숫자가 아니에요";
 // Beside an empty "tree" or "find" of an application that shows nothing.
+// Beside an empty "tree" or "find" whose "window" names no window.
+inline constexpr std::string_view noSuchWindowHint =
+    "그 이름의 창이 없어요. windowtitles 로 창 제목을 확인하거나 \"front\" 로 앞에 있는 창을 보세요";
 inline constexpr std::string_view noControlsHint =
     "이 프로그램은 조작할 수 있는 항목을 보여 주지 않아요. 프로그램을 닫고 activate 로 다시 실행하면 항목이 보여요";
 

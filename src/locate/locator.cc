@@ -62,29 +62,34 @@ std::optional<ax::Node> resolve(const std::vector<ax::Node>& nodes, const Locato
   return *tied.front();
 }
 
+std::optional<platform::Element> windowTitled(platform::Accessibility& ax, const platform::Element& applicationElement,
+                                              const std::string& title) {
+  const std::vector<platform::Element> windows = ax::elementsOf(ax::attr(ax, applicationElement, "AXWindows"));
+  for (const auto& window : windows) {
+    if (text::canonicallyEqual(ax::str(ax, window, "AXTitle"), title)) return window;
+  }
+  for (const auto& window : windows) {
+    const std::string shown = ax::str(ax, window, "AXTitle");
+    if (!shown.empty() && (text::canonicallyContains(shown, title) || text::canonicallyContains(title, shown))) {
+      return window;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<platform::Element> frontWindow(platform::Accessibility& ax, const platform::Element& applicationElement) {
+  const platform::Value focused = ax.copyAttribute(applicationElement, "AXFocusedWindow");
+  if (const platform::Element* window = focused.as<platform::Element>()) return *window;
+  const std::vector<platform::Element> windows = ax::elementsOf(ax::attr(ax, applicationElement, "AXWindows"));
+  if (windows.empty()) return std::nullopt;
+  return windows.back();
+}
+
 std::optional<std::vector<ax::Node>> narrowToWindow(platform::Accessibility& ax,
                                                     const platform::Element& applicationElement,
                                                     const std::optional<Locator>& locator) {
   if (!locator || !locator->window || locator->window->empty()) return std::nullopt;
-  const std::string& wanted = *locator->window;
-  const std::vector<platform::Element> windows = ax::elementsOf(ax::attr(ax, applicationElement, "AXWindows"));
-  if (windows.empty()) return std::nullopt;
-  std::optional<platform::Element> chosen;
-  for (const auto& window : windows) {
-    if (text::canonicallyEqual(ax::str(ax, window, "AXTitle"), wanted)) {
-      chosen = window;
-      break;
-    }
-  }
-  if (!chosen) {
-    for (const auto& window : windows) {
-      const std::string title = ax::str(ax, window, "AXTitle");
-      if (!title.empty() && (text::canonicallyContains(title, wanted) || text::canonicallyContains(wanted, title))) {
-        chosen = window;
-        break;
-      }
-    }
-  }
+  const std::optional<platform::Element> chosen = windowTitled(ax, applicationElement, *locator->window);
   if (!chosen) return std::nullopt;
   std::vector<ax::Node> nodes = ax::walk(ax, *chosen, WINDOW_WALK_LIMIT);
   if (nodes.empty()) return std::nullopt;

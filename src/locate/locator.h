@@ -36,6 +36,16 @@ int score(const ax::Node& node, const Locator& locator);
 
 std::optional<ax::Node> resolve(const std::vector<ax::Node>& nodes, const Locator& locator);
 
+// The application's window titled `title`: the first whose title is exactly
+// that, else the first whose title contains it or is contained in it.
+std::optional<platform::Element> windowTitled(platform::Accessibility& ax, const platform::Element& applicationElement,
+                                              const std::string& title);
+
+// The application's window in front: its focused window (a dialog while one
+// is open), else the last of its windows, which toolkits list in the order
+// they opened them.
+std::optional<platform::Element> frontWindow(platform::Accessibility& ax, const platform::Element& applicationElement);
+
 // The nodes of the window the locator names, or nothing to search the whole
 // application instead.
 std::optional<std::vector<ax::Node>> narrowToWindow(platform::Accessibility& ax,

@@ -169,6 +169,9 @@ Json McpSession::callTool(const Json& id, const Json& params) {
   }
   // The command's own request, as the JSON-lines protocol would carry it.
   Json request = arguments != params.end() ? *arguments : Json::object();
+  for (const auto& [field, value] : tool->defaults.items()) {
+    if (!request.contains(field)) request[field] = value;
+  }
   request["cmd"] = tool->name;
   request["id"] = nullptr;
   std::vector<std::string> lines;

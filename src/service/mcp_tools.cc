@@ -44,6 +44,23 @@ Json ignoreAppsField() {
           {"description", "Names of applications whose input is not recorded (their keys are only noted)."}};
 }
 
+// Tree, find and act look at the window in front, without closed menus,
+// unless told otherwise: an agent's first look at an application with a
+// dialog open is the dialog, and all three agree on refs.
+Json scopeDefaults() { return {{"window", "front"}, {"menus", false}}; }
+
+Json windowField() {
+  return text("Which window to look at: \"front\" (the default) for the window in front, which is the dialog "
+              "while one is open; a title, or a part of one, for that window; \"\" for the whole application. "
+              "Give tree, find and act the same window so that refs agree.");
+}
+
+Json menusField() {
+  return {{"type", "boolean"},
+          {"default", false},
+          {"description", "Also list the items of menus that are closed (the menu tool lists them too)."}};
+}
+
 constexpr std::string_view REFS =
     " Each element has a \"ref\", its position in the walk; a ref stays good as long as the application's "
     "interface does not change, and \"act\" takes it.";
@@ -83,20 +100,29 @@ std::vector<Tool> makeTools() {
        "accessibility on).",
        {{"app", appField()}, {"pid", pidField()}}},
       {"tree",
-       "Lists the target application's controls as a flat list: role, label, value, enabled, path and frame." +
+       "Lists the controls of the target application's window in front (a dialog while one is open) as a flat "
+       "list: role, label, value, enabled, path and frame." +
            refs,
        {{"app", appField()},
         {"pid", pidField()},
-        {"max", {{"type", "integer"}, {"default", 300}, {"description", "The most elements to list."}}}}},
+        {"max", {{"type", "integer"}, {"default", 300}, {"description", "The most elements to list."}}},
+        {"window", windowField()},
+        {"menus", menusField()}},
+       scopeDefaults()},
       {"find",
-       "Lists the target application's controls whose label or value contains a text, ignoring case." + refs,
+       "Lists the controls of the target application's window in front whose label or value contains a text, "
+       "ignoring case." +
+           refs,
        {{"app", appField()},
         {"pid", pidField()},
         {"q", text("The text to look for.")},
-        {"max", {{"type", "integer"}, {"default", 300}, {"description", "The most elements to walk."}}}}},
+        {"max", {{"type", "integer"}, {"default", 300}, {"description", "The most elements to walk."}}},
+        {"window", windowField()},
+        {"menus", menusField()}},
+       scopeDefaults()},
       {"act",
-       "Acts on one control of the target application, found by \"ref\" (from tree or find) or by a "
-       "locator: clicks, double or right clicks, focuses, types text (and checks that it landed), scrolls at "
+       "Acts on one control of the target application's window in front, found by \"ref\" (from tree or find "
+       "with the same window) or by a locator: clicks, double or right clicks, focuses, types text (and checks that it landed), scrolls at "
        "it or drags from it. Reports the controls that appeared afterwards." +
            gate,
        {{"app", appField()},
@@ -112,7 +138,10 @@ std::vector<Tool> makeTools() {
         {"dx", {{"type", "number"}, {"default", 0}, {"description", "Scroll pixels, or the drag's offset."}}},
         {"dy", {{"type", "number"}, {"default", 0}, {"description", "Scroll pixels, or the drag's offset."}}},
         {"toRef", {{"type", "integer"}, {"description", "For \"drag\": the element to drag to."}}},
-        {"toLocator", locatorSchema("For \"drag\": the element to drag to.")}}},
+        {"toLocator", locatorSchema("For \"drag\": the element to drag to.")},
+        {"window", windowField()},
+        {"menus", menusField()}},
+       scopeDefaults()},
       {"key",
        "Presses one key with modifiers (a shortcut) in the target application, or in the frontmost one. Keys "
        "are named as on a Mac keyboard: return, escape, tab, space, a, f5, pageup, keypad7, ... Return, enter "
@@ -124,7 +153,12 @@ std::vector<Tool> makeTools() {
        "Types any Unicode text at the keyboard focus of the target application (or the frontmost one) and "
        "reports whether it landed in the focused field." +
            gate,
-       {{"app", appField()}, {"text", {{"type", "string"}, {"default", ""}}}}},
+       {{"app", appField()},
+        {"text", {{"type", "string"}, {"default", ""}}},
+        {"replace",
+         {{"type", "boolean"},
+          {"default", false},
+          {"description", "Select what the focused field holds first, so that it holds just the text."}}}}},
       {"screenshot",
        "Takes JPEG pictures of the display under the target application's focused window, or of all "
        "displays. Each picture comes with its size in pixels and the scale from screen points to its "

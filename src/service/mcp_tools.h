@@ -16,6 +16,9 @@ struct Tool {
   std::string description;
   // The input schema's properties, by the names of the request fields.
   Json properties;
+  // Fields a call leaves out that the tool fills in, where its defaults are
+  // not the command's own.
+  Json defaults = Json::object();
 };
 
 // Every tool, in the commands' order.

@@ -184,7 +184,10 @@ Value readEnabled(ReadScope& scope, const ObjectRef& ref) {
 Value readFocused(ReadScope& scope, const ObjectRef& ref) {
   return stateFlag(scope, ref, ATSPI_STATE_FOCUSED);
 }
+// Only what can be selected has a selected state to tell.
 Value readSelected(ReadScope& scope, const ObjectRef& ref) {
+  const Facts& facts = scope.facts.need(ref, STATES);
+  if (!facts.hasState(ATSPI_STATE_SELECTABLE) && !facts.hasState(ATSPI_STATE_SELECTED)) return {};
   return stateFlag(scope, ref, ATSPI_STATE_SELECTED);
 }
 Value readExpanded(ReadScope& scope, const ObjectRef& ref) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <span>
 #include <string>
 
@@ -81,6 +82,11 @@ std::optional<double> numberOf(const Value& value) {
 
 bool isWindow(FactStore& store, const ObjectRef& ref) { return axRoleOf(store, ref) == "AXWindow"; }
 
+bool isTextField(FactStore& store, const ObjectRef& ref) {
+  const Facts& facts = store.need(ref, ROLE);
+  return facts.has(ROLE) && rowOf(facts.role).value == ValueSource::text && (rowOf(facts.role).traits & PLACEHOLDER);
+}
+
 bool writeFocused(WriteScope& scope, const ObjectRef& ref, const Value& value) {
   // Focus can be given, not taken away.
   if (flagOf(value) != true || isApplication(scope.facts, ref)) return false;
@@ -110,6 +116,34 @@ bool writeValue(WriteScope& scope, const ObjectRef& ref, const Value& value) {
       return false;
   }
   return false;
+}
+
+// The core counts in UTF-16 code units, AT-SPI in characters (code points):
+// the two part only past the Basic Multilingual Plane.
+std::int32_t characterOffset(const std::string& text, std::int64_t units) {
+  std::int64_t seen = 0;
+  std::int32_t characters = 0;
+  for (std::size_t i = 0; i < text.size() && seen < units; ++characters) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    seen += length == 4 ? 2 : 1;
+    i += length;
+  }
+  return characters;
+}
+
+bool writeSelectedTextRange(WriteScope& scope, const ObjectRef& ref, const Value& value) {
+  const TextRange* range = value.as<TextRange>();
+  if (!range || range->location < 0 || range->length < 0) return false;
+  std::optional<ObjectRef> field = ref;
+  // A combo box's text is its entry's.
+  if (axRoleOf(scope.facts, ref) == "AXComboBox") field = entryOf(scope.facts, ref);
+  if (!field) return false;
+  const Facts& facts = scope.facts.need(*field, ROLE | TEXT);
+  if (!facts.has(ROLE) || !facts.has(TEXT) || rowOf(facts.role).value != ValueSource::text) return false;
+  const std::int64_t last = range->location + std::min<std::int64_t>(range->length, INT32_MAX);
+  return selectText(scope.facts, *field, characterOffset(facts.text, range->location),
+                    characterOffset(facts.text, last));
 }
 
 // Through the parent's Selection interface, which is where toolkits keep
@@ -164,7 +198,7 @@ struct WriteRow {
 constexpr WriteRow ATTRIBUTE_WRITES[] = {
     {"AXFocused", writeFocused},     {"AXValue", writeValue}, {"AXSelected", writeSelected},
     {"AXPosition", writePosition},   {"AXSize", writeSize},   {"AXFrontmost", writeFrontmost},
-    {"AXMain", writeMain},
+    {"AXMain", writeMain},           {"AXSelectedTextRange", writeSelectedTextRange},
 };
 
 }  // namespace
@@ -187,6 +221,16 @@ bool performAxAction(WriteScope& scope, const ObjectRef& ref, Presentation as, s
   }
   const ActionRow* row = actionRow(action);
   if (!row || !row->isAction) return false;
+  // A text field's "activate" is its Return, which in a dialog presses the
+  // default button; a click on a field only puts the cursor in it.
+  if (action == "AXPress" && isTextField(scope.facts, ref)) {
+    const std::vector<OfferedAction> offered = offeredActions(scope.facts, ref);
+    for (std::size_t i = 0; i < offered.size(); ++i) {
+      const std::string name = comparable(offered[i].name.empty() ? offered[i].localizedName : offered[i].name);
+      if (name == "click" || name == "press") return doAction(scope.facts, ref, static_cast<std::int32_t>(i));
+    }
+    return grabFocus(scope.facts, ref);
+  }
   const std::optional<std::size_t> index = actionFor(action, offeredActions(scope.facts, ref));
   if (index) return doAction(scope.facts, ref, static_cast<std::int32_t>(*index));
   // Tabs and list items often offer no action at all: pressing one selects

@@ -60,6 +60,21 @@ bool setCurrentValue(FactStore& facts, const ObjectRef& ref, double value) {
   return reply != nullptr;
 }
 
+bool selectText(FactStore& facts, const ObjectRef& ref, std::int32_t start, std::int32_t end) {
+  // The first selection replaced where there is one, else a new one.
+  if (saidYes(callOnce(facts, ref, TEXT_INTERFACE, "SetSelection", [&](DBusMessage* request) {
+        appendInt32(request, 0);
+        appendInt32(request, start);
+        appendInt32(request, end);
+      }))) {
+    return true;
+  }
+  return saidYes(callOnce(facts, ref, TEXT_INTERFACE, "AddSelection", [&](DBusMessage* request) {
+    appendInt32(request, start);
+    appendInt32(request, end);
+  }));
+}
+
 std::optional<std::int32_t> indexInParent(FactStore& facts, const ObjectRef& ref) {
   DBusMessageOwner reply = callOnce(facts, ref, ACCESSIBLE_INTERFACE, "GetIndexInParent");
   MessageReader reader(reply.get());

@@ -21,6 +21,9 @@ inline constexpr std::int32_t MAX_ACTIONS = 64;
 bool grabFocus(FactStore& facts, const ObjectRef& ref);
 bool setTextContents(FactStore& facts, const ObjectRef& ref, const std::string& text);
 bool setCurrentValue(FactStore& facts, const ObjectRef& ref, double value);
+// Selects characters `start` to `end` (code points, end excluded) as the
+// object's one selection.
+bool selectText(FactStore& facts, const ObjectRef& ref, std::int32_t start, std::int32_t end);
 
 std::optional<std::int32_t> indexInParent(FactStore& facts, const ObjectRef& ref);
 // Through the Selection interface of `parent`, by the child's index there.
