@@ -43,7 +43,11 @@ void treeOrFind(Context& context, const Request& request) {
   // An application that publishes no interface at all started with its
   // toolkit's accessibility off; started again through "activate" it is on.
   platform::Accessibility& ax = context.os.accessibility();
-  if (!walked) {
+  // Busy is not bare: an application whose calls timed out is not told to
+  // start again, which would lose its work.
+  if (!ax.answering(target->element)) {
+    result["hint"] = messages::busyHint;
+  } else if (!walked) {
     result["hint"] = messages::noSuchWindowHint;
   } else if (nodes.empty() && ax::elementsOf(ax::attr(ax, target->element, "AXChildren")).empty()) {
     result["hint"] = messages::noControlsHint;

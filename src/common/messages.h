@@ -17,6 +17,8 @@ inline constexpr std::string_view textDidNotLand =
 inline constexpr std::string_view unknownAction = "모르는 동작이에요";
 inline constexpr std::string_view badScrollAmount = "스크롤 양이 너무 크거나 숫자가 아니에요";
 // Beside an empty "tree" or "find" of an application that shows nothing.
+// Beside a "tree" or "find" of an application that let calls time out.
+inline constexpr std::string_view busyHint = "이 프로그램이 지금 바빠서 대답하지 않아요. 잠시 뒤에 다시 해 보세요";
 // Beside an empty "tree" or "find" whose "window" names no window.
 inline constexpr std::string_view noSuchWindowHint =
     "그 이름의 창이 없어요. windowtitles 로 창 제목을 확인하거나 \"front\" 로 앞에 있는 창을 보세요";

@@ -72,6 +72,13 @@ class Accessibility {
   // Hit test below `root` (the system-wide element or an application).
   virtual std::optional<Element> elementAtPosition(const Element& root, float x, float y) = 0;
   virtual std::optional<Pid> pidOf(const Element& element) = 0;
+  // Whether the application that `element` belongs to answers now: false
+  // while it lets calls time out, busy or hung, and what is read of it may
+  // fall short of what it shows.
+  virtual bool answering(const Element& element) {
+    (void)element;
+    return true;
+  }
 
   // Brackets a burst of reads, such as one walk of an application. Between
   // the two calls a backend may answer reads from values it fetched in bulk

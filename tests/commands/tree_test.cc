@@ -77,6 +77,15 @@ TEST_F(TreeTest, MaxBoundsTheWalk) {
   EXPECT_EQ(refs(run(R"({"cmd":"find","q":"note","max":1})")), (std::vector<std::int64_t>{0}));
 }
 
+TEST_F(TreeTest, ABusyApplicationIsToldToWaitNotToStartAgain) {
+  sim.busy.insert(300);
+  Json reply = run(R"({"cmd":"find","id":1,"app":"Notes","q":"nothing like it"})");
+  EXPECT_EQ(reply["result"]["hint"], messages::busyHint);
+  EXPECT_EQ(reply["result"]["app"], "Notes");
+  sim.busy.clear();
+  EXPECT_FALSE(run(R"({"cmd":"find","id":2,"app":"Notes","q":"nothing like it"})")["result"].contains("hint"));
+}
+
 TEST_F(TreeTest, TargetSelectionAndFailures) {
   EXPECT_EQ(run(R"({"cmd":"tree"})")["result"]["app"], "Notes") << "the frontmost application";
   Json anon = run(R"({"cmd":"tree","pid":301})");

@@ -174,6 +174,13 @@ std::optional<std::string> bundleIdFor(const WindowOwner& owner, const std::opti
   return std::nullopt;
 }
 
+std::string programName(std::string_view commandLine) {
+  std::string_view program = commandLine.substr(0, commandLine.find('\0'));
+  program = program.substr(program.rfind('/') + 1);
+  if (program.ends_with(".bin")) program.remove_suffix(4);
+  return std::string(program);
+}
+
 std::optional<std::string> applicationName(const std::optional<std::string>& accessibleName,
                                            const std::optional<std::string>& wmClass) {
   if (accessibleName && !accessibleName->empty()) return accessibleName;

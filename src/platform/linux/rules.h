@@ -113,6 +113,13 @@ std::vector<RunningApp> mergeRunningApps(const std::vector<WindowOwner>& owners,
                                          const std::vector<AccessibleApp>& accessibleApps,
                                          std::optional<Pid> activePid);
 
+// The name a program gives itself on the accessibility bus, as its command
+// line (/proc/PID/cmdline, arguments split by NUL) tells it: the file name
+// of its program, less the ".bin" of a program started by a wrapper script
+// of its name. For an application too busy to tell its name, so that it is
+// listed by the name it had.
+std::string programName(std::string_view commandLine);
+
 // The name shown for a process: its accessibility name when it has one, else
 // the WM_CLASS class of its window.
 std::optional<std::string> applicationName(const std::optional<std::string>& accessibleName,

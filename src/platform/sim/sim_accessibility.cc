@@ -88,6 +88,10 @@ class SimAccessibility final : public Accessibility {
     }
     return std::nullopt;
   }
+  bool answering(const Element& element) override {
+    auto* data = sim_.find(element);
+    return !data || !sim_.busy.count(data->pid);
+  }
   std::optional<Pid> pidOf(const Element& element) override {
     auto* data = sim_.find(element);
     if (!data) return std::nullopt;

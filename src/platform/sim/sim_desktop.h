@@ -95,6 +95,9 @@ class SimDesktop final : public Platform {
   // Hit tests below `root` (the system-wide element or an application root)
   // inside the rectangle give `hit`; later regions lie on top of earlier ones.
   void addHitRegion(const Element& root, double x, double y, double w, double h, const Element& hit);
+  // Applications that let calls time out: reads still answer (a test sets
+  // what they give), and the accessibility service says they do not answer.
+  std::set<Pid> busy;
   // The element vanishes: every later read of it fails quietly.
   void remove(const Element& element);
   std::vector<std::pair<std::string, Value>> writes;   // attribute writes received

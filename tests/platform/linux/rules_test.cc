@@ -103,6 +103,14 @@ TEST(RunningAppsTest, BundleIdPrefersTheDesktopEntry) {
   EXPECT_EQ(bundleIdFor(WindowOwner{}, std::nullopt), std::nullopt);
 }
 
+TEST(RunningAppsTest, AnApplicationTooBusyToAnswerKeepsTheNameItsProgramGivesIt) {
+  using namespace std::string_literals;
+  EXPECT_EQ(programName("/usr/lib/libreoffice/program/soffice.bin\0--calc\0/tmp/sales.xlsx\0"s), "soffice");
+  EXPECT_EQ(programName("mousepad\0"s), "mousepad");
+  EXPECT_EQ(programName("/usr/bin/gtk3-widget-factory"), "gtk3-widget-factory");
+  EXPECT_EQ(programName(""), "");
+}
+
 TEST(TextPropertyTest, Latin1BecomesUtf8) {
   EXPECT_EQ(latin1ToUtf8("Caf\xe9 \xff"), "Café ÿ");
   EXPECT_EQ(latin1ToUtf8("plain"), "plain");

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/linux/atspi/tree.h"
+#include "platform/linux/atspi/unanswering.h"
 #include "platform/linux/atspi/ax_roles.h"
 #include "platform/linux/atspi/ax_reads.h"
 #include "platform/linux/atspi/ax_writes.h"
@@ -177,6 +178,11 @@ std::optional<Pid> LinuxAccessibility::pidOf(const Element& element) {
   const std::optional<ObjectRef> ref = refOf(element);
   if (!ref || isDesktopElement(element) || !atspiReady(connections_.sessionBus)) return std::nullopt;
   return processOfBus(channels_, ref->bus);
+}
+
+bool LinuxAccessibility::answering(const Element& element) {
+  const std::optional<ObjectRef> ref = refOf(element);
+  return !ref || !unansweringApplications().holds(ref->bus);
 }
 
 std::optional<WindowId> LinuxAccessibility::managedWindowOf(FactStore& facts, const ObjectRef& window) {

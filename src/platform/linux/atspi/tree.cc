@@ -2,12 +2,15 @@
 #include "platform/linux/atspi/tree.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <utility>
 
 #include "platform/linux/atspi/messages.h"
 #include "platform/linux/atspi/unanswering.h"
+#include "platform/linux/rules.h"
 
 namespace kelp::platform::linux_desktop {
 namespace {
@@ -203,7 +206,12 @@ std::vector<RegisteredApp> registeredApplications() {
   forEachApplication([&](GRef<AtspiAccessible> child) {
     RegisteredApp app;
     app.pid = processOf(child.get());
-    app.name = applicationName(child.get()).value_or("");
+    if (std::optional<std::string> name = applicationName(child.get())) {
+      app.name = std::move(*name);
+    } else if (app.pid) {
+      std::ifstream commandLine("/proc/" + std::to_string(*app.pid) + "/cmdline", std::ios::binary);
+      app.name = programName(std::string(std::istreambuf_iterator<char>(commandLine), {}));
+    }
     app.accessible = std::move(child);
     apps.push_back(std::move(app));
     return true;
