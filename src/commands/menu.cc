@@ -8,6 +8,7 @@
 #include "ax/lookup.h"
 #include "input/activation.h"
 #include "input/keyboard.h"
+#include "input/mouse.h"
 #include "locate/safety.h"
 #include "menu/menu.h"
 #include "common/fields.h"
@@ -17,6 +18,31 @@ namespace kelp::commands {
 namespace {
 
 constexpr std::int64_t AFTER_PRESS_MICROS = 350000;
+// How long an opened menu may take to show its items on screen.
+constexpr std::int64_t SHOW_WAIT_MICROS = 1500000;
+constexpr std::int64_t SHOW_STEP_MICROS = 50000;
+
+// Chooses the item as a person does, where pressing it through
+// accessibility would hold the application (a dialog the item opens runs
+// inside the call): opens each level above it, then clicks the item once it
+// shows. False, with nothing clicked, when it does not show in time; the
+// levels opened stay open.
+bool chooseByPointer(Context& context, const menu::FollowResult& followed) {
+  platform::Accessibility& ax = context.os.accessibility();
+  for (std::size_t i = 0; i + 1 < followed.levels.size(); ++i) {
+    ax.performAction(followed.levels[i], "AXPress");
+    context.os.clock().sleepMicros(menu::OPEN_LEVEL_PAUSE_MICROS);
+  }
+  for (std::int64_t waited = 0; waited < SHOW_WAIT_MICROS; waited += SHOW_STEP_MICROS) {
+    const std::optional<ax::Frame> frame = ax::frameOf(ax, followed.node);
+    if (frame && frame->w > 0 && frame->h > 0) {
+      input::mouseClick(context.os, {frame->x + frame->w / 2, frame->y + frame->h / 2}, 1, {});
+      return true;
+    }
+    context.os.clock().sleepMicros(SHOW_STEP_MICROS);
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -66,7 +92,14 @@ void menu(Context& context, const Request& request) {
                          std::string(messages::menuTitleOpen) + last + std::string(messages::menuDisabled));
     return;
   }
-  const bool pressed = ax.performAction(followed.node, "AXPress");
+  bool pressed = false;
+  if (ax.pressHoldsApplication(followed.node) && followed.levels.size() >= 2) {
+    pressed = chooseByPointer(context, followed);
+    for (std::size_t level = 1; !pressed && level < followed.levels.size(); ++level) {
+      input::pressKey(context.os, "escape", {});
+    }
+  }
+  if (!pressed) pressed = ax.performAction(followed.node, "AXPress");
   if (!pressed) closeOpened();
   context.os.clock().sleepMicros(AFTER_PRESS_MICROS);
   context.replies.resultWithError(request.id, pressed,

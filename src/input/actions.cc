@@ -94,26 +94,31 @@ std::optional<bool> clickAndSee(platform::Platform& os, const ax::Node& node,
   return awaitEffect(os, node.el, done);
 }
 
-// An item is selected as a person's click selects it: through the
-// selection, or by the click itself where the selection does not take.
+// An item is selected as a person's click selects it, which is also what
+// makes a list or a tree show the item's page; through the selection where
+// the pointer cannot reach it or does not select it.
 ActionResult selectItem(platform::Platform& os, const ax::Node& node) {
   const auto selected = [](const ClickState& state) { return state.selected == true; };
+  if (clickAndSee(os, node, selected) == true) return done(node);
   if (os.accessibility().setAttribute(node.el, "AXSelected", true) && awaitEffect(os, node.el, selected)) {
     return done(node);
-  }
-  if (const std::optional<bool> clicked = clickAndSee(os, node, selected)) {
-    return *clicked ? done(node) : refused(messages::notPressable);
   }
   return refused(messages::notPressable);
 }
 
-// A check box, radio button, tab or disclosure: pressed, and clicked by the
-// pointer where the press showed no change; a change the helper can see and
-// does not is a failure.
+// A check box, radio button, tab or disclosure, whose click shows: pressed,
+// and clicked by the pointer where the press showed no change (or first,
+// where a press would hold the application); a change the helper can see
+// and does not is a failure.
 ActionResult toggle(platform::Platform& os, const ax::Node& node) {
   platform::Accessibility& ax = os.accessibility();
   const ClickState before = observe(ax, node.el);
   const auto changed = [&](const ClickState& state) { return !(state == before); };
+  if (ax.pressHoldsApplication(node.el)) {
+    if (const std::optional<bool> clicked = clickAndSee(os, node, changed)) {
+      return *clicked ? done(node) : refused(messages::notPressable);
+    }
+  }
   const bool pressed = ax.performAction(node.el, "AXPress");
   if (pressed && awaitEffect(os, node.el, changed)) return done(node);
   if (const std::optional<bool> clicked = clickAndSee(os, node, changed)) {
@@ -130,6 +135,14 @@ ActionResult click(platform::Platform& os, const ax::Node& node) {
   platform::Accessibility& ax = os.accessibility();
   if (selectsOnClick(node.role) && flag(ax, node.el, "AXSelected") == false) return selectItem(os, node);
   if (togglesOnClick(node.role)) return toggle(os, node);
+  // Where a press would hold the application, a person's click presses.
+  if (ax.pressHoldsApplication(node.el)) {
+    const std::optional<platform::Point> center = centerOf(node);
+    if (center && pointerReaches(os, node, *center)) {
+      mouseClick(os, *center, 1, {});
+      return done(node);
+    }
+  }
   if (ax.performAction(node.el, "AXPress")) return done(node);
   if (auto center = centerOf(node)) {
     mouseClick(os, *center, 1, {});

@@ -78,7 +78,7 @@ std::optional<platform::Element> pickMenu(platform::Accessibility& ax, const std
 
 FollowResult menuFollow(platform::Platform& os, const platform::Element& bar, const std::vector<std::string>& path) {
   platform::Accessibility& ax = os.accessibility();
-  FollowResult result{bar, false, std::nullopt};
+  FollowResult result{bar, {}, false, std::nullopt};
   for (std::size_t i = 0; i < path.size(); ++i) {
     const bool isBar = i == 0;
     std::vector<platform::Element> kids = menuChildren(ax, result.node, isBar);
@@ -94,6 +94,7 @@ FollowResult menuFollow(platform::Platform& os, const platform::Element& bar, co
       return result;
     }
     result.node = *item;
+    result.levels.push_back(*item);
   }
   return result;
 }

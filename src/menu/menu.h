@@ -28,6 +28,7 @@ std::optional<platform::Element> pickMenu(platform::Accessibility& ax, const std
 
 struct FollowResult {
   platform::Element node;            // the element reached, or where the walk stopped
+  std::vector<platform::Element> levels;  // the item picked at each step, the last being `node`
   bool opened = false;               // some level had to be opened by pressing
   std::optional<std::string> error;  // why the walk stopped
 };

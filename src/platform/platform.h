@@ -72,6 +72,15 @@ class Accessibility {
   // Hit test below `root` (the system-wide element or an application).
   virtual std::optional<Element> elementAtPosition(const Element& root, float x, float y) = 0;
   virtual std::optional<Pid> pidOf(const Element& element) = 0;
+  // Whether pressing `element` through accessibility carries out the whole
+  // press inside the call that asked for it, so that a modal dialog the
+  // press opens holds the application's accessibility until it closes (and
+  // can freeze the application for good once this process is gone). A
+  // person's click is then the safer press wherever the element shows.
+  virtual bool pressHoldsApplication(const Element& element) {
+    (void)element;
+    return false;
+  }
   // Whether the application that `element` belongs to answers now: false
   // while it lets calls time out, busy or hung, and what is read of it may
   // fall short of what it shows.

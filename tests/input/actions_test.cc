@@ -180,27 +180,43 @@ TEST_F(DoAction, TypeReplacesWhatTheFieldHeldAndCountsOnlyTheWholeTextAsLanded) 
 }
 
 TEST_F(DoAction, ClickSelectsAnItemAsAPersonsClickWould) {
-  const auto row = [&](const std::string& title) {
+  const auto row = [&](const std::string& title, double y) {
     Element element = sim.addElement(window, "AXRow", {{"AXTitle", title}, {"AXSelected", false},
-                                                       {"AXPosition", Point{0, 100}}, {"AXSize", Size{200, 20}}});
-    sim.addHitRegion(sim.accessibility().systemWide(), 0, 100, 200, 20, element);
+                                                       {"AXPosition", Point{0, y}}, {"AXSize", Size{200, 20}}});
+    sim.addHitRegion(sim.accessibility().systemWide(), 0, y, 200, 20, element);
     return node(element);
   };
-  // Through the selection, with no press: a press would open the item.
-  ax::Node loadSave = row("Load/Save");
+  // The pointer clicks it, as a person does (a list shows the item's page
+  // for a click, not always for a selection); no press, which would open
+  // the item. Here the click does not select it: the selection does.
+  ax::Node loadSave = row("Load/Save", 100);
   EXPECT_TRUE(act(loadSave, "click").ok);
+  EXPECT_EQ(trace(sim).substr(0, 26), "move 100,110 | +60 down#1 ");
   EXPECT_TRUE(ax::boolAttr(sim.accessibility(), loadSave.el, "AXSelected", false));
   EXPECT_TRUE(sim.actions.empty());
-  EXPECT_TRUE(sim.posted.empty());
 
-  // Where the selection does not take, the pointer clicks it; an item that
-  // still is not selected afterwards was not clicked as asked.
-  ax::Node general = row("General");
+  // An item that neither the click nor the selection selects was not
+  // clicked as asked.
+  sim.posted.clear();
+  ax::Node general = row("General", 200);
   sim.refuse(general.el, "AXSelected");
   ActionResult stubborn = act(general, "click");
-  EXPECT_EQ(trace(sim).substr(0, 27), "move 100,110 | +60 down#1 1");
   EXPECT_FALSE(stubborn.ok);
   EXPECT_EQ(stubborn.message, "이 항목은 누를 수 없어요");
+}
+
+TEST_F(DoAction, WhereAPressWouldHoldTheApplicationThePointerPresses) {
+  sim.pressesHoldApplication.insert(100);
+  ax::Node save = button("Save As…");
+  sim.addHitRegion(sim.accessibility().systemWide(), 10, 20, 100, 50, save.el);
+  EXPECT_TRUE(act(save, "click").ok);
+  EXPECT_TRUE(sim.actions.empty());
+  EXPECT_EQ(trace(sim), "move 60,45 | +60 down#1 60,45 | +28 up#1 60,45");
+  // Without a place on screen the press is all there is.
+  sim.posted.clear();
+  EXPECT_TRUE(act(button("Hidden", false), "click").ok);
+  EXPECT_EQ(sim.actions.back().second, "AXPress");
+  EXPECT_TRUE(sim.posted.empty());
 }
 
 TEST_F(DoAction, ClickOnAToggleThatShowsNoChangeFallsBackToThePointerWhereItReachesIt) {

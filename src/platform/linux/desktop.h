@@ -100,6 +100,7 @@ class LinuxAccessibility final : public Accessibility {
   std::optional<Element> elementAtPosition(const Element& root, float x, float y) override;
   std::optional<Pid> pidOf(const Element& element) override;
   bool answering(const Element& element) override;
+  bool pressHoldsApplication(const Element& element) override;
   void beginSnapshot(const ReadPlan& plan) override;
   void endSnapshot() override;
 

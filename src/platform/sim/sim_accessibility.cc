@@ -88,6 +88,10 @@ class SimAccessibility final : public Accessibility {
     }
     return std::nullopt;
   }
+  bool pressHoldsApplication(const Element& element) override {
+    auto* data = sim_.find(element);
+    return data && sim_.pressesHoldApplication.count(data->pid);
+  }
   bool answering(const Element& element) override {
     auto* data = sim_.find(element);
     return !data || !sim_.busy.count(data->pid);

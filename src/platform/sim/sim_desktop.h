@@ -98,6 +98,9 @@ class SimDesktop final : public Platform {
   // Applications that let calls time out: reads still answer (a test sets
   // what they give), and the accessibility service says they do not answer.
   std::set<Pid> busy;
+  // Applications whose accessibility presses run inside the call, so that a
+  // person's click is the safer press.
+  std::set<Pid> pressesHoldApplication;
   // The element vanishes: every later read of it fails quietly.
   void remove(const Element& element);
   std::vector<std::pair<std::string, Value>> writes;   // attribute writes received

@@ -180,6 +180,12 @@ std::optional<Pid> LinuxAccessibility::pidOf(const Element& element) {
   return processOfBus(channels_, ref->bus);
 }
 
+bool LinuxAccessibility::pressHoldsApplication(const Element& element) {
+  const std::optional<ObjectRef> ref = refOf(element);
+  if (!ref || AtspiChannels::isSelf(ref->bus)) return false;
+  return channels_.toolkitOf(ref->bus).actsInsideTheCall();
+}
+
 bool LinuxAccessibility::answering(const Element& element) {
   const std::optional<ObjectRef> ref = refOf(element);
   return !ref || !unansweringApplications().holds(ref->bus);

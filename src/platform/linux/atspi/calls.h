@@ -28,6 +28,7 @@ inline constexpr const char* ACCESSIBLE_INTERFACE = "org.a11y.atspi.Accessible";
 inline constexpr const char* COMPONENT_INTERFACE = "org.a11y.atspi.Component";
 inline constexpr const char* TEXT_INTERFACE = "org.a11y.atspi.Text";
 inline constexpr const char* VALUE_INTERFACE = "org.a11y.atspi.Value";
+inline constexpr const char* TABLE_INTERFACE = "org.a11y.atspi.Table";
 inline constexpr const char* EDITABLE_TEXT_INTERFACE = "org.a11y.atspi.EditableText";
 inline constexpr const char* SELECTION_INTERFACE = "org.a11y.atspi.Selection";
 inline constexpr const char* ACTION_INTERFACE = "org.a11y.atspi.Action";

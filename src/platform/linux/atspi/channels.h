@@ -41,6 +41,16 @@ struct Toolkit {
   // Qt 5's bridge crashes on Properties.GetAll.
   bool refusesGetAll() const { return name == "Qt"; }
   bool isChromium() const { return name == "Chromium"; }
+  // GTK 3 and LibreOffice carry out an action inside the bridge's handler
+  // of the call (at-spi2-atk): a dialog the action opens runs its modal loop
+  // there, holding the connection that carried the call; once that
+  // connection receives anything, its closing included, while the bridge
+  // forwards a key, the application freezes for good.
+  bool actsInsideTheCall() const { return (name == "GTK" && major <= 3) || name == "gtk"; }
+  // LibreOffice (whose bridge says "gtk", in small letters) has objects that
+  // make their children only when asked, and its collections walk into
+  // them whole.
+  bool collectionsUnbounded() const { return name == "gtk"; }
 };
 
 // The major number of a version such as "4.8.3"; 0 for anything else.
@@ -79,9 +89,12 @@ class AtspiChannels {
   // its own, and dispatching the one still inside its handler blocks the
   // application for good. So each action gets a fresh connection, and it
   // stays open while this process runs, up to MAX_ACTION_CHANNELS per
-  // application, the oldest closed first. (When this process ends the bridge
-  // loses its last client, unless another assistive program is about, and
-  // forwards no more keys.)
+  // application, the oldest closed first. That is not enough: the bridge
+  // forwards keys while any client reads it, such as the next helper
+  // process, and this process's connections close when it ends. The core
+  // therefore clicks rather than presses where the toolkit acts inside the
+  // call (Toolkit::actsInsideTheCall), and an action goes through here only
+  // where nothing can be clicked.
   Route actionRouteFor(const std::string& bus);
   // Forgets the application's private socket, with whatever is still queued
   // on it.

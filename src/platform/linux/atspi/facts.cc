@@ -1,7 +1,9 @@
 // The fact store: answering reads from fetched facts, fetching what is missing.
 #include "platform/linux/atspi/facts.h"
 
+#include <algorithm>
 #include <limits>
+#include <utility>
 
 #include "platform/linux/atspi/methods.h"
 
@@ -35,27 +37,33 @@ const Facts& FactStore::need(const ObjectRef& ref, unsigned wanted) {
 }
 
 std::optional<ObjectRef> FactStore::firstWithStates(const ObjectRef& root, std::uint64_t states) {
+  if (toolkitOf(root.bus).collectionsUnbounded()) return std::nullopt;
   return firstMatchWithStates(*this, root, states);
 }
 
 void FactStore::fetch(const ObjectRef& ref, Facts& facts, unsigned wanted) {
-  // The second and third rounds only ask again what a toolkit refused to
-  // tell in the combined call.
-  for (int round = 0; round < 3 && (facts.asked & wanted) != wanted; ++round) {
+  // Later rounds ask again what a toolkit refused to tell in the combined
+  // call, and for the children once it is known whether they may be listed.
+  for (int round = 0; round < 5 && (facts.asked & wanted) != wanted; ++round) {
     CallBatch batch(channels_);
     std::vector<Read> reads;
     plan(batch, reads, ref, facts, wanted);
-    if (reads.empty()) break;
+    if (reads.empty() && lazy_.empty()) break;
     batch.run();
     apply(batch, reads);
+    listLazyChildren();
   }
   facts.asked |= wanted;
 }
 
 void FactStore::plan(CallBatch& batch, std::vector<Read>& reads, const ObjectRef& ref, Facts& facts,
                      unsigned wanted) {
-  const unsigned missing = wanted & ~facts.asked;
+  unsigned missing = wanted & ~facts.asked;
   if (!missing) return;
+  // Whether the children may be listed at all depends on the states and the
+  // child count: those first, the list in a later round.
+  const bool childrenWait = (missing & CHILDREN) && (facts.asked & (STATES | NAMING)) != (STATES | NAMING);
+  if (childrenWait) missing |= (STATES | NAMING) & ~facts.asked;
   auto add = [&](const char* interface, const char* method, Read::Kind kind) {
     const std::size_t call = batch.add(ref, interface, method);
     reads.push_back({ref, &facts, call, kind});
@@ -85,7 +93,16 @@ void FactStore::plan(CallBatch& batch, std::vector<Read>& reads, const ObjectRef
   if (single & IDENTIFIER) addGet(ACCESSIBLE_INTERFACE, "AccessibleId", Read::accessibleId);
   if (single & HELP) addGet(ACCESSIBLE_INTERFACE, "HelpText", Read::helpText);
   if (single & ATTRIBUTES) add(ACCESSIBLE_INTERFACE, "GetAttributes", Read::attributes);
-  if (missing & CHILDREN) add(ACCESSIBLE_INTERFACE, "GetChildren", Read::children);
+  if ((missing & CHILDREN) && !childrenWait) {
+    if (facts.hasState(ATSPI_STATE_MANAGES_DESCENDANTS) && facts.childCount < 0 && !facts.childCountAsked) {
+      facts.childCountAsked = true;
+      addGet(ACCESSIBLE_INTERFACE, "ChildCount", Read::childCount);
+    } else if (listsChildrenLazily(facts)) {
+      if (std::find(lazy_.begin(), lazy_.end(), ref) == lazy_.end()) lazy_.push_back(ref);
+    } else {
+      add(ACCESSIBLE_INTERFACE, "GetChildren", Read::children);
+    }
+  }
   if (missing & RELATIONS) add(ACCESSIBLE_INTERFACE, "GetRelationSet", Read::relations);
   if (missing & EXTENTS)
     appendUint32(add(COMPONENT_INTERFACE, "GetExtents", Read::extents), ATSPI_COORD_TYPE_SCREEN);
@@ -99,6 +116,13 @@ void FactStore::plan(CallBatch& batch, std::vector<Read>& reads, const ObjectRef
   // Asked by index, not from the list of actions: GTK lists no actions for
   // an insensitive menu item but still tells its shortcut this way.
   if (missing & KEY_BINDING) appendInt32(add(ACTION_INTERFACE, "GetKeyBinding", Read::keyBinding), 0);
+}
+
+void FactStore::listLazyChildren() {
+  for (const ObjectRef& ref : std::exchange(lazy_, {})) {
+    std::vector<ObjectRef> shown = shownChildren(ref);
+    setChildren(ref, entry(ref), std::move(shown));
+  }
 }
 
 void FactStore::setChildren(const ObjectRef& lister, Facts& facts, std::vector<ObjectRef> children) {

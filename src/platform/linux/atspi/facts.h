@@ -82,12 +82,17 @@ struct Facts {
 
   // Bookkeeping of the store.
   bool getAllRefused = false;         // Properties.GetAll failed: ask property by property
+  bool childCountAsked = false;       // the ChildCount property, where the naming left it untold
   std::optional<ObjectRef> listedBy;  // the object whose children list holds it
   bool readAhead = false;             // everything a walk reads of it is fetched
 
   bool has(unsigned fact) const { return (answered & fact) == fact; }
   bool hasState(AtspiStateType state) const { return (states >> static_cast<unsigned>(state)) & 1u; }
 };
+
+// Whether an object's children are too many to list, or made only when
+// asked for, so that it gives only those it shows (shown_children.cc).
+bool listsChildrenLazily(const Facts& facts);
 
 // Where attribute reads get the facts of objects: the bus (FactStore), what
 // a store knows already (its read-ahead), or facts a test prepared.
@@ -165,6 +170,16 @@ class FactStore final : public FactSource {
   // object each of them was found under.
   void setChildren(const ObjectRef& lister, Facts& facts, std::vector<ObjectRef> children);
 
+  // Gives the objects that list their children lazily, met by the last
+  // plans, the children they show.
+  void listLazyChildren();
+  std::vector<ObjectRef> shownChildren(const ObjectRef& ref);
+  // A table's cells in the rows and columns on screen; none where it is no
+  // table that says so.
+  std::optional<std::vector<ObjectRef>> shownCells(const ObjectRef& table, const Extents& area);
+  // The items of a list that stand inside its area, found by their order.
+  std::vector<ObjectRef> shownItems(const ObjectRef& list, const Extents& area, std::int32_t count);
+
   void seedFromCache(const std::string& bus);
   void fetchAhead(const ObjectRef& start);
   class KnownFacts;
@@ -172,6 +187,7 @@ class FactStore final : public FactSource {
   AtspiChannels& channels_;
   std::optional<ReadPlan> plan_;  // none: no fetching ahead
   std::set<std::string> seeded_;
+  std::vector<ObjectRef> lazy_;  // objects whose shown children are due
   std::unordered_map<ObjectRef, Facts, RefHash> facts_;
 };
 

@@ -101,9 +101,10 @@ void FactStore::fetchAhead(const ObjectRef& start) {
       if ((wanted & NAMING) && !(facts.asked & NAMING)) wanted &= ~CHILDREN;
       plan(batch, reads, ref, facts, wanted);
     }
-    if (reads.empty()) break;
+    if (reads.empty() && lazy_.empty()) break;
     batch.run();
     apply(batch, reads);
+    listLazyChildren();
   }
 }
 
