@@ -1,5 +1,6 @@
 #include "commands/windows.h"
 
+#include <cmath>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -25,6 +26,36 @@ std::map<std::string, double> readFrame(const Json& body) {
     frame[key] = value.get<double>();
   }
   return frame;
+}
+
+// How far a window may land from where it was asked to, in points: window
+// managers round to their own grid.
+constexpr double PLACEMENT_SLACK = 4;
+constexpr std::int64_t PLACEMENT_WAIT_MICROS = 1000000;
+constexpr std::int64_t PLACEMENT_STEP_MICROS = 50000;
+
+bool near(double a, double b) { return std::abs(a - b) <= PLACEMENT_SLACK; }
+
+// Whether the window took the place asked, or at least moved or resized
+// towards it (a window manager may keep it on screen or above a minimum
+// size), within a second.
+bool awaitPlacement(platform::Platform& os, const platform::Element& window, const std::optional<ax::Frame>& before,
+                    const std::map<std::string, double>& asked, bool move, bool resize) {
+  const auto placed = [&](const ax::Frame& now) {
+    const bool moved = !move || (near(now.x, asked.at("x")) && near(now.y, asked.at("y"))) ||
+                       (before && (!near(now.x, before->x) || !near(now.y, before->y)));
+    const bool resized = !resize || (near(now.w, asked.at("w")) && near(now.h, asked.at("h"))) ||
+                         (before && (!near(now.w, before->w) || !near(now.h, before->h)));
+    return moved && resized;
+  };
+  for (std::int64_t waited = 0;; waited += PLACEMENT_STEP_MICROS) {
+    const std::optional<ax::Frame> now = ax::frameOf(os.accessibility(), window);
+    // A window whose place is not told cannot be seen to move.
+    if (!now) return true;
+    if (placed(*now)) return true;
+    if (waited >= PLACEMENT_WAIT_MICROS) return false;
+    os.clock().sleepMicros(PLACEMENT_STEP_MICROS);
+  }
 }
 
 }  // namespace
@@ -56,9 +87,20 @@ void window(Context& context, const Request& request) {
   }
   const std::map<std::string, double> frame = readFrame(request.body);
   auto has = [&](const char* key) { return frame.count(key) > 0; };
-  if (has("x") && has("y")) ax.setAttribute(*found, "AXPosition", platform::Point{frame.at("x"), frame.at("y")});
-  if (has("w") && has("h") && frame.at("w") > 0 && frame.at("h") > 0) {
-    ax.setAttribute(*found, "AXSize", platform::Size{frame.at("w"), frame.at("h")});
+  const bool move = has("x") && has("y");
+  const bool resize = has("w") && has("h") && frame.at("w") > 0 && frame.at("h") > 0;
+  const std::optional<ax::Frame> before = ax::frameOf(ax, *found);
+  bool taken = true;
+  if (move) taken = ax.setAttribute(*found, "AXPosition", platform::Point{frame.at("x"), frame.at("y")}) && taken;
+  if (resize) taken = ax.setAttribute(*found, "AXSize", platform::Size{frame.at("w"), frame.at("h")}) && taken;
+  // A window that did not go where it was asked is not reported as placed.
+  if (!taken) {
+    context.replies.fail(request.id, messages::windowPlacementRefused);
+    return;
+  }
+  if ((move || resize) && !awaitPlacement(context.os, *found, before, frame, move, resize)) {
+    context.replies.fail(request.id, messages::windowDidNotMove);
+    return;
   }
   context.replies.succeed(request.id, {{"found", true}});
 }

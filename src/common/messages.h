@@ -15,6 +15,8 @@ inline constexpr std::string_view typeCannotActivate = "그 프로그램을 앞�
 inline constexpr std::string_view textDidNotLand =
     "글자가 그 칸에 들어가지 않았어요 — 그 칸을 먼저 눌러 커서를 넣고 type_here 로 쳐 보세요";
 inline constexpr std::string_view unknownAction = "모르는 동작이에요";
+inline constexpr std::string_view windowPlacementRefused = "창 관리자가 이 창을 옮기거나 크기를 바꾸게 하지 않아요";
+inline constexpr std::string_view windowDidNotMove = "창이 요청한 자리나 크기로 바뀌지 않았어요";
 inline constexpr std::string_view badScrollAmount = "스크롤 양이 너무 크거나 숫자가 아니에요";
 // Beside an empty "tree" or "find" of an application that shows nothing.
 // Beside a "tree" or "find" of an application that let calls time out.

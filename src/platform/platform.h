@@ -353,7 +353,7 @@ class TestWindow {
   // The text control `index` of the last window shown holds now, read from
   // the toolkit itself; "" for anything else.
   virtual std::string controlText(std::size_t index) = 0;
-  // Whether an item of any menu shown was ever chosen.
+  // Whether an item of the menus of the last window shown was chosen.
   virtual bool itemChosen() = 0;
 };
 

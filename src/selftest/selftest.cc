@@ -22,10 +22,14 @@ locate::Locator locator(std::optional<std::string> role, std::optional<std::stri
   return found;
 }
 
-int windowsOf(platform::Accessibility& ax, const platform::Element& app) {
-  int windows = 0;
-  for (const platform::Element& child : ax::elementsOf(ax::attr(ax, app, "AXChildren"))) {
-    windows += ax::str(ax, child, "AXRole") == "AXWindow";
+// The application's windows, with their paths in a walk of it, in its order.
+std::vector<std::pair<platform::Element, std::string>> windowsOf(platform::Accessibility& ax,
+                                                                 const platform::Element& app) {
+  std::vector<std::pair<platform::Element, std::string>> windows;
+  const std::vector<platform::Element> children = ax::elementsOf(ax::attr(ax, app, "AXChildren"));
+  for (std::size_t i = 0; i < children.size(); ++i) {
+    const std::string role = ax::str(ax, children[i], "AXRole");
+    if (role == "AXWindow") windows.emplace_back(children[i], "/" + role + "[" + std::to_string(i) + "]");
   }
   return windows;
 }
@@ -57,9 +61,16 @@ Json SelfTest::run() {
   platform::Accessibility& ax = os_.accessibility();
   const platform::Element app = ax.applicationElement(os_.process().ownPid());
   Json report = unreadableReport();
-  report["windows"] = windowsOf(ax, app);
-  const std::vector<ax::Node> nodes = ax::walk(ax, app, SELFTEST_WALK_LIMIT);
-  report["elements"] = nodes.size();
+  const auto windows = windowsOf(ax, app);
+  report["windows"] = windows.size();
+  const std::vector<ax::Node> walked = ax::walk(ax, app, SELFTEST_WALK_LIMIT);
+  report["elements"] = walked.size();
+  // The checks act in the window this run showed, the last of the process's:
+  // an earlier run's window stays, with controls of the same names.
+  std::vector<ax::Node> nodes;
+  for (const ax::Node& node : walked) {
+    if (!windows.empty() && node.path.starts_with(windows.back().second + "/")) nodes.push_back(node);
+  }
   bool sawButton = false;
   bool sawField = false;
   for (const ax::Node& node : nodes) {

@@ -70,9 +70,21 @@ TEST_F(WindowsTest, AFrameWithAnythingButNumbersChangesNothing) {
     EXPECT_EQ(run(request)["result"], Json::parse(R"({"found":true})")) << request;
   }
   EXPECT_TRUE(geometryWrites().empty());
-  // A window that refuses still counts as found.
+  // A window that refuses, or takes the request and stays where it was, is
+  // not reported as placed.
   sim.refuse(first, "AXPosition");
-  EXPECT_EQ(run(R"({"cmd":"window","id":2,"app":"Mail","frame":{"x":1,"y":2}})")["result"]["found"], true);
+  EXPECT_EQ(run(R"({"cmd":"window","id":2,"app":"Mail","frame":{"x":1,"y":2}})"),
+            Json::parse(R"({"id":2,"ok":false,"error":"창 관리자가 이 창을 옮기거나 크기를 바꾸게 하지 않아요"})"));
+  Element tiled = sim.addElement(sim.appRoot(200), "AXWindow",
+                                 {{"AXTitle", "Tiled"}, {"AXPosition", Point{0, 0}}, {"AXSize", Size{960, 1080}}});
+  sim.setAttr(sim.appRoot(200), "AXFocusedWindow", tiled);
+  sim.onWrite(tiled, [&](const std::string&) {
+    sim.setAttr(tiled, "AXPosition", Point{0, 0});
+    sim.setAttr(tiled, "AXSize", Size{960, 1080});
+  });
+  EXPECT_EQ(run(R"({"cmd":"window","id":3,"app":"Mail","frame":{"x":100,"y":100,"w":600,"h":400}})")["error"],
+            "창이 요청한 자리나 크기로 바뀌지 않았어요");
+  EXPECT_EQ(sim.nowMicros(), 1000000) << "a second for the window manager to move it";
 }
 
 TEST_F(WindowsTest, WindowFailures) {

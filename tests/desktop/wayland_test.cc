@@ -111,7 +111,11 @@ TEST_F(SwayDesktop, WindowMovesMousepadAndWindowTitlesListsIt) {
     auto window = swayWindowOf(desktop(), mousepad);
     return window ? window->content : DesktopSession::WindowGeometry{};
   };
+  // Sway tiles a new window where nothing says otherwise: the helper makes
+  // it float, as a person would, rather than answer found with nothing moved.
+  desktop().swaymsg("[con_id=" + std::to_string(mousepad.window) + "] floating disable");
   const DesktopSession::WindowGeometry first = place(200, 150);
+  EXPECT_EQ(first.x, 200);
   const DesktopSession::WindowGeometry second = place(420, 260);
   EXPECT_EQ(second.x - first.x, 220);
   EXPECT_EQ(second.y - first.y, 110);

@@ -29,9 +29,13 @@ TEST_F(SelfTestTest, AWorkingDesktopPassesEveryCheck) {
     EXPECT_TRUE(!text || *text != "4111111111111111") << "the card number was written as " << name;
   }
 
-  // A second run shows a second window; the menu's choice was made already.
+  // A second run shows a second window and passes as the first did, in its
+  // own window: the text is typed into the field it reads back.
   const Json second = report();
   EXPECT_EQ(second["windows"], 2);
+  EXPECT_EQ(second["elements"], 12);
+  EXPECT_EQ(second["readBack"], "보고서.docx");
+  EXPECT_EQ(second["typed"], true);
   EXPECT_EQ(second["menuPressed"], true);
   EXPECT_EQ(sim.testWindowsShown, 2);
 }

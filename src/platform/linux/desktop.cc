@@ -37,6 +37,12 @@ void silenceLibraries() {
 
 // ---- platform ----------------------------------------------------------------
 
+void publishAccessibility(Connections& connections) {
+  connections.sessionBus.enableAccessibility();
+  const std::optional<std::string> address = connections.sessionBus.accessibilityBusAddress();
+  if (address && connections.session == Session::x11) connections.x.setRootTextIfMissing("AT_SPI_BUS", *address);
+}
+
 Session sessionOf(const char* waylandDisplay) {
   if (waylandDisplay && *waylandDisplay) return Session::wayland;
   return Session::x11;

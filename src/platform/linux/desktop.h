@@ -76,6 +76,11 @@ class RefusedEventTap final : public EventTap {
   std::function<std::optional<Point>()> pointer_;
 };
 
+// Turns the accessibility bus on and, on X11, publishes its address on the
+// root window where a full session does and Qt looks first: without it a
+// Qt application may lose the race to find the bus and show nothing.
+void publishAccessibility(Connections& connections);
+
 // ---- what several services read ----------------------------------------------
 
 // Facts about each managed top-level window, in client-list order; empty

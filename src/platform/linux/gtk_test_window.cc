@@ -58,6 +58,7 @@ void GtkTestWindow::onItemActivated(GtkWidget*, void* self) { static_cast<GtkTes
 
 bool GtkTestWindow::show(const TestWindowSpec& spec) {
   if (!started()) return false;
+  chosen_ = false;
   GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   gtk_window_set_title(GTK_WINDOW(window), spec.title.c_str());
   // Closing the window hides it: the helper keeps reading its controls.

@@ -135,6 +135,9 @@ ApplicationFolders LinuxWorkspace::applicationFolders() {
 }
 
 void LinuxWorkspace::openApplication(const std::string& path, std::function<void(bool)> done) {
+  // What "prompt" does, so that the application finds the bus however it
+  // looks for it.
+  publishAccessibility(connections_);
   launcher_.open(path, accessibilityEnvironment(connections_.sessionBus.accessibilityBusAddress()), std::move(done));
 }
 

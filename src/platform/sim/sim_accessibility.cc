@@ -59,6 +59,8 @@ class SimAccessibility final : public Accessibility {
     data->attributes[name] = value;
     if (name == "AXFocused" && value.as<bool>() && *value.as<bool>()) focus(element, data->pid);
     if (name == "AXFrontmost" && value.as<bool>() && *value.as<bool>()) sim_.workspace().activate(data->pid);
+    // A copy, so that an answer may replace itself.
+    if (auto answer = data->afterWrite) answer(name);
     return true;
   }
   bool performAction(const Element& element, const std::string& action) override {
@@ -152,6 +154,10 @@ void SimDesktop::addHitRegion(const Element& root, double x, double y, double w,
 
 void SimDesktop::refuse(const Element& element, const std::string& writeOrAction) {
   if (auto* data = find(element)) data->refused.insert(writeOrAction);
+}
+
+void SimDesktop::onWrite(const Element& element, std::function<void(const std::string&)> answer) {
+  if (auto* data = find(element)) data->afterWrite = std::move(answer);
 }
 
 void SimDesktop::onAction(const Element& element, std::function<void(const std::string&)> answer) {

@@ -113,6 +113,9 @@ class SimDesktop final : public Platform {
   // Runs after the element performed an action it does not refuse, as the
   // application's answer (a menu opening, a dialog appearing).
   void onAction(const Element& element, std::function<void(const std::string& action)> answer);
+  // Runs after the element took an attribute write, as the application's
+  // answer (a window manager that puts a window back).
+  void onWrite(const Element& element, std::function<void(const std::string& attribute)> answer);
   using TypingRule = std::function<std::string(const std::string& value, const std::string& typed)>;
   void onTyping(const Element& element, TypingRule rule);
 
@@ -212,6 +215,7 @@ class SimDesktop final : public Platform {
     std::set<std::string> refused;
     TypingRule typing;
     std::function<void(const std::string&)> answer;
+    std::function<void(const std::string&)> afterWrite;
   };
   // Typing at the focused field, as its typing rule says.
   void typeAtFocus(const std::u16string& text);

@@ -16,6 +16,7 @@ class SimTestWindow final : public TestWindow {
   bool show(const TestWindowSpec& spec) override {
     if (!sim_.testWindowShows) return false;
     ++sim_.testWindowsShown;
+    chosen_ = false;
     const Element app = sim_.appRoot(sim_.ownPid);
     const Point origin = sim_.testWindowOrigin;
     const Element window = sim_.addElement(app, "AXWindow", {{"AXTitle", spec.title},

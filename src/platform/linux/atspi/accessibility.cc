@@ -53,13 +53,7 @@ bool LinuxAccessibility::isTrusted() {
 
 bool LinuxAccessibility::promptForTrust() {
   // Nobody is asked on Linux: turning the accessibility bus on is the grant.
-  connections_.sessionBus.enableAccessibility();
-  // A full X11 session publishes the bus's address on the root window, where
-  // Qt looks for it first; without it Qt may lose the race to ask for it.
-  const std::optional<std::string> address = connections_.sessionBus.accessibilityBusAddress();
-  if (address && connections_.session == Session::x11) {
-    connections_.x.setRootTextIfMissing("AT_SPI_BUS", *address);
-  }
+  publishAccessibility(connections_);
   return isTrusted();
 }
 

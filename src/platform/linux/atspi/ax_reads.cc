@@ -176,9 +176,9 @@ Value stateFlag(ReadScope& scope, const ObjectRef& ref, AtspiStateType state) {
 Value readEnabled(ReadScope& scope, const ObjectRef& ref) {
   const Facts& facts = scope.facts.need(ref, STATES);
   if (!facts.has(STATES)) return {};
-  // GTK 4 tells "sensitive" alone.
-  if (scope.facts.toolkitOf(ref.bus).isGtk4()) return facts.hasState(ATSPI_STATE_SENSITIVE);
-  return facts.hasState(ATSPI_STATE_ENABLED) && facts.hasState(ATSPI_STATE_SENSITIVE);
+  // GTK 3, Qt and the browsers tell both or neither; GTK 4 tells
+  // "sensitive" alone, LibreOffice's cells "enabled" alone.
+  return facts.hasState(ATSPI_STATE_ENABLED) || facts.hasState(ATSPI_STATE_SENSITIVE);
 }
 
 Value readFocused(ReadScope& scope, const ObjectRef& ref) {

@@ -72,7 +72,7 @@ constexpr RoleRow ROLES[] = {
     {ATSPI_ROLE_TABLE_ROW, "AXRow"},
     {ATSPI_ROLE_LIST_ITEM, "AXRow"},
     {ATSPI_ROLE_TREE_ITEM, "AXRow"},
-    {ATSPI_ROLE_TABLE_CELL, "AXCell"},
+    {ATSPI_ROLE_TABLE_CELL, "AXCell", plain, text},
     // Column headers sort when pressed.
     {ATSPI_ROLE_TABLE_COLUMN_HEADER, "AXButton"},
     {ATSPI_ROLE_COLUMN_HEADER, "AXButton"},

@@ -243,6 +243,13 @@ bool SwayWindows::activateWindow(WindowId window) {
 bool SwayWindows::placeWindow(WindowId window, const WindowPlacement& placement) {
   const SwayView* v = view(window);
   if (!v) return false;
+  if (!v->floating && (placement.x || placement.y || placement.width || placement.height)) {
+    // Sway places a tiled window itself; a person who wants it elsewhere
+    // makes it float first, and so does this.
+    if (!command("[con_id=" + std::to_string(window) + "] floating enable")) return false;
+    v = view(window);
+    if (!v || !v->floating) return false;
+  }
   const std::optional<std::vector<std::string>> commands = swayPlacementCommands(*v, placement);
   if (!commands) return true;
   if (commands->empty()) return false;
