@@ -36,23 +36,23 @@ constexpr std::int64_t PLACEMENT_STEP_MICROS = 50000;
 
 bool near(double a, double b) { return std::abs(a - b) <= PLACEMENT_SLACK; }
 
-// Whether the window took the place asked, or at least moved or resized
-// towards it (a window manager may keep it on screen or above a minimum
-// size), within a second.
-bool awaitPlacement(platform::Platform& os, const platform::Element& window, const std::optional<ax::Frame>& before,
-                    const std::map<std::string, double>& asked, bool move, bool resize) {
+// Whether the window took the place asked, or at least moved or resized (a
+// window manager keeps a window above its minimum size, or on screen),
+// within a second.
+bool awaitPlacement(platform::Platform& os, const platform::Element& window,
+                                        const std::optional<ax::Frame>& before,
+                                        const std::map<std::string, double>& asked, bool move, bool resize) {
   const auto placed = [&](const ax::Frame& now) {
-    const bool moved = !move || (near(now.x, asked.at("x")) && near(now.y, asked.at("y"))) ||
-                       (before && (!near(now.x, before->x) || !near(now.y, before->y)));
-    const bool resized = !resize || (near(now.w, asked.at("w")) && near(now.h, asked.at("h"))) ||
-                         (before && (!near(now.w, before->w) || !near(now.h, before->h)));
-    return moved && resized;
+    const bool moved = move && near(now.x, asked.at("x")) && near(now.y, asked.at("y"));
+    const bool resized = resize && near(now.w, asked.at("w")) && near(now.h, asked.at("h"));
+    const bool changed = before && !(near(now.x, before->x) && near(now.y, before->y) && near(now.w, before->w) &&
+                                     near(now.h, before->h));
+    return changed || ((!move || moved) && (!resize || resized));
   };
   for (std::int64_t waited = 0;; waited += PLACEMENT_STEP_MICROS) {
     const std::optional<ax::Frame> now = ax::frameOf(os.accessibility(), window);
-    // A window whose place is not told cannot be seen to move.
-    if (!now) return true;
-    if (placed(*now)) return true;
+    // A window whose place is not told cannot be seen to stay.
+    if (!now || placed(*now)) return true;
     if (waited >= PLACEMENT_WAIT_MICROS) return false;
     os.clock().sleepMicros(PLACEMENT_STEP_MICROS);
   }
@@ -98,11 +98,18 @@ void window(Context& context, const Request& request) {
     context.replies.fail(request.id, messages::windowPlacementRefused);
     return;
   }
-  if ((move || resize) && !awaitPlacement(context.os, *found, before, frame, move, resize)) {
-    context.replies.fail(request.id, messages::windowDidNotMove);
-    return;
+  Json result = {{"found", true}};
+  if (move || resize) {
+    if (!awaitPlacement(context.os, *found, before, frame, move, resize)) {
+      context.replies.fail(request.id, messages::windowDidNotMove);
+      return;
+    }
+    // Where the window is now, which may differ from the frame asked.
+    if (const std::optional<ax::Frame> now = ax::frameOf(ax, *found)) {
+      result["frame"] = {{"x", now->x}, {"y", now->y}, {"w", now->w}, {"h", now->h}};
+    }
   }
-  context.replies.succeed(request.id, {{"found", true}});
+  context.replies.succeed(request.id, std::move(result));
 }
 
 void activate(Context& context, const Request& request) {

@@ -122,8 +122,9 @@ TEST_F(DesktopOperate, WindowMovesAndResizesMousepad) {
   DesktopApp& mousepad = desktop().startApplication(program({"mousepad"}));
   StopWhenDone stop{mousepad};
   const Json frame = {{"x", 150}, {"y", 120}, {"w", 700}, {"h", 500}};
-  EXPECT_EQ(askOne({{"cmd", "window"}, {"app", "mousepad"}, {"frame", frame}, {"id", 1}}),
-            Json::parse(R"({"id":1,"ok":true,"result":{"found":true}})"));
+  const Json placed = askOne({{"cmd", "window"}, {"app", "mousepad"}, {"frame", frame}, {"id", 1}});
+  EXPECT_EQ(placed["result"]["found"], true) << placed.dump();
+  EXPECT_EQ(placed["result"]["frame"]["x"], 150) << placed.dump();
   std::optional<DesktopSession::WindowGeometry> geometry;
   const bool settled = eventually([&] {
     geometry = desktop().windowGeometry(mousepad.window);
