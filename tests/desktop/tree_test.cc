@@ -371,5 +371,33 @@ TEST_F(DesktopTree, SearchTextsInOtherScriptsGetProperReplies) {
   }
 }
 
+// A list of 5,000 rows is never listed whole: its tree holds the rows on
+// screen, and others once the list scrolls to them.
+TEST_F(DesktopTree, AHugeListGivesTheRowsOnScreen) {
+  AppOptions options = program({"zenity", "--list", "--title", "Five thousand", "--column", "Name"});
+  for (int row = 1; row <= 5000; ++row) options.argv.push_back("item " + std::to_string(row));
+  options.title = "Five thousand";
+  DesktopApp& list = desktop().startApplication(options);
+  StopWhenDone stop{list};
+  const auto rows = [&] {
+    std::vector<std::string> shown;
+    for (const Json& node : elementsOf(askOne({{"cmd", "tree"}, {"pid", list.pid()}, {"max", 3000}}))) {
+      if (node.value("role", "") == "AXCell") shown.push_back(node.value("label", ""));
+    }
+    return shown;
+  };
+  const std::vector<std::string> first = rows();
+  ASSERT_FALSE(first.empty());
+  EXPECT_EQ(first.front(), "item 1");
+  EXPECT_LT(first.size(), 60u) << "only what the list shows";
+  const Json scrolled = askOne({{"cmd", "act"}, {"pid", list.pid()}, {"locator", {{"role", "AXCell"}, {"label", "item 1"}}},
+                                {"action", "scroll"}, {"dy", -2500}});
+  EXPECT_EQ(scrolled["ok"], true) << scrolled.dump();
+  EXPECT_TRUE(eventually([&] {
+    const std::vector<std::string> now = rows();
+    return !now.empty() && now.front() != "item 1" && now.size() < 60;
+  })) << "the rows shown after scrolling";
+}
+
 }  // namespace
 }  // namespace kelp::test

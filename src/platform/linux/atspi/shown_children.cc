@@ -19,6 +19,22 @@ constexpr std::int32_t MAX_LISTED_CHILDREN = 1000;
 constexpr std::int32_t MAX_SHOWN_CHILDREN = 2000;
 // Items asked for at a time while looking for the end of what shows.
 constexpr std::int32_t SCAN_STEP = 64;
+// Points tried down from a table's top left corner (and up from its
+// bottom right) for the first (last) cell on screen.
+constexpr int CORNER_STEPS = 8;
+constexpr std::int32_t CORNER_STEP_PIXELS = 10;
+// How far up a list's shown area is cut to its containers' (a scrolled
+// window's viewport); the window lies within it.
+constexpr int CLIP_LEVELS = 8;
+
+// The part of `a` inside `b`; empty (zero size) where they do not meet.
+Extents intersection(const Extents& a, const Extents& b) {
+  const std::int32_t left = std::max(a.x, b.x);
+  const std::int32_t top = std::max(a.y, b.y);
+  const std::int32_t right = std::min(a.x + a.width, b.x + b.width);
+  const std::int32_t bottom = std::min(a.y + a.height, b.y + b.height);
+  return {left, top, std::max(right - left, 0), std::max(bottom - top, 0)};
+}
 
 bool within(const Extents& inner, const Extents& outer) {
   return inner.width > 0 && inner.height > 0 && inner.y < outer.y + outer.height &&
@@ -57,60 +73,80 @@ bool listsChildrenLazily(const Facts& facts) {
 }
 
 std::vector<ObjectRef> FactStore::shownChildren(const ObjectRef& ref) {
-  fetch(ref, entry(ref), EXTENTS);
+  fetch(ref, entry(ref), EXTENTS | PARENT);
   const Facts& facts = entry(ref);
   if (!facts.has(EXTENTS) || facts.extents.width <= 0 || facts.extents.height <= 0) return {};
-  const Extents area = facts.extents;
+  // Some toolkits give a scrolled list the size of all its rows (GTK 3's
+  // tree view): what shows is what its containers show of it.
+  Extents area = facts.extents;
+  std::optional<ObjectRef> container = facts.parent;
+  for (int level = 0; level < CLIP_LEVELS && container && container->path != NULL_PATH; ++level) {
+    Facts& outer = entry(*container);
+    fetch(*container, outer, ROLE | EXTENTS | PARENT);
+    if (outer.has(ROLE) && outer.role == ATSPI_ROLE_APPLICATION) break;
+    if (outer.has(EXTENTS) && outer.extents.width > 0 && outer.extents.height > 0) {
+      area = intersection(area, outer.extents);
+    }
+    container = outer.parent;
+  }
+  if (area.width <= 0 || area.height <= 0) return {};
   if (std::optional<std::vector<ObjectRef>> cells = shownCells(ref, area)) return *cells;
   return shownItems(ref, area, facts.childCount);
 }
 
 std::optional<std::vector<ObjectRef>> FactStore::shownCells(const ObjectRef& table, const Extents& area) {
-  // The cells at the area's top left and bottom right corners give the rows
-  // and columns on screen.
-  CallBatch corners(channels_);
-  const std::size_t first = corners.add(table, COMPONENT_INTERFACE, "GetAccessibleAtPoint");
-  appendInt32(corners.request(first), area.x + 1);
-  appendInt32(corners.request(first), area.y + 1);
-  appendUint32(corners.request(first), ATSPI_COORD_TYPE_SCREEN);
-  const std::size_t last = corners.add(table, COMPONENT_INTERFACE, "GetAccessibleAtPoint");
-  appendInt32(corners.request(last), area.x + area.width - 2);
-  appendInt32(corners.request(last), area.y + area.height - 2);
-  appendUint32(corners.request(last), ATSPI_COORD_TYPE_SCREEN);
-  corners.run();
-  const std::optional<ObjectRef> topLeft = objectFrom(corners.reply(first));
-  const std::optional<ObjectRef> bottomRight = objectFrom(corners.reply(last));
-  if (!topLeft || !bottomRight) return std::nullopt;
-
-  CallBatch indexes(channels_);
-  const std::size_t firstIndex = indexes.add(*topLeft, ACCESSIBLE_INTERFACE, "GetIndexInParent");
-  const std::size_t lastIndex = indexes.add(*bottomRight, ACCESSIBLE_INTERFACE, "GetIndexInParent");
-  indexes.run();
-  const std::optional<std::int32_t> from = numberFrom(indexes.reply(firstIndex));
-  const std::optional<std::int32_t> to = numberFrom(indexes.reply(lastIndex));
-  if (!from || !to || *from < 0 || *to < 0) return std::nullopt;
-
-  CallBatch places(channels_);
-  std::size_t calls[4];
-  const std::int32_t indexesAsked[4] = {*from, *from, *to, *to};
-  const char* methods[4] = {"GetRowAtIndex", "GetColumnAtIndex", "GetRowAtIndex", "GetColumnAtIndex"};
-  for (int i = 0; i < 4; ++i) {
-    calls[i] = places.add(table, TABLE_INTERFACE, methods[i]);
-    appendInt32(places.request(calls[i]), indexesAsked[i]);
+  // The row and column of the cell at a point; none where the point holds
+  // no cell of a row (a column header, or past the last row).
+  const auto cellAt = [&](std::int32_t x, std::int32_t y) -> std::optional<std::pair<std::int32_t, std::int32_t>> {
+    CallBatch hit(channels_);
+    const std::size_t call = hit.add(table, COMPONENT_INTERFACE, "GetAccessibleAtPoint");
+    appendInt32(hit.request(call), x);
+    appendInt32(hit.request(call), y);
+    appendUint32(hit.request(call), ATSPI_COORD_TYPE_SCREEN);
+    hit.run();
+    const std::optional<ObjectRef> cell = objectFrom(hit.reply(call));
+    if (!cell) return std::nullopt;
+    CallBatch index(channels_);
+    const std::size_t indexCall = index.add(*cell, ACCESSIBLE_INTERFACE, "GetIndexInParent");
+    index.run();
+    const std::optional<std::int32_t> at = numberFrom(index.reply(indexCall));
+    if (!at || *at < 0) return std::nullopt;
+    CallBatch place(channels_);
+    const std::size_t row = place.add(table, TABLE_INTERFACE, "GetRowAtIndex");
+    appendInt32(place.request(row), *at);
+    const std::size_t column = place.add(table, TABLE_INTERFACE, "GetColumnAtIndex");
+    appendInt32(place.request(column), *at);
+    place.run();
+    const std::optional<std::int32_t> rowAt = numberFrom(place.reply(row));
+    const std::optional<std::int32_t> columnAt = numberFrom(place.reply(column));
+    if (!rowAt || !columnAt || *rowAt < 0 || *columnAt < 0) return std::nullopt;
+    return std::pair{*rowAt, *columnAt};
+  };
+  // The first cell down from the top left corner (below a header), and the
+  // last up from the bottom right (above the empty space after the last
+  // row), a few steps at most.
+  std::optional<std::pair<std::int32_t, std::int32_t>> first;
+  std::optional<std::pair<std::int32_t, std::int32_t>> last;
+  for (int step = 0; step < CORNER_STEPS && !first; ++step) {
+    first = cellAt(area.x + 1, area.y + 1 + step * CORNER_STEP_PIXELS);
   }
-  places.run();
-  std::optional<std::int32_t> at[4];
-  for (int i = 0; i < 4; ++i) at[i] = numberFrom(places.reply(calls[i]));
-  if (!at[0] || !at[1] || !at[2] || !at[3] || *at[0] < 0 || *at[1] < 0 || *at[2] < *at[0] || *at[3] < *at[1]) {
-    return std::nullopt;
+  for (int step = 0; step < CORNER_STEPS && first && !last; ++step) {
+    last = cellAt(area.x + area.width - 2, area.y + area.height - 2 - step * CORNER_STEP_PIXELS);
   }
-  const std::int32_t columns = *at[3] - *at[1] + 1;
-  const std::int32_t rows = std::min(*at[2] - *at[0] + 1, std::max(MAX_SHOWN_CHILDREN / columns, 1));
+  if (!first || !last || last->first < first->first || last->second < first->second) return std::nullopt;
+  const auto [firstRow, firstColumn] = *first;
+  const std::int32_t columns = last->second - firstColumn + 1;
+  const std::int32_t rows = std::min(last->first - firstRow + 1, std::max(MAX_SHOWN_CHILDREN / columns, 1));
 
+  // The headers of the columns shown come first, as a table lists them.
   CallBatch cells(channels_);
   std::vector<std::size_t> cellCalls;
-  for (std::int32_t row = *at[0]; row < *at[0] + rows; ++row) {
-    for (std::int32_t column = *at[1]; column < *at[1] + columns && column - *at[1] < MAX_SHOWN_CHILDREN; ++column) {
+  for (std::int32_t column = firstColumn; column < firstColumn + std::min(columns, MAX_SHOWN_CHILDREN); ++column) {
+    cellCalls.push_back(cells.add(table, TABLE_INTERFACE, "GetColumnHeader"));
+    appendInt32(cells.request(cellCalls.back()), column);
+  }
+  for (std::int32_t row = firstRow; row < firstRow + rows; ++row) {
+    for (std::int32_t column = firstColumn; column < firstColumn + std::min(columns, MAX_SHOWN_CHILDREN); ++column) {
       const std::size_t call = cells.add(table, TABLE_INTERFACE, "GetAccessibleAt");
       appendInt32(cells.request(call), row);
       appendInt32(cells.request(call), column);

@@ -201,6 +201,50 @@ TEST_F(ReadTest, AWalksReadsAskOnlyWhatTheReadersNeed) {
 // What some toolkits report differently: GTK 4 measures from the window and
 // marks only windows showing, and names a labelled button twice; web
 // engines make text areas multi-line entries; Qt 6 makes dialogs fillers.
+// Enabled where a toolkit says so in either of its two words for it: GTK 3
+// tells both, or "sensitive" alone for a check box in the mixed state; GTK 4
+// "sensitive" alone; LibreOffice's cells "enabled" alone. Only what can be
+// selected tells whether it is.
+TEST_F(ReadTest, EnabledAndSelectedAsEachToolkitTellsThem) {
+  const struct {
+    std::initializer_list<AtspiStateType> states;
+    bool enabled;
+  } cases[] = {{{ATSPI_STATE_ENABLED, ATSPI_STATE_SENSITIVE}, true},
+               {{ATSPI_STATE_SENSITIVE}, true},
+               {{ATSPI_STATE_ENABLED}, true},
+               {{ATSPI_STATE_FOCUSABLE}, false}};
+  int control = 0;
+  for (const auto& c : cases) {
+    const std::string path = "/control" + std::to_string(++control);
+    facts.add(path, ATSPI_ROLE_CHECK_BOX, c.states);
+    EXPECT_EQ(read(path, "AXEnabled"), Value(c.enabled)) << path;
+  }
+  facts.add("/button", ATSPI_ROLE_PUSH_BUTTON, {ATSPI_STATE_ENABLED});
+  EXPECT_TRUE(read("/button", "AXSelected").isNone());
+  facts.add("/cell", ATSPI_ROLE_TABLE_CELL, {ATSPI_STATE_SELECTABLE});
+  EXPECT_EQ(read("/cell", "AXSelected"), Value(false));
+  facts.add("/row", ATSPI_ROLE_TABLE_CELL, {ATSPI_STATE_SELECTED});
+  EXPECT_EQ(read("/row", "AXSelected"), Value(true));
+}
+
+// LibreOffice's spreadsheet says it has 2^31 cells and makes each when asked:
+// such objects, and any with more children than a walk could record, give
+// only the children they show.
+TEST(LazyChildrenTest, ObjectsWithHugeOrUntoldChildCountsListOnlyWhatTheyShow) {
+  const auto facts = [](std::int32_t count, bool manages) {
+    Facts made;
+    made.childCount = count;
+    if (manages) made.states |= std::uint64_t{1} << ATSPI_STATE_MANAGES_DESCENDANTS;
+    return made;
+  };
+  EXPECT_TRUE(listsChildrenLazily(facts(2147483647, true)));
+  EXPECT_TRUE(listsChildrenLazily(facts(5000, false)));
+  EXPECT_TRUE(listsChildrenLazily(facts(-1, true))) << "a count not told";
+  EXPECT_FALSE(listsChildrenLazily(facts(21, true))) << "an options tree of 21 items";
+  EXPECT_FALSE(listsChildrenLazily(facts(-1, false)));
+  EXPECT_FALSE(listsChildrenLazily(facts(1000, false)));
+}
+
 TEST_F(ReadTest, ToolkitsOwnWaysAreReadAsTheOthers) {
   facts.add("/app", ATSPI_ROLE_APPLICATION);
   facts.add("/window", ATSPI_ROLE_FRAME, {ATSPI_STATE_SHOWING, ATSPI_STATE_VISIBLE}, "Calculator");
@@ -225,6 +269,23 @@ TEST_F(ReadTest, ToolkitsOwnWaysAreReadAsTheOthers) {
   facts.add("/menu", ATSPI_ROLE_PUSH_BUTTON, {ATSPI_STATE_SENSITIVE}, "GtkMenuButton").description = "Main menu";
   EXPECT_TRUE(read("/menu", "AXTitle").isNone()) << "a class name is no name";
   EXPECT_EQ(read("/menu", "AXEnabled"), Value(true));
+
+  // GTK 4's type names are no names, whoever they label; a mnemonic's doubled
+  // name is named once; a two-word name may be a real one.
+  facts.add("/editor", ATSPI_ROLE_TEXT, {}, "EditorSourceView");
+  EXPECT_TRUE(read("/editor", "AXTitle").isNone());
+  Facts& close = facts.add("/close", ATSPI_ROLE_PUSH_BUTTON, {}, "");
+  close.labelledBy = {PreparedFacts::ref("/close/image")};
+  facts.add("/close/image", ATSPI_ROLE_IMAGE, {}, "GtkImage");
+  EXPECT_TRUE(read("/close", "AXTitle").isNone());
+  Facts& retry = facts.add("/retry", ATSPI_ROLE_PUSH_BUTTON, {}, "_Retry Retry");
+  retry.labelledBy = {PreparedFacts::ref("/retry/label")};
+  facts.add("/retry/label", ATSPI_ROLE_LABEL, {}, "Retry");
+  EXPECT_EQ(text(read("/retry", "AXTitle")), "Retry");
+  facts.add("/office", ATSPI_ROLE_PUSH_BUTTON, {}, "LibreOffice");
+  EXPECT_EQ(text(read("/office", "AXTitle")), "LibreOffice");
+  facts.toolkit = {"GTK", 3};
+  EXPECT_EQ(text(read("/editor", "AXTitle")), "EditorSourceView") << "GTK 3 names no widget by its type";
 
   facts.add("/notes", ATSPI_ROLE_ENTRY, {ATSPI_STATE_MULTI_LINE, ATSPI_STATE_EDITABLE});
   EXPECT_EQ(text(read("/notes", "AXRole")), "AXTextArea");
