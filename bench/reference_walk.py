@@ -8,8 +8,11 @@ the wall time of each of repeated walks and their median in milliseconds, as
 JSON, so that a benchmark can set it beside kelp-cua's own figure.
 
 Usage: reference_walk.py APP_NAME_FRAGMENT [MAX] [REPEATS]
+With $KELP_REFERENCE_ROOT=front the walk starts at the application's active
+window (a dialog while one is open) instead of the application.
 """
 import json
+import os
 import statistics
 import sys
 import time
@@ -91,12 +94,29 @@ def walk(node, depth, limit, recorded, parent_role=None):
 
 
 def find_app(fragment):
+    """The application whose name holds `fragment`, or whose process is N for "pid:N"."""
     desktop = pyatspi.Registry.getDesktop(0)
     for i in range(desktop.childCount):
         app = desktop.getChildAtIndex(i)
-        if app is not None and fragment.lower() in (app.name or "").lower():
+        if app is None:
+            continue
+        if fragment.startswith("pid:"):
+            if app.get_process_id() == int(fragment[4:]):
+                return app
+        elif fragment.lower() in (app.name or "").lower():
             return app
     return None
+
+
+def root_of(app):
+    """Where the walk starts: the application, or its active window."""
+    if os.environ.get("KELP_REFERENCE_ROOT") != "front":
+        return app
+    for i in range(app.childCount):
+        window = app.getChildAtIndex(i)
+        if window is not None and window.getState().contains(pyatspi.STATE_ACTIVE):
+            return window
+    return app
 
 
 def main():
@@ -113,7 +133,7 @@ def main():
         getattr(app, "clear_cache", lambda: None)()
         start = time.perf_counter()
         recorded = [0]
-        walk(app, 0, limit, recorded)
+        walk(root_of(app), 0, limit, recorded)
         times.append((time.perf_counter() - start) * 1000.0)
     print(json.dumps({"app": app.name, "recorded": recorded[0], "median_ms": statistics.median(times),
                       "times_ms": times}))

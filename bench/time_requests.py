@@ -8,7 +8,9 @@ microseconds at most; "ping" requests, timed the same way, show that floor
 parsed only after the clock has stopped. Prints one JSON object.
 
 Usage: time_requests.py KELP_CUA APP [MAX] [REPEATS] [QUERY]
-With QUERY the requests are "find" with that "q" instead of "tree".
+With QUERY the requests are "find" with that "q" instead of "tree". Fields
+in $KELP_REQUEST_FIELDS (a JSON object, such as {"window":"front"}) go into
+every request.
 """
 import json
 import os
@@ -56,7 +58,10 @@ def main():
         times = []
         counts = set()
         for i in range(repeats):
-            request = {"cmd": "tree", "app": app, "max": limit, "id": i}
+            # "pid:N" names the application by its process id.
+            target = {"pid": int(app[4:])} if app.startswith("pid:") else {"app": app}
+            request = {"cmd": "tree", **target, "max": limit, "id": i}
+            request.update(json.loads(os.environ.get("KELP_REQUEST_FIELDS", "{}")))
             if query is not None:
                 request.update({"cmd": "find", "q": query})
             reply, elapsed = helper.ask(request)

@@ -27,6 +27,8 @@ packages=(
   gtk-3-examples zenity mousepad
   # the other toolkits: GTK 4, Qt 5 and 6, Chromium, Firefox, LibreOffice
   gnome-calculator featherpad qt6ct chromium firefox-esr libreoffice-writer libreoffice-gtk3
+  # the applications of the task suite, and what reads the files they write
+  libreoffice-calc nautilus gnome-text-editor xfce4-terminal unzip
   # the reference walk the tree benchmark compares with
   python3-pyatspi
   # the shell pipelines the screenshot benchmarks compare with (import, convert)

@@ -1,0 +1,122 @@
+// The task fixture: one desktop per suite, a helper and a scratch folder per
+// task, and the ways a task is judged from outside the helper.
+#include "tasks/task.h"
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace kelp::test {
+
+bool within(std::chrono::milliseconds limit, const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return true;
+}
+
+void TaskTest::SetUpTestSuite() {
+  failure_.clear();
+  try {
+    desktop_ = std::make_unique<DesktopSession>();
+  } catch (const std::exception& error) {
+    failure_ = error.what();
+  }
+}
+
+void TaskTest::TearDownTestSuite() { desktop_.reset(); }
+
+void TaskTest::SetUp() {
+  if (!desktop_) GTEST_FAIL() << failure_;
+  work_ = std::make_unique<TempDir>("kelp-task");
+  helper_ = desktop_->startHelper();
+}
+
+void TaskTest::TearDown() {
+  if (helper_) {
+    const std::optional<ExitStatus> status = helper_->finish();
+    EXPECT_TRUE(status && status->success()) << (status ? status->describe() : "kelp-cua did not end");
+    EXPECT_EQ(helper_->stderrText(), "");
+  }
+  for (auto it = started_.rbegin(); it != started_.rend(); ++it) {
+    if ((*it)->process->running()) (*it)->process->terminate();
+  }
+  started_.clear();
+  reapOrphans();
+}
+
+DesktopApp& TaskTest::start(AppOptions options) {
+  DesktopApp& app = desktop_->startApplication(std::move(options));
+  started_.push_back(&app);
+  return app;
+}
+
+Json TaskTest::ask(const Json& request) {
+  const std::optional<Json> reply = helper_->request(request, Milliseconds(30000));
+  EXPECT_TRUE(reply.has_value()) << "no reply to " << request.dump();
+  return reply.value_or(Json::object());
+}
+
+Json TaskTest::askOk(const Json& request) {
+  Json reply = ask(request);
+  EXPECT_EQ(reply.value("ok", false), true) << request.dump() << " -> " << reply.dump();
+  return reply;
+}
+
+Json TaskTest::askUntil(const Json& request, const std::function<bool(const Json&)>& done,
+                        std::chrono::milliseconds limit) {
+  Json reply;
+  within(limit, [&] {
+    reply = ask(request);
+    return done(reply);
+  });
+  return reply;
+}
+
+long TaskTest::refOf(const Json& reply, const std::string& role, const std::string& text, const char* field) {
+  if (!reply.contains("result") || !reply["result"].contains("elements")) return -1;
+  for (const Json& node : reply["result"]["elements"]) {
+    if (node.value("role", "") == role && node.value(field, "") == text) return node.value("ref", -1L);
+  }
+  return -1;
+}
+
+std::vector<std::string> TaskTest::titlesOf(pid_t pid) {
+  std::vector<std::string> titles;
+  for (const unsigned long window : desktop_->clientWindows()) {
+    if (desktop_->windowPid(window) == pid) titles.push_back(desktop_->windowTitle(window));
+  }
+  return titles;
+}
+
+bool TaskTest::awaitTitle(pid_t pid, const std::string& part, std::chrono::milliseconds limit) {
+  return within(limit, [&] {
+    for (const std::string& title : titlesOf(pid)) {
+      if (title.find(part) != std::string::npos) return true;
+    }
+    return false;
+  });
+}
+
+std::string TaskTest::fileText(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+std::string TaskTest::zipEntry(const std::string& archive, const std::string& entry) {
+  const RunResult unzipped = run({"unzip", "-p", archive, entry});
+  return unzipped.status.success() ? unzipped.out : std::string();
+}
+
+RunResult TaskTest::run(std::vector<std::string> argv, const std::string& input) {
+  ProcessOptions options;
+  options.argv = std::move(argv);
+  options.environment = desktop_->environment();
+  return runProgram(std::move(options), input, Milliseconds(30000));
+}
+
+}  // namespace kelp::test
