@@ -89,10 +89,14 @@ void typeText(Context& context, const Request& request) {
   result["typed"] = text::graphemeCount(text);
   if (std::optional<platform::Element> focused = ax::focusedElement(context.os)) {
     const bool secure = ax::str(ax, *focused, "AXRole") == "AXSecureTextField";
+    // A field that grew shows the text arrived, reformatted perhaps; that
+    // says nothing where the focus moved to another field meanwhile (a
+    // file chooser's location field that opens on the first "/").
+    const bool sameField = focusedBefore && *focusedBefore == *focused;
     const input::Landing landing = input::awaitLanding(context.os, *focused, [&](const std::string& after) {
       if (replace) return input::textLanded(after, text, secure);
       return (!text.empty() && text::canonicallyContains(after, text)) ||
-             text::graphemeCount(before) < text::graphemeCount(after);
+             (sameField && text::graphemeCount(before) < text::graphemeCount(after));
     });
     result["landed"] = landing.landed;
     result["into"] = ax::label(ax, *focused);

@@ -18,8 +18,11 @@ constexpr std::int64_t DEFAULT_TREE_MAX = 300;
 
 bool keep(const Request& request, const std::string& q, const ax::Node& node) {
   if (request.cmd == "tree" || q.empty()) return true;
+  // The value's end too, which the agent sees as its tail (a terminal's
+  // latest output lies past the first 200 characters).
   return text::canonicallyContains(text::toLower(node.label), q) ||
-         text::canonicallyContains(text::toLower(node.value), q);
+         text::canonicallyContains(text::toLower(node.value), q) ||
+         text::canonicallyContains(text::toLower(node.valueTail), q);
 }
 
 }  // namespace

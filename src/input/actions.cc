@@ -24,8 +24,11 @@ constexpr std::int64_t EFFECT_STEP_MICROS = 50000;
 // be the same control.
 constexpr int RELATED_LEVELS = 8;
 
-// What a reader can see a click change on an element.
+// What a reader can see a click change on an element. An element that no
+// longer tells its role is gone (or its application is): that is no change
+// to see.
 struct ClickState {
+  std::string role;
   std::optional<bool> selected;
   std::optional<bool> expanded;
   std::string value;
@@ -39,7 +42,8 @@ std::optional<bool> flag(platform::Accessibility& ax, const platform::Element& e
 }
 
 ClickState observe(platform::Accessibility& ax, const platform::Element& element) {
-  return {flag(ax, element, "AXSelected"), flag(ax, element, "AXExpanded"), ax::str(ax, element, "AXValue")};
+  return {ax::str(ax, element, "AXRole"), flag(ax, element, "AXSelected"), flag(ax, element, "AXExpanded"),
+          ax::str(ax, element, "AXValue")};
 }
 
 // Reads the element until `done` holds of what it shows, for a while.
@@ -113,7 +117,7 @@ ActionResult selectItem(platform::Platform& os, const ax::Node& node) {
 ActionResult toggle(platform::Platform& os, const ax::Node& node) {
   platform::Accessibility& ax = os.accessibility();
   const ClickState before = observe(ax, node.el);
-  const auto changed = [&](const ClickState& state) { return !(state == before); };
+  const auto changed = [&](const ClickState& state) { return !state.role.empty() && !(state == before); };
   if (ax.pressHoldsApplication(node.el)) {
     if (const std::optional<bool> clicked = clickAndSee(os, node, changed)) {
       return *clicked ? done(node) : refused(messages::notPressable);

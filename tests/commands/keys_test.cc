@@ -77,6 +77,27 @@ TEST_F(KeysTest, TypetextReportsWhereTheTextLanded) {
   EXPECT_EQ(tail["valueTail"], std::string(79, 'z') + "😀");
 }
 
+// A file chooser opens its location field on the first "/" and the rest
+// goes there, some of it lost: the new field's growth is no landing.
+TEST_F(KeysTest, TextThatWentPartlyIntoAnotherFieldDidNotLand) {
+  Element location = sim.addElement(sim.appRoot(100), "AXTextField", {{"AXTitle", "Location"}});
+  sim.onTyping(field, [&](const std::string& value, const std::string&) {
+    sim.setAttr(sim.appRoot(100), "AXFocusedUIElement", location);
+    sim.setAttr(location, "AXValue", "/txt");
+    return value;
+  });
+  const Json result = run(R"({"cmd":"typetext","id":1,"text":"/tmp/notes/kelp.txt"})")["result"];
+  EXPECT_EQ(result["landed"], false) << result.dump();
+  EXPECT_EQ(result["into"], "Location");
+  // With "replace" the field's whole text is selected first and must then
+  // hold just the text.
+  sim.onTyping(location, nullptr);
+  sim.setAttr(location, "AXValue", "/old/name.txt");
+  const Json replaced = run(R"({"cmd":"typetext","id":2,"text":"/tmp/new.txt","replace":true})")["result"];
+  EXPECT_EQ(replaced["landed"], true) << replaced.dump();
+  EXPECT_EQ(replaced["valueTail"], "/tmp/new.txt");
+}
+
 TEST_F(KeysTest, TypetextWithoutAFocusReportsNull) {
   sim.setAttr(sim.appRoot(100), "AXFocusedUIElement", platform::Value{});
   EXPECT_EQ(run(R"({"cmd":"typetext","id":1,"text":"hi"})"),

@@ -77,6 +77,14 @@ TEST_F(TreeTest, MaxBoundsTheWalk) {
   EXPECT_EQ(refs(run(R"({"cmd":"find","q":"note","max":1})")), (std::vector<std::int64_t>{0}));
 }
 
+TEST_F(TreeTest, FindAlsoSearchesTheTailOfALongValue) {
+  Element window = ax::elementsOf(ax::attr(sim.accessibility(), sim.appRoot(300), "AXChildren")).at(0);
+  sim.addElement(window, "AXTextArea", {{"AXTitle", "Terminal"}, {"AXValue", std::string(250, '$') + "\nkelp 42\n"}});
+  const Json reply = run(R"({"cmd":"find","id":1,"app":"Notes","q":"kelp 42"})");
+  ASSERT_EQ(reply["result"]["elements"].size(), 1u) << reply.dump();
+  EXPECT_EQ(reply["result"]["elements"][0]["label"], "Terminal");
+}
+
 TEST_F(TreeTest, ABusyApplicationIsToldToWaitNotToStartAgain) {
   sim.busy.insert(300);
   Json reply = run(R"({"cmd":"find","id":1,"app":"Notes","q":"nothing like it"})");

@@ -236,7 +236,16 @@ TEST_F(DoAction, ClickOnAToggleThatShowsNoChangeFallsBackToThePointerWhereItReac
   EXPECT_TRUE(act(node(box), "click").ok);
   EXPECT_TRUE(sim.posted.empty());
 
+  // An element that is gone after the press (its application with it) shows
+  // no change: the click is not reported as done.
+  Element doomed = sim.addElement(window, "AXCheckBox", {{"AXTitle", "Doomed"}, {"AXValue", std::int64_t{0}},
+                                                         {"AXPosition", Point{0, 300}}, {"AXSize", Size{20, 20}}});
+  const ax::Node doomedNode = node(doomed);
+  sim.onAction(doomed, [&](const std::string&) { sim.remove(doomed); });
+  EXPECT_FALSE(act(doomedNode, "click").ok);
+
   // Something else in front of it (a dialog the press opened) is not clicked.
+  sim.posted.clear();
   Element dialog = sim.addElement(sim.appRoot(100), "AXWindow", {{"AXTitle", "Confirm"}});
   sim.addHitRegion(sim.accessibility().systemWide(), 0, 0, 500, 500, dialog);
   sim.onAction(box, [&](const std::string&) {});

@@ -129,6 +129,25 @@ Value readHelp(ReadScope& scope, const ObjectRef& ref) {
   return nonEmpty(scope.facts.need(ref, HELP).helpText);
 }
 
+// How many items of a drop-down are looked at for the one chosen.
+constexpr std::size_t CHOICES_LOOKED_AT = 200;
+
+// The name of the item a drop-down has chosen: its selected child, or the
+// selected item of its list or menu.
+Value chosenItemName(FactSource& store, const ObjectRef& dropDown) {
+  std::size_t looked = 0;
+  for (const ObjectRef& child : store.need(dropDown, CHILDREN).children) {
+    const Facts& facts = store.need(child, STATES | NAMING);
+    if (facts.hasState(ATSPI_STATE_SELECTED)) return nonEmpty(facts.name);
+    for (const ObjectRef& item : store.need(child, CHILDREN).children) {
+      if (++looked > CHOICES_LOOKED_AT) return {};
+      const Facts& itemFacts = store.need(item, STATES | NAMING);
+      if (itemFacts.hasState(ATSPI_STATE_SELECTED)) return nonEmpty(itemFacts.name);
+    }
+  }
+  return {};
+}
+
 Value readValue(ReadScope& scope, const ObjectRef& ref) {
   const Facts& facts = scope.facts.need(ref, ROLE | STATES);
   if (!facts.has(ROLE)) return {};
@@ -152,12 +171,17 @@ Value readValue(ReadScope& scope, const ObjectRef& ref) {
       return withText.text;
     }
     case ValueSource::entryText: {
-      if (axRoleOf(scope.facts, ref) != "AXComboBox") return {};
-      const std::optional<ObjectRef> entry = entryOf(scope.facts, ref);
-      if (!entry) return {};
-      const Facts& entryFacts = scope.facts.need(*entry, TEXT);
-      if (!entryFacts.has(TEXT)) return {};
-      return entryFacts.text;
+      // An editable combo box's text is its entry's, or its own where it
+      // has no entry (Firefox's address bar); a drop-down shows the item
+      // chosen (Chromium's select).
+      if (const std::optional<ObjectRef> entry = entryOf(scope.facts, ref)) {
+        const Facts& entryFacts = scope.facts.need(*entry, TEXT);
+        return entryFacts.has(TEXT) ? Value(entryFacts.text) : Value{};
+      }
+      const Facts& own = scope.facts.need(ref, TEXT);
+      if (own.has(TEXT) && !own.text.empty()) return own.text;
+      if (axRoleOf(scope.facts, ref) == "AXComboBox") return {};
+      return chosenItemName(scope.facts, ref);
     }
   }
   return {};

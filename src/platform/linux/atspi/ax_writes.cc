@@ -103,8 +103,9 @@ bool writeValue(WriteScope& scope, const ObjectRef& ref, const Value& value) {
       return text && setTextContents(scope.facts, ref, *text);
     case ValueSource::entryText: {
       if (!text || axRoleOf(scope.facts, ref) != "AXComboBox") return false;
+      // The entry's text, or the combo box's own where it has no entry.
       const std::optional<ObjectRef> entry = entryOf(scope.facts, ref);
-      return entry && setTextContents(scope.facts, *entry, *text);
+      return setTextContents(scope.facts, entry.value_or(ref), *text);
     }
     case ValueSource::number: {
       const std::optional<double> number = numberOf(value);
@@ -136,11 +137,11 @@ bool writeSelectedTextRange(WriteScope& scope, const ObjectRef& ref, const Value
   const TextRange* range = value.as<TextRange>();
   if (!range || range->location < 0 || range->length < 0) return false;
   std::optional<ObjectRef> field = ref;
-  // A combo box's text is its entry's.
-  if (axRoleOf(scope.facts, ref) == "AXComboBox") field = entryOf(scope.facts, ref);
-  if (!field) return false;
+  // A combo box's text is its entry's, or its own where it has no entry.
+  if (axRoleOf(scope.facts, ref) == "AXComboBox") field = entryOf(scope.facts, ref).value_or(ref);
   const Facts& facts = scope.facts.need(*field, ROLE | TEXT);
-  if (!facts.has(ROLE) || !facts.has(TEXT) || rowOf(facts.role).value != ValueSource::text) return false;
+  const ValueSource source = facts.has(ROLE) ? rowOf(facts.role).value : ValueSource::none;
+  if (!facts.has(TEXT) || (source != ValueSource::text && source != ValueSource::entryText)) return false;
   const std::int64_t last = range->location + std::min<std::int64_t>(range->length, INT32_MAX);
   return selectText(scope.facts, *field, characterOffset(facts.text, range->location),
                     characterOffset(facts.text, last));

@@ -94,32 +94,35 @@ bool deselectChild(FactStore& facts, const ObjectRef& parent, std::int32_t index
 }
 
 std::vector<OfferedAction> offeredActions(FactStore& facts, const ObjectRef& ref) {
-  // GetActions lists what people see (localized names) in one call; the
-  // names programs use come one by one, all asked at once.
-  std::vector<OfferedAction> actions;
-  {
-    DBusMessageOwner reply = callOnce(facts, ref, ACTION_INTERFACE, "GetActions");
-    MessageReader reader(reply.get());
-    std::optional<MessageReader> items = reader.enter();
-    while (items && items->type() == DBUS_TYPE_STRUCT &&
-           actions.size() < static_cast<std::size_t>(MAX_ACTIONS)) {
-      std::optional<MessageReader> fields = items->enter();
-      actions.push_back({"", fields->string().value_or("")});
-    }
-  }
-  if (actions.empty()) return actions;
+  // The number of actions, then the names of each, all asked at once. Not
+  // GetActions, which sends each action's key binding too: Firefox sends an
+  // access key's binding as text that is not UTF-8, and its own bus library
+  // aborts Firefox for it.
+  DBusMessageOwner count = callOnce(facts, ref, PROPERTIES_INTERFACE, "Get", [](DBusMessage* request) {
+    appendString(request, ACTION_INTERFACE);
+    appendString(request, "NActions");
+  });
+  MessageReader countReader(count.get());
+  std::optional<MessageReader> value = countReader.enter();
+  const std::int32_t actions = std::clamp(value ? value->int32().value_or(0) : 0, 0, MAX_ACTIONS);
+  std::vector<OfferedAction> offered(static_cast<std::size_t>(actions));
+  if (offered.empty()) return offered;
   CallBatch batch(facts.channels());
-  std::vector<std::size_t> calls;
-  for (std::size_t i = 0; i < actions.size(); ++i) {
-    calls.push_back(batch.add(ref, ACTION_INTERFACE, "GetName"));
-    appendInt32(batch.request(calls.back()), static_cast<std::int32_t>(i));
+  std::vector<std::pair<std::size_t, std::size_t>> calls;
+  for (std::int32_t i = 0; i < actions; ++i) {
+    const std::size_t name = batch.add(ref, ACTION_INTERFACE, "GetName");
+    appendInt32(batch.request(name), i);
+    const std::size_t shown = batch.add(ref, ACTION_INTERFACE, "GetLocalizedName");
+    appendInt32(batch.request(shown), i);
+    calls.emplace_back(name, shown);
   }
   batch.run();
-  for (std::size_t i = 0; i < actions.size(); ++i) {
-    MessageReader reader(batch.reply(calls[i]));
-    actions[i].name = reader.string().value_or("");
+  for (std::size_t i = 0; i < offered.size(); ++i) {
+    MessageReader name(batch.reply(calls[i].first));
+    MessageReader shown(batch.reply(calls[i].second));
+    offered[i] = {name.string().value_or(""), shown.string().value_or("")};
   }
-  return actions;
+  return offered;
 }
 
 bool doAction(FactStore& facts, const ObjectRef& ref, std::int32_t index) {
