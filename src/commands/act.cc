@@ -1,5 +1,6 @@
 #include "commands/act.h"
 
+#include <algorithm>
 #include <optional>
 #include <set>
 #include <string>
@@ -65,12 +66,14 @@ void act(Context& context, const Request& request) {
   // that "appeared" compares like with like: the request's window, else the
   // locator's, else the whole application.
   const WalkScope scope = readWalkScope(body);
+  // As far as the "tree" whose refs the request uses walked, where it says.
+  const std::int64_t limit = std::max(integerField(body, "max").value_or(ACT_WALK_LIMIT), std::int64_t{1});
   std::optional<std::vector<ax::Node>> narrowed;
   if (!scope.window) narrowed = locate::narrowToWindow(ax, target->element, locator);
   const bool byLocatorWindow = narrowed.has_value();
   const auto walkCovered = [&]() -> std::vector<ax::Node> {
     if (byLocatorWindow) return locate::narrowToWindow(ax, target->element, locator).value_or(std::vector<ax::Node>{});
-    return walkScope(ax, target->element, scope, ACT_WALK_LIMIT).value_or(std::vector<ax::Node>{});
+    return walkScope(ax, target->element, scope, limit).value_or(std::vector<ax::Node>{});
   };
   const std::vector<ax::Node> nodes = narrowed ? std::move(*narrowed) : walkCovered();
   const std::string action = stringField(body, "action", "click");

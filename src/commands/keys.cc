@@ -27,9 +27,12 @@ struct Failures {
 // Brings the named application to the front when the request names one.
 // False after replying with the failure.
 bool bringAppForward(Context& context, const Request& request, const Failures& failures) {
-  if (!request.app || request.app->empty()) return true;
-  const std::string& name = *request.app;
-  std::optional<ax::AppPair> target = ax::appElement(context.os, name, std::nullopt);
+  // By "pid" too, where two applications share a name (two LibreOffices).
+  const bool byName = request.app && !request.app->empty();
+  if (!byName && !request.pid) return true;
+  const std::string name = byName ? *request.app : std::to_string(*request.pid);
+  std::optional<ax::AppPair> target =
+      ax::appElement(context.os, byName ? request.app : std::nullopt, request.pid);
   if (!target) {
     context.replies.fail(request.id, name + std::string(failures.notFound));
     return false;
@@ -98,7 +101,13 @@ void typeText(Context& context, const Request& request) {
       return (!text.empty() && text::canonicallyContains(after, text)) ||
              (sameField && text::graphemeCount(before) < text::graphemeCount(after));
     });
-    result["landed"] = landing.landed;
+    // What has no text to read (a spreadsheet whose cell takes the text)
+    // cannot show whether it arrived.
+    if (ax.copyAttribute(*focused, "AXValue").isNone()) {
+      result["landed"] = nullptr;
+    } else {
+      result["landed"] = landing.landed;
+    }
     result["into"] = ax::label(ax, *focused);
     result["valueLen"] = text::utf16Length(landing.value);
     result["valueTail"] = text::lastGraphemes(landing.value, ax::TAIL_LENGTH);

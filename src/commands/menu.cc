@@ -22,19 +22,12 @@ constexpr std::int64_t AFTER_PRESS_MICROS = 350000;
 constexpr std::int64_t SHOW_WAIT_MICROS = 1500000;
 constexpr std::int64_t SHOW_STEP_MICROS = 50000;
 
-// Chooses the item as a person does, where pressing it through
-// accessibility would hold the application (a dialog the item opens runs
-// inside the call): opens each level above it, then clicks the item once it
-// shows. False, with nothing clicked, when it does not show in time; the
-// levels opened stay open.
-bool chooseByPointer(Context& context, const menu::FollowResult& followed) {
+// Clicks `item` at its centre once it shows on screen; false when it does
+// not show in time.
+bool clickWhenShown(Context& context, const platform::Element& item) {
   platform::Accessibility& ax = context.os.accessibility();
-  for (std::size_t i = 0; i + 1 < followed.levels.size(); ++i) {
-    ax.performAction(followed.levels[i], "AXPress");
-    context.os.clock().sleepMicros(menu::OPEN_LEVEL_PAUSE_MICROS);
-  }
   for (std::int64_t waited = 0; waited < SHOW_WAIT_MICROS; waited += SHOW_STEP_MICROS) {
-    const std::optional<ax::Frame> frame = ax::frameOf(ax, followed.node);
+    const std::optional<ax::Frame> frame = ax::frameOf(ax, item);
     if (frame && frame->w > 0 && frame->h > 0) {
       input::mouseClick(context.os, {frame->x + frame->w / 2, frame->y + frame->h / 2}, 1, {});
       return true;
@@ -42,6 +35,20 @@ bool chooseByPointer(Context& context, const menu::FollowResult& followed) {
     context.os.clock().sleepMicros(SHOW_STEP_MICROS);
   }
   return false;
+}
+
+// Chooses the item as a person does, where pressing it through
+// accessibility would hold the application (a dialog the item opens runs
+// inside the call): clicks each level open, then the item. A menu opened by
+// an accessibility press instead leaves LibreOffice's menu bar holding the
+// keyboard after the choice. False when a level or the item does not show
+// in time; the levels opened by then stay open.
+bool chooseByPointer(Context& context, const menu::FollowResult& followed) {
+  for (std::size_t i = 0; i < followed.levels.size(); ++i) {
+    if (!clickWhenShown(context, followed.levels[i])) return false;
+    if (i + 1 < followed.levels.size()) context.os.clock().sleepMicros(menu::OPEN_LEVEL_PAUSE_MICROS);
+  }
+  return true;
 }
 
 }  // namespace

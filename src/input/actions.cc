@@ -20,9 +20,11 @@ ActionResult refused(std::string_view message) { return {false, std::string(mess
 // How long a click's or a selection's effect may take to show.
 constexpr std::int64_t EFFECT_WAIT_MICROS = 500000;
 constexpr std::int64_t EFFECT_STEP_MICROS = 50000;
-// How far up the hit test's answer and the element may be apart and still
-// be the same control.
-constexpr int RELATED_LEVELS = 8;
+// How far up the hit test's answer may lie inside the element and still be
+// a part of it; and how far up the element may lie inside the answer, which
+// toolkits that hit-test one level at a time (LibreOffice) stop at early.
+constexpr int PART_LEVELS = 8;
+constexpr int CONTAINER_LEVELS = 32;
 
 // What a reader can see a click change on an element. An element that no
 // longer tells its role is gone (or its application is): that is no change
@@ -30,6 +32,7 @@ constexpr int RELATED_LEVELS = 8;
 struct ClickState {
   std::string role;
   std::optional<bool> selected;
+  std::optional<bool> focused;
   std::optional<bool> expanded;
   std::string value;
   friend bool operator==(const ClickState&, const ClickState&) = default;
@@ -42,8 +45,8 @@ std::optional<bool> flag(platform::Accessibility& ax, const platform::Element& e
 }
 
 ClickState observe(platform::Accessibility& ax, const platform::Element& element) {
-  return {ax::str(ax, element, "AXRole"), flag(ax, element, "AXSelected"), flag(ax, element, "AXExpanded"),
-          ax::str(ax, element, "AXValue")};
+  return {ax::str(ax, element, "AXRole"), flag(ax, element, "AXSelected"), flag(ax, element, "AXFocused"),
+          flag(ax, element, "AXExpanded"), ax::str(ax, element, "AXValue")};
 }
 
 // Reads the element until `done` holds of what it shows, for a while.
@@ -65,9 +68,9 @@ bool togglesOnClick(std::string_view role) {
   return role == "AXCheckBox" || role == "AXRadioButton" || role == "AXDisclosureTriangle";
 }
 
-bool related(platform::Accessibility& ax, const platform::Element& inner, const platform::Element& outer) {
+bool related(platform::Accessibility& ax, const platform::Element& inner, const platform::Element& outer, int levels) {
   platform::Element current = inner;
-  for (int level = 0; level <= RELATED_LEVELS && current; ++level) {
+  for (int level = 0; level <= levels && current; ++level) {
     if (current == outer) return true;
     const platform::Value parent = ax.copyAttribute(current, "AXParent");
     const platform::Element* next = parent.as<platform::Element>();
@@ -84,7 +87,7 @@ bool pointerReaches(platform::Platform& os, const ax::Node& node, platform::Poin
   platform::Accessibility& ax = os.accessibility();
   const std::optional<platform::Element> hit = ax::elementAt(os, ax.systemWide(), point, ax.pidOf(node.el));
   if (!hit) return true;
-  return related(ax, *hit, node.el) || related(ax, node.el, *hit);
+  return related(ax, *hit, node.el, PART_LEVELS) || related(ax, node.el, *hit, CONTAINER_LEVELS);
 }
 
 // A person's click at the element's centre, where it reaches the element,
@@ -100,11 +103,18 @@ std::optional<bool> clickAndSee(platform::Platform& os, const ax::Node& node,
 
 // An item is selected as a person's click selects it, which is also what
 // makes a list or a tree show the item's page; through the selection where
-// the pointer cannot reach it or does not select it.
+// the pointer cannot reach it or does not select it. A spreadsheet's cell
+// takes the focus (its cursor) rather than the selection. Where the click
+// missed and the item's place has changed since, it is clicked once more
+// there: LibreOffice tells places 25 points off until the pointer first
+// moves over its window.
 ActionResult selectItem(platform::Platform& os, const ax::Node& node) {
-  const auto selected = [](const ClickState& state) { return state.selected == true; };
-  if (clickAndSee(os, node, selected) == true) return done(node);
-  if (os.accessibility().setAttribute(node.el, "AXSelected", true) && awaitEffect(os, node.el, selected)) {
+  const auto chosen = [](const ClickState& state) { return state.selected == true || state.focused == true; };
+  if (clickAndSee(os, node, chosen) == true) return done(node);
+  ax::Node moved = node;
+  moved.frame = ax::frameOf(os.accessibility(), node.el);
+  if (moved.frame && moved.frame != node.frame && clickAndSee(os, moved, chosen) == true) return done(node);
+  if (os.accessibility().setAttribute(node.el, "AXSelected", true) && awaitEffect(os, node.el, chosen)) {
     return done(node);
   }
   return refused(messages::notPressable);

@@ -1,5 +1,7 @@
 #include "locate/locator.h"
 
+#include <algorithm>
+
 #include "ax/attributes.h"
 #include "common/fields.h"
 #include "text/text.h"
@@ -54,6 +56,9 @@ std::optional<ax::Node> resolve(const std::vector<ax::Node>& nodes, const Locato
     }
   }
   if (bestScore < ACCEPTANCE_THRESHOLD) return std::nullopt;
+  // Among equals what shows comes first: pages of a dialog visited earlier
+  // keep their hidden fields of the same names, which no one means.
+  std::stable_partition(tied.begin(), tied.end(), [](const ax::Node* node) { return node->frame.has_value(); });
   // A negative "nth" takes the first best node, like one past the ties.
   if (tied.size() >= 2 && locator.nth && *locator.nth >= 0 &&
       *locator.nth < static_cast<std::int64_t>(tied.size())) {

@@ -22,8 +22,8 @@ Json locatorSchema(std::string_view description) {
           {"description", description},
           {"properties",
            {{"role", text("The element's role, such as \"AXButton\", \"AXTextField\", \"AXCheckBox\".")},
-            {"label", text("The element's label as \"tree\" shows it; an exact match scores best, a part of it "
-                           "less.")},
+            {"label", text("The element's label as \"tree\" shows it, exactly: a part of it is enough only "
+                           "together with the role and path.")},
             {"identifier", text("The element's accessibility identifier, where it has one.")},
             {"path", text("The element's path as \"tree\" shows it.")},
             {"nth", {{"type", "integer"}, {"description", "Which of equally good matches, from 0."}}},
@@ -139,6 +139,10 @@ std::vector<Tool> makeTools() {
         {"dy", {{"type", "number"}, {"default", 0}, {"description", "Scroll pixels, or the drag's offset."}}},
         {"toRef", {{"type", "integer"}, {"description", "For \"drag\": the element to drag to."}}},
         {"toLocator", locatorSchema("For \"drag\": the element to drag to.")},
+        {"max",
+         {{"type", "integer"},
+          {"default", 400},
+          {"description", "How far the walk goes; give the max of the tree or find whose ref is used."}}},
         {"window", windowField()},
         {"menus", menusField()}},
        scopeDefaults()},

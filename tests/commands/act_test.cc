@@ -41,6 +41,22 @@ TEST_F(ActTest, RefsAndLocatorsChooseTheTarget) {
             Json::parse(R"({"found":false})"));
 }
 
+// A ref of a tree that walked further than 400 elements is found by an act
+// that walks as far.
+TEST_F(ActTest, MaxLetsAnActReachAsFarAsItsTree) {
+  for (int i = 0; i < 450; ++i) sim.addElement(window, "AXCell", {{"AXTitle", "C" + std::to_string(i)}});
+  Element nameBox = sim.addElement(window, "AXTextField", {{"AXTitle", "Name Box"}});
+  const Json tree = run(R"({"cmd":"find","id":1,"q":"name box","max":1000})");
+  ASSERT_EQ(tree["result"]["elements"].size(), 1u);
+  const Json ref = tree["result"]["elements"][0]["ref"];
+  EXPECT_EQ(run(Json{{"cmd", "act"}, {"id", 2}, {"ref", ref}, {"action", "focus"}})["result"],
+            Json::parse(R"({"found":false})"));
+  EXPECT_EQ(run(Json{{"cmd", "act"}, {"id", 3}, {"ref", ref}, {"max", 1000}, {"action", "focus"}})["result"]["label"],
+            "Name Box");
+  EXPECT_TRUE(sim.writes.back().first == "AXFocused");
+  (void)nameBox;
+}
+
 TEST_F(ActTest, FailuresBeforeTheElement) {
   sim.trusted = false;
   EXPECT_EQ(run(R"({"cmd":"act","id":1,"ref":0})"), Json::parse(R"({"id":1,"ok":false,"error":"no-accessibility"})"));

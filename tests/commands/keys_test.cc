@@ -98,6 +98,24 @@ TEST_F(KeysTest, TextThatWentPartlyIntoAnotherFieldDidNotLand) {
   EXPECT_EQ(replaced["valueTail"], "/tmp/new.txt");
 }
 
+TEST_F(KeysTest, ByPidWhereTwoApplicationsShareAName) {
+  sim.addApp({.pid = 300, .name = "Editor"});
+  run(R"({"cmd":"key","id":1,"key":"s","mods":["ctrl"],"pid":300})");
+  EXPECT_TRUE(sim.apps[2].active);
+  EXPECT_FALSE(sim.apps[1].active);
+  EXPECT_EQ(run(R"({"cmd":"typetext","id":2,"text":"x","pid":999})")["error"],
+            "999 을(를) 찾지 못해서 글자를 넣지 못했어요");
+}
+
+// A spreadsheet whose cell takes the text shows no text of its own.
+TEST_F(KeysTest, FocusWithoutTextCannotTellWhetherItLanded) {
+  Element sheet = sim.addElement(sim.appRoot(100), "AXTable", {{"AXTitle", "Sheet sales"}});
+  sim.setAttr(sim.appRoot(100), "AXFocusedUIElement", sheet);
+  const Json result = run(R"j({"cmd":"typetext","id":1,"text":"=SUM(B2:B7)"})j")["result"];
+  EXPECT_TRUE(result["landed"].is_null()) << result.dump();
+  EXPECT_EQ(result["into"], "Sheet sales");
+}
+
 TEST_F(KeysTest, TypetextWithoutAFocusReportsNull) {
   sim.setAttr(sim.appRoot(100), "AXFocusedUIElement", platform::Value{});
   EXPECT_EQ(run(R"({"cmd":"typetext","id":1,"text":"hi"})"),

@@ -61,6 +61,17 @@ TEST(LocatorTest, NthChoosesAmongEquallyGoodCandidates) {
       << "a single best node ignores nth";
 }
 
+// Pages of a dialog visited before keep hidden fields of the same names:
+// among equals what shows is taken first, and "nth" counts it first too.
+TEST(LocatorTest, AmongEqualsWhatShowsComesFirst) {
+  std::vector<ax::Node> nodes = {node("AXTextField", "First name", "", "/hidden"),
+                                 node("AXTextField", "First name", "", "/shown"),
+                                 node("AXTextField", "First name", "", "/other")};
+  nodes[1].frame = ax::Frame{10, 10, 100, 20};
+  EXPECT_EQ(chosen(resolve(nodes, locator(R"({"role":"AXTextField","label":"First name"})"))), "/shown");
+  EXPECT_EQ(chosen(resolve(nodes, locator(R"({"label":"First name","nth":1})"))), "/hidden");
+}
+
 TEST(LocatorTest, LabelsLongerThanTheClipOnlyEarnThePartialPoints) {
   std::string full(130, 'z');
   ax::Node n = node("AXButton", full.substr(0, 120));

@@ -10,6 +10,8 @@ namespace kelp {
 namespace {
 
 using platform::Element;
+using platform::Point;
+using platform::Size;
 using test::trace;
 
 // A menu bar in the simulated desktop: bar → menu-bar items → one AXMenu
@@ -139,6 +141,29 @@ TEST_F(MenuTest, CommandChoosesAnItemWithoutEscape) {
   ASSERT_EQ(sim.actions.size(), 1u);
   EXPECT_TRUE(sim.actions[0].first == saveAs);
   EXPECT_TRUE(sim.posted.empty());
+}
+
+// Where a press would run the item's dialog inside the call, a person's
+// clicks open each level and choose the item, once each shows.
+TEST_F(MenuTest, WhereAPressWouldHoldTheApplicationTheMenuIsClickedThrough) {
+  sim.pressesHoldApplication.insert(100);
+  sim.setAttr(file, "AXPosition", Point{0, 0});
+  sim.setAttr(file, "AXSize", Size{40, 20});
+  sim.setAttr(saveAs, "AXPosition", Point{0, 30});
+  sim.setAttr(saveAs, "AXSize", Size{120, 20});
+  EXPECT_EQ(run(R"({"cmd":"menu","id":1,"path":["File","Save As…"]})")["result"]["done"], true);
+  EXPECT_EQ(trace(sim).substr(0, 12), "move 20,10 |") << "the menu bar item first";
+  EXPECT_NE(trace(sim).find("down#1 60,40"), std::string::npos) << trace(sim);
+  EXPECT_TRUE(sim.actions.empty()) << "nothing pressed through accessibility";
+
+  // An item that never shows is pressed after all, its levels closed first.
+  sim.posted.clear();
+  sim.remove(saveAs);
+  Element hidden = sim.addElement(ax::elementsOf(ax::attr(sim.accessibility(), file, "AXChildren")).at(0),
+                                  "AXMenuItem", {{"AXTitle", "Hidden"}});
+  EXPECT_EQ(run(R"({"cmd":"menu","id":2,"path":["File","Hidden"]})")["result"]["done"], true);
+  EXPECT_TRUE(sim.actions.back().first == hidden);
+  EXPECT_NE(trace(sim).find("keydown 53"), std::string::npos) << "Escape closed the File menu: " << trace(sim);
 }
 
 TEST_F(MenuTest, EscapeClosesOnlyWhatTheWalkOpened) {

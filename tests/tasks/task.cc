@@ -2,20 +2,11 @@
 // task, and the ways a task is judged from outside the helper.
 #include "tasks/task.h"
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 namespace kelp::test {
-
-bool within(std::chrono::milliseconds limit, const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return true;
-}
 
 void TaskTest::SetUpTestSuite() {
   failure_.clear();
@@ -44,6 +35,10 @@ void TaskTest::TearDown() {
     if ((*it)->process->running()) (*it)->process->terminate();
   }
   started_.clear();
+  for (auto& process : processes_) {
+    if (process->running()) process->terminate();
+  }
+  processes_.clear();
   reapOrphans();
 }
 
@@ -68,10 +63,12 @@ Json TaskTest::askOk(const Json& request) {
 Json TaskTest::askUntil(const Json& request, const std::function<bool(const Json&)>& done,
                         std::chrono::milliseconds limit) {
   Json reply;
-  within(limit, [&] {
-    reply = ask(request);
-    return done(reply);
-  });
+  eventually(
+      [&] {
+        reply = ask(request);
+        return done(reply);
+      },
+      limit);
   return reply;
 }
 
@@ -92,12 +89,14 @@ std::vector<std::string> TaskTest::titlesOf(pid_t pid) {
 }
 
 bool TaskTest::awaitTitle(pid_t pid, const std::string& part, std::chrono::milliseconds limit) {
-  return within(limit, [&] {
-    for (const std::string& title : titlesOf(pid)) {
-      if (title.find(part) != std::string::npos) return true;
-    }
-    return false;
-  });
+  return eventually(
+      [&] {
+        for (const std::string& title : titlesOf(pid)) {
+          if (title.find(part) != std::string::npos) return true;
+        }
+        return false;
+      },
+      limit);
 }
 
 std::string TaskTest::fileText(const std::string& path) {
@@ -105,6 +104,22 @@ std::string TaskTest::fileText(const std::string& path) {
   std::ostringstream text;
   text << file.rdbuf();
   return text.str();
+}
+
+void TaskTest::writeFile(const std::string& path, const std::string& text) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+Process& TaskTest::startProcess(std::vector<std::string> argv) {
+  ProcessOptions options;
+  options.argv = std::move(argv);
+  options.environment = desktop_->environment();
+  options.in = Stream::discarded();
+  options.out = Stream::discarded();
+  options.err = Stream::discarded();
+  processes_.push_back(std::make_unique<Process>(std::move(options)));
+  return *processes_.back();
 }
 
 std::string TaskTest::zipEntry(const std::string& archive, const std::string& entry) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "desktop/fixture.h"
 #include "desktop/harness.h"
 
 namespace kelp::test {
@@ -52,10 +53,15 @@ class TaskTest : public ::testing::Test {
 
   // A file's contents; "" when it cannot be read.
   static std::string fileText(const std::string& path);
+  // Writes a file of the task's, and its folders.
+  static void writeFile(const std::string& path, const std::string& text);
   // One member of a zip archive (an OOXML or ODF document); "" when absent.
   std::string zipEntry(const std::string& archive, const std::string& entry);
   // Runs a program in the desktop and returns what it printed.
   RunResult run(std::vector<std::string> argv, const std::string& input = "");
+  // Starts a program of the task's that shows no window (a server); it is
+  // stopped when the task ends.
+  Process& startProcess(std::vector<std::string> argv);
 
  private:
   static inline std::unique_ptr<DesktopSession> desktop_;
@@ -63,9 +69,17 @@ class TaskTest : public ::testing::Test {
   std::unique_ptr<TempDir> work_;
   std::unique_ptr<HelperSession> helper_;
   std::vector<DesktopApp*> started_;
+  std::vector<std::unique_ptr<Process>> processes_;
 };
 
-// Polls `done` every 100 ms until it holds or `limit` has passed.
-bool within(std::chrono::milliseconds limit, const std::function<bool()>& done);
+// The fields of a task's requests that look at the window in front without
+// closed menus, as an agent does.
+inline const Json IN_FRONT = {{"window", "front"}, {"menus", false}};
+
+// `request` with the fields of `more` added.
+inline Json with(Json request, const Json& more) {
+  request.update(more);
+  return request;
+}
 
 }  // namespace kelp::test

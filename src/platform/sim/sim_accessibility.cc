@@ -3,6 +3,7 @@
 #include "platform/sim/sim_services.h"
 
 #include <algorithm>
+#include <set>
 
 #include "text/text.h"
 
@@ -179,6 +180,12 @@ SimDesktop::ElementData* SimDesktop::focusedData() {
 void SimDesktop::typeAtFocus(const std::u16string& text) {
   ElementData* data = focusedData();
   if (!data) return;
+  // What holds no text and is no text field takes none (a spreadsheet,
+  // whose cells take what is typed).
+  static const std::set<std::string> TEXT_ROLES = {"AXTextField", "AXTextArea", "AXSearchField",
+                                                    "AXSecureTextField", "AXComboBox"};
+  const std::string* role = data->attributes["AXRole"].as<std::string>();
+  if (!data->typing && !data->attributes.count("AXValue") && (!role || !TEXT_ROLES.count(*role))) return;
   const std::string typed = text::fromUtf16(text);
   const std::string* current = data->attributes["AXValue"].as<std::string>();
   const std::string value = current ? *current : std::string();

@@ -129,6 +129,14 @@ Value readHelp(ReadScope& scope, const ObjectRef& ref) {
   return nonEmpty(scope.facts.need(ref, HELP).helpText);
 }
 
+// Whether a text holds nothing but the marks (U+FFFC) that stand for
+// embedded objects.
+bool onlyObjectMarks(std::string_view text) {
+  constexpr std::string_view MARK = "\xEF\xBF\xBC";
+  while (text.starts_with(MARK)) text.remove_prefix(MARK.size());
+  return text.empty();
+}
+
 // How many items of a drop-down are looked at for the one chosen.
 constexpr std::size_t CHOICES_LOOKED_AT = 200;
 
@@ -178,8 +186,9 @@ Value readValue(ReadScope& scope, const ObjectRef& ref) {
         const Facts& entryFacts = scope.facts.need(*entry, TEXT);
         return entryFacts.has(TEXT) ? Value(entryFacts.text) : Value{};
       }
+      // A browser's drop-down has text too: the embedded object's mark alone.
       const Facts& own = scope.facts.need(ref, TEXT);
-      if (own.has(TEXT) && !own.text.empty()) return own.text;
+      if (own.has(TEXT) && !onlyObjectMarks(own.text)) return own.text;
       if (axRoleOf(scope.facts, ref) == "AXComboBox") return {};
       return chosenItemName(scope.facts, ref);
     }

@@ -216,13 +216,16 @@ bool presentsSubmenu(FactSource& store, const ObjectRef& ref) {
 }
 
 std::optional<ObjectRef> entryOf(FactSource& store, const ObjectRef& ref) {
-  const Facts& facts = store.need(ref, CHILDREN);
-  for (const ObjectRef& child : facts.children) {
+  // The entry on screen, where a combo box keeps a hidden one too
+  // (LibreOffice's Find and Replace).
+  std::optional<ObjectRef> hidden;
+  for (const ObjectRef& child : store.need(ref, CHILDREN).children) {
     const Facts& childFacts = store.need(child, ROLE | STATES);
-    if (childFacts.has(ROLE) && isTextRole(childFacts.role) && childFacts.hasState(ATSPI_STATE_EDITABLE))
-      return child;
+    if (!childFacts.has(ROLE) || !isTextRole(childFacts.role) || !childFacts.hasState(ATSPI_STATE_EDITABLE)) continue;
+    if (onScreen(store, child)) return child;
+    if (!hidden) hidden = child;
   }
-  return std::nullopt;
+  return hidden;
 }
 
 bool onScreen(FactSource& store, const ObjectRef& ref) {
