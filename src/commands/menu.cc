@@ -37,16 +37,16 @@ bool clickWhenShown(Context& context, const platform::Element& item) {
   return false;
 }
 
-// Chooses the item as a person does, where pressing it through
-// accessibility would hold the application (a dialog the item opens runs
-// inside the call): clicks each level open, then the item. A menu opened by
-// an accessibility press instead leaves LibreOffice's menu bar holding the
-// keyboard after the choice. False when a level or the item does not show
-// in time; the levels opened by then stay open.
-bool chooseByPointer(Context& context, const menu::FollowResult& followed) {
-  for (std::size_t i = 0; i < followed.levels.size(); ++i) {
+// Opens the levels above the item as a person does, where pressing through
+// accessibility would hold the application (a dialog an item opens runs
+// inside the call): each clicked open once it shows. A menu opened by an
+// accessibility press instead leaves LibreOffice's menu bar holding the
+// keyboard after the choice. False when a level does not show in time; the
+// levels opened by then stay open.
+bool openByPointer(Context& context, const menu::FollowResult& followed) {
+  for (std::size_t i = 0; i + 1 < followed.levels.size(); ++i) {
     if (!clickWhenShown(context, followed.levels[i])) return false;
-    if (i + 1 < followed.levels.size()) context.os.clock().sleepMicros(menu::OPEN_LEVEL_PAUSE_MICROS);
+    context.os.clock().sleepMicros(menu::OPEN_LEVEL_PAUSE_MICROS);
   }
   return true;
 }
@@ -92,19 +92,31 @@ void menu(Context& context, const Request& request) {
                                     messages::blockedBySafety);
     return;
   }
-  if (!ax::boolAttr(ax, followed.node, "AXEnabled", true)) {
-    closeOpened();
+  const auto greyedOut = [&] {
     const std::string last = path.empty() ? std::string() : path.back();
     context.replies.fail(request.id,
                          std::string(messages::menuTitleOpen) + last + std::string(messages::menuDisabled));
-    return;
-  }
+  };
+  const auto escapeLevels = [&] {
+    for (std::size_t level = 1; level < followed.levels.size(); ++level) input::pressKey(context.os, "escape", {});
+  };
   bool pressed = false;
   if (ax.pressHoldsApplication(followed.node) && followed.levels.size() >= 2) {
-    pressed = chooseByPointer(context, followed);
-    for (std::size_t level = 1; !pressed && level < followed.levels.size(); ++level) {
-      input::pressKey(context.os, "escape", {});
+    if (openByPointer(context, followed)) {
+      // LibreOffice tells which items are greyed out as their menu opens.
+      if (!ax::boolAttr(ax, followed.node, "AXEnabled", true)) {
+        escapeLevels();
+        greyedOut();
+        return;
+      }
+      pressed = clickWhenShown(context, followed.node);
     }
+    if (!pressed) escapeLevels();
+  }
+  if (!pressed && !ax::boolAttr(ax, followed.node, "AXEnabled", true)) {
+    closeOpened();
+    greyedOut();
+    return;
   }
   if (!pressed) pressed = ax.performAction(followed.node, "AXPress");
   if (!pressed) closeOpened();

@@ -17,6 +17,8 @@ namespace {
 ActionResult done(const ax::Node& node) { return {true, node.label}; }
 ActionResult refused(std::string_view message) { return {false, std::string(message)}; }
 
+// How long the pointer rests on a control before it clicks.
+constexpr std::int64_t AIM_PAUSE_MICROS = 60000;
 // How long a click's or a selection's effect may take to show.
 constexpr std::int64_t EFFECT_WAIT_MICROS = 500000;
 constexpr std::int64_t EFFECT_STEP_MICROS = 50000;
@@ -79,6 +81,18 @@ bool related(platform::Accessibility& ax, const platform::Element& inner, const 
   return false;
 }
 
+// Toolkits that make an object each time one is asked for (a spreadsheet's
+// cells) answer a hit test with another object for the same control: the
+// same role and name under the same parent.
+bool sameControl(platform::Accessibility& ax, const platform::Element& hit, const ax::Node& node) {
+  if (ax::str(ax, hit, "AXRole") != node.role || ax::label(ax, hit) != node.label) return false;
+  const platform::Value hitParent = ax.copyAttribute(hit, "AXParent");
+  const platform::Value nodeParent = ax.copyAttribute(node.el, "AXParent");
+  const platform::Element* a = hitParent.as<platform::Element>();
+  const platform::Element* b = nodeParent.as<platform::Element>();
+  return a && b && *a == *b;
+}
+
 // Whether a pointer click at `point` reaches the element rather than
 // something in front of it (a dialog the press opened): the hit test finds
 // the element, a part of it, or what it is a part of. Where nothing answers
@@ -87,7 +101,21 @@ bool pointerReaches(platform::Platform& os, const ax::Node& node, platform::Poin
   platform::Accessibility& ax = os.accessibility();
   const std::optional<platform::Element> hit = ax::elementAt(os, ax.systemWide(), point, ax.pidOf(node.el));
   if (!hit) return true;
-  return related(ax, *hit, node.el, PART_LEVELS) || related(ax, node.el, *hit, CONTAINER_LEVELS);
+  return related(ax, *hit, node.el, PART_LEVELS) || related(ax, node.el, *hit, CONTAINER_LEVELS) ||
+         sameControl(ax, *hit, node);
+}
+
+// A person's click: the pointer goes to the element's centre, and then
+// clicks where the element is now. LibreOffice tells places 25 points off
+// until the pointer first moves over its window; a person's eye follows
+// the control, and the element's place is read again once the pointer came.
+void aimAndClick(platform::Platform& os, const ax::Node& node, platform::Point center) {
+  os.events().postMouse({platform::eventType::mouseMoved, center, 0, 0});
+  os.clock().sleepMicros(AIM_PAUSE_MICROS);
+  ax::Node now = node;
+  now.frame = ax::frameOf(os.accessibility(), node.el);
+  if (const std::optional<platform::Point> moved = centerOf(now); moved && now.frame != node.frame) center = *moved;
+  mouseClick(os, center, 1, {});
 }
 
 // A person's click at the element's centre, where it reaches the element,
@@ -97,23 +125,17 @@ std::optional<bool> clickAndSee(platform::Platform& os, const ax::Node& node,
                                 const std::function<bool(const ClickState&)>& done) {
   const std::optional<platform::Point> center = centerOf(node);
   if (!center || !pointerReaches(os, node, *center)) return std::nullopt;
-  mouseClick(os, *center, 1, {});
+  aimAndClick(os, node, *center);
   return awaitEffect(os, node.el, done);
 }
 
 // An item is selected as a person's click selects it, which is also what
 // makes a list or a tree show the item's page; through the selection where
 // the pointer cannot reach it or does not select it. A spreadsheet's cell
-// takes the focus (its cursor) rather than the selection. Where the click
-// missed and the item's place has changed since, it is clicked once more
-// there: LibreOffice tells places 25 points off until the pointer first
-// moves over its window.
+// takes the focus (its cursor) rather than the selection.
 ActionResult selectItem(platform::Platform& os, const ax::Node& node) {
   const auto chosen = [](const ClickState& state) { return state.selected == true || state.focused == true; };
   if (clickAndSee(os, node, chosen) == true) return done(node);
-  ax::Node moved = node;
-  moved.frame = ax::frameOf(os.accessibility(), node.el);
-  if (moved.frame && moved.frame != node.frame && clickAndSee(os, moved, chosen) == true) return done(node);
   if (os.accessibility().setAttribute(node.el, "AXSelected", true) && awaitEffect(os, node.el, chosen)) {
     return done(node);
   }
@@ -153,7 +175,7 @@ ActionResult click(platform::Platform& os, const ax::Node& node) {
   if (ax.pressHoldsApplication(node.el)) {
     const std::optional<platform::Point> center = centerOf(node);
     if (center && pointerReaches(os, node, *center)) {
-      mouseClick(os, *center, 1, {});
+      aimAndClick(os, node, *center);
       return done(node);
     }
   }

@@ -191,7 +191,7 @@ TEST_F(DoAction, ClickSelectsAnItemAsAPersonsClickWould) {
   // the item. Here the click does not select it: the selection does.
   ax::Node loadSave = row("Load/Save", 100);
   EXPECT_TRUE(act(loadSave, "click").ok);
-  EXPECT_EQ(trace(sim).substr(0, 26), "move 100,110 | +60 down#1 ");
+  EXPECT_EQ(trace(sim).substr(0, 45), "move 100,110 | +60 move 100,110 | +60 down#1 ") << trace(sim);
   EXPECT_TRUE(ax::boolAttr(sim.accessibility(), loadSave.el, "AXSelected", false));
   EXPECT_TRUE(sim.actions.empty());
 
@@ -211,7 +211,16 @@ TEST_F(DoAction, WhereAPressWouldHoldTheApplicationThePointerPresses) {
   sim.addHitRegion(sim.accessibility().systemWide(), 10, 20, 100, 50, save.el);
   EXPECT_TRUE(act(save, "click").ok);
   EXPECT_TRUE(sim.actions.empty());
-  EXPECT_EQ(trace(sim), "move 60,45 | +60 down#1 60,45 | +28 up#1 60,45");
+  // The pointer comes to rest on it, and clicks where it is then.
+  EXPECT_EQ(trace(sim), "move 60,45 | +60 move 60,45 | +60 down#1 60,45 | +28 up#1 60,45");
+  sim.posted.clear();
+  sim.onWrite(save.el, nullptr);
+  ax::Node moving = button("Moving");
+  sim.addHitRegion(sim.accessibility().systemWide(), 10, 20, 100, 50, moving.el);
+  sim.setAttr(moving.el, "AXPosition", Point{10, 45});
+  EXPECT_TRUE(act(moving, "click").ok);
+  EXPECT_EQ(trace(sim), "move 60,45 | +60 move 60,70 | +60 down#1 60,70 | +28 up#1 60,70")
+      << "a place that was stale is read again once the pointer came";
   // Without a place on screen the press is all there is.
   sim.posted.clear();
   EXPECT_TRUE(act(button("Hidden", false), "click").ok);

@@ -323,6 +323,13 @@ Value readMenuBar(ReadScope& scope, const ObjectRef& ref) {
   } else if (axRoleOf(scope.facts, ref) == "AXWindow") {
     windows.push_back(ref);
   }
+  // LibreOffice keeps a menu bar of its own, hidden (no height), beside the
+  // GTK one people see: one that shows wins, else the first.
+  const auto shows = [&](const ObjectRef& bar) {
+    const Facts& facts = scope.facts.need(bar, EXTENTS);
+    return onScreen(scope.facts, bar) && facts.has(EXTENTS) && facts.extents.width > 0 && facts.extents.height > 0;
+  };
+  std::optional<ObjectRef> first;
   for (const ObjectRef& window : windows) {
     // Breadth first, so the shallowest menu bar wins.
     std::deque<std::pair<ObjectRef, int>> queue{{window, 0}};
@@ -330,11 +337,16 @@ Value readMenuBar(ReadScope& scope, const ObjectRef& ref) {
       auto [current, depth] = std::move(queue.front());
       queue.pop_front();
       const Facts& facts = scope.facts.need(current, ROLE);
-      if (facts.has(ROLE) && facts.role == ATSPI_ROLE_MENU_BAR) return element(current);
-      if (depth >= MENU_BAR_DEPTH) continue;
+      if (facts.has(ROLE) && facts.role == ATSPI_ROLE_MENU_BAR) {
+        if (shows(current)) return element(current);
+        if (!first) first = current;
+        continue;
+      }
+      if (depth >= MENU_BAR_DEPTH + 1) continue;
       for (const ObjectRef& child : scope.facts.need(current, CHILDREN).children)
         queue.emplace_back(child, depth + 1);
     }
+    if (first) return element(first);
   }
   return {};
 }

@@ -215,15 +215,34 @@ bool presentsSubmenu(FactSource& store, const ObjectRef& ref) {
   return holdsSubmenu(facts.role, roleContextOf(store, ref, store.need(ref, ROLE | STATES)));
 }
 
+namespace {
+
+bool editableText(FactSource& store, const ObjectRef& ref) {
+  const Facts& facts = store.need(ref, ROLE | STATES);
+  return facts.has(ROLE) && isTextRole(facts.role) && facts.hasState(ATSPI_STATE_EDITABLE);
+}
+
+}  // namespace
+
 std::optional<ObjectRef> entryOf(FactSource& store, const ObjectRef& ref) {
-  // The entry on screen, where a combo box keeps a hidden one too
-  // (LibreOffice's Find and Replace).
+  // The entry on screen, where a combo box keeps a hidden one too.
   std::optional<ObjectRef> hidden;
   for (const ObjectRef& child : store.need(ref, CHILDREN).children) {
-    const Facts& childFacts = store.need(child, ROLE | STATES);
-    if (!childFacts.has(ROLE) || !isTextRole(childFacts.role) || !childFacts.hasState(ATSPI_STATE_EDITABLE)) continue;
+    if (!editableText(store, child)) continue;
     if (onScreen(store, child)) return child;
     if (!hidden) hidden = child;
+  }
+  // LibreOffice's GTK dialogs hide the combo box itself and show its entry
+  // as the sibling right before it (Find and Replace's "Find:").
+  if (!onScreen(store, ref)) {
+    if (const std::optional<ObjectRef>& parent = store.need(ref, PARENT).parent) {
+      const std::vector<ObjectRef>& siblings = store.need(*parent, CHILDREN).children;
+      const auto self = std::find(siblings.begin(), siblings.end(), ref);
+      if (self != siblings.begin() && self != siblings.end()) {
+        const ObjectRef& before = *(self - 1);
+        if (editableText(store, before) && onScreen(store, before)) return before;
+      }
+    }
   }
   return hidden;
 }
