@@ -9,7 +9,7 @@ namespace kelp::platform::linux_desktop {
 namespace {
 
 // LibreOffice's spreadsheet says it has 2^31 cells and makes each one when
-// it is asked for, keeping it alive for a while; GetChildren (and
+// it is asked for, never letting one go; GetChildren (and
 // Collection.GetMatches) over it make them all, and its memory grows for
 // good. Any object with more children than this, and one that says it
 // manages its descendants without telling how many, lists only the
