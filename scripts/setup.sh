@@ -15,6 +15,8 @@ packages=(
   libwayland-dev wayland-protocols libxkbcommon-dev
   # the self-test's own window
   libgtk-3-dev
+  # the Debian package: cpack's scan of the libraries it links (dpkg-shlibdeps)
+  dpkg-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # the request fuzzer: clang and its libFuzzer runtime

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# The Debian package made from a build: cpack builds it into a scratch folder,
+# the helper it holds runs from an unpacked root, and its Depends names the
+# packages of every library the helper links and no development package.
+#
+# Usage: deb_test.sh BUILD_DIR SCRATCH_DIR VERSION
+set -euo pipefail
+
+build=$1 scratch=$2 version=$3
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+rm -rf "$scratch"
+mkdir -p "$scratch/out" "$scratch/root"
+# -B keeps cpack's staging and package out of the build folder, where a
+# person's own cpack and other tests write.
+if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/out" >"$scratch/cpack.log" 2>&1; then
+  cat "$scratch/cpack.log" >&2
+  fail "cpack failed"
+fi
+deb=$scratch/out/kelp-cua_${version}_$(dpkg --print-architecture).deb
+[[ -f $deb ]] || fail "cpack made no $(basename "$deb"), only: $(ls "$scratch/out")"
+
+dpkg -x "$deb" "$scratch/root"
+helper=$scratch/root/usr/bin/kelp-cua
+"$helper" doctor >"$scratch/doctor.out"
+python3 - "$scratch/doctor.out" "$(realpath "$helper")" <<'PY' || fail "doctor's reply: $(cat "$scratch/doctor.out")"
+import json, sys
+text = open(sys.argv[1], encoding="utf-8").read()
+assert text.endswith("\n") and text.count("\n") == 1, "not exactly one line"
+reply = json.loads(text)
+assert reply["ok"] is True, "not ok"
+# The unpacked helper answered, not one installed elsewhere.
+assert reply["result"]["helperPath"] == sys.argv[2], reply["result"]["helperPath"]
+PY
+
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+# Package names alone: alternatives split, versions and architectures dropped.
+names=$(tr ',|' '\n' <<<"$depends" | sed -E 's/\(.*\)//; s/:.*//; s/[[:space:]]//g' | sed '/^$/d' | sort -u)
+dev=$(grep -- '-dev$' <<<"$names" || true)
+[[ -z $dev ]] || fail "Depends names development packages: $dev"
+grep -qx at-spi2-core <<<"$names" || fail "Depends does not name at-spi2-core"
+
+needed=$(objdump -p "$helper" | awk '$1 == "NEEDED" { print $2 }')
+[[ -n $needed ]] || fail "found no linked libraries in $helper"
+for soname in $needed; do
+  owners=$(dpkg-query -S "*/$soname" 2>/dev/null | grep -v '^diversion' | sed -E 's|: /.*||' | tr ', ' '\n' \
+    | sed -E 's/:.*//; /^$/d' | sort -u || true)
+  [[ -n $owners ]] || fail "no installed package holds $soname"
+  [[ -n $(comm -12 <(echo "$owners") <(echo "$names")) ]] \
+    || fail "$soname comes from ${owners//$'\n'/ }, which Depends does not name"
+done
+echo "package: $(basename "$deb"); doctor ok; Depends covers $(wc -w <<<"$needed") linked libraries"
