@@ -31,6 +31,8 @@ packages=(
   gnome-calculator featherpad qt6ct chromium firefox-esr libreoffice-writer libreoffice-gtk3
   # the applications of the task suite, and what reads the files they write
   libreoffice-calc nautilus gnome-text-editor xfce4-terminal unzip
+  # the other programs the clipboard is shared with, on X11 and on Wayland
+  xclip wl-clipboard
   # the reference walk the tree benchmark compares with
   python3-pyatspi
   # the shell pipelines the screenshot benchmarks compare with (import, convert)

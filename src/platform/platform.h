@@ -39,6 +39,8 @@ struct Capabilities {
   // The modifier of the desktop's standard editing shortcuts (select all,
   // copy, paste): command on the Mac, control elsewhere.
   std::uint64_t editingModifier;
+  // The clipboard's text can be read and set.
+  bool clipboard;
 };
 
 // ---- accessibility -------------------------------------------------------
@@ -206,6 +208,9 @@ inline constexpr int keyDown = 10;
 inline constexpr int keyUp = 11;
 inline constexpr int flagsChanged = 12;
 inline constexpr int scrollWheel = 22;
+// The middle button's.
+inline constexpr int otherMouseDown = 25;
+inline constexpr int otherMouseUp = 26;
 }  // namespace eventType
 
 struct KeyEvent {
@@ -278,6 +283,15 @@ struct CaptureDisplay {
   double y = 0;
 };
 
+// A part of a display, in whole points from its top left.
+struct CaptureArea {
+  int x = 0;
+  int y = 0;
+  int width = 0;
+  int height = 0;
+  friend bool operator==(const CaptureArea&, const CaptureArea&) = default;
+};
+
 // A captured picture: 8-bit RGB, rows from top to bottom, no padding.
 struct Image {
   int width = 0;
@@ -303,8 +317,31 @@ class ScreenCapture {
   // The whole display with the pointer, scaled to `width` x `height` pixels;
   // none when this display could not be captured.
   virtual std::optional<Image> captureDisplay(std::uint32_t displayId, int width, int height) = 0;
+  // The part `area` of the display (points from its top left, within it)
+  // with the pointer, scaled to `width` x `height` pixels; none when it
+  // could not be captured.
+  virtual std::optional<Image> captureArea(std::uint32_t displayId, const CaptureArea& area, int width, int height) {
+    (void)displayId, (void)area, (void)width, (void)height;
+    return std::nullopt;
+  }
   // JPEG at `quality` (0 to 1); none when the picture cannot be encoded.
   virtual std::optional<Jpeg> encodeJpeg(const Image& image, double quality) = 0;
+};
+
+// ---- clipboard -----------------------------------------------------------
+
+// The desktop's clipboard as text (on X, the CLIPBOARD selection). Main
+// thread only.
+class Clipboard {
+ public:
+  virtual ~Clipboard() = default;
+  // The text the clipboard holds, UTF-8; none when it holds no text, when
+  // its owner does not answer in time, or when there is no clipboard.
+  virtual std::optional<std::string> text() = 0;
+  // Takes the clipboard with `text` (UTF-8) and gives it to every program
+  // that asks, from the run loop, until another program takes the clipboard
+  // or this process ends. False when the clipboard could not be taken.
+  virtual bool setText(const std::string& text) = 0;
 };
 
 // ---- the self-test's window ----------------------------------------------
@@ -405,6 +442,7 @@ class Platform {
   virtual EventPoster& events() = 0;
   virtual EventTap& eventTap() = 0;
   virtual ScreenCapture& capture() = 0;
+  virtual Clipboard& clipboard() = 0;
   virtual TestWindow& testWindow() = 0;
   virtual Environment& environment() = 0;
   virtual Clock& clock() = 0;

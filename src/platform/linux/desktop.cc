@@ -80,6 +80,8 @@ Capabilities LinuxDesktop::capabilities() {
       .windowFrames = windows && connections_.windows().knowsPlaces(),
       .session = wayland ? "wayland" : "x11",
       .editingModifier = flags::control,
+      // Each clipboard has a connection of its own: asked, it opens it.
+      .clipboard = wayland ? waylandClipboard_.available() : xClipboard_.available(),
   };
 }
 

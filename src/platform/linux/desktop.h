@@ -4,7 +4,8 @@
 // input, screen copy). GLib's main context is the run loop. Everything that
 // talks to the window server or AT-SPI runs on the main thread, except the
 // watch of a launched application and screen capture, which have
-// connections of their own.
+// connections of their own. The clipboards have connections of their own
+// too, served on the main thread.
 #pragma once
 
 #include <memory>
@@ -22,12 +23,14 @@
 #include "platform/linux/session_bus.h"
 #include "platform/linux/wayland/sway_windows.h"
 #include "platform/linux/x11/capture.h"
+#include "platform/linux/x11/clipboard.h"
 #include "platform/linux/x11/display.h"
 #include "platform/linux/x11/input.h"
 #include "platform/linux/x11/record.h"
 #include "platform/platform.h"
 #include "platform/linux/wayland/toplevel_windows.h"
 #include "platform/linux/wayland/capture.h"
+#include "platform/linux/wayland/clipboard.h"
 #include "platform/linux/wayland/connection.h"
 #include "platform/linux/wayland/input.h"
 
@@ -209,6 +212,10 @@ class LinuxDesktop final : public Platform {
     if (connections_.session == Session::wayland) return waylandCapture_;
     return capture_;
   }
+  Clipboard& clipboard() override {
+    if (connections_.session == Session::wayland) return waylandClipboard_;
+    return xClipboard_;
+  }
   TestWindow& testWindow() override { return testWindow_; }
   Environment& environment() override { return environment_; }
   Clock& clock() override { return clock_; }
@@ -230,6 +237,8 @@ class LinuxDesktop final : public Platform {
   RefusedEventTap refusedTap_{[this] { return waylandInput_.pointerLocation(); }};
   XScreenCapture capture_;
   wayland::WaylandScreenCapture waylandCapture_;
+  XClipboard xClipboard_;
+  wayland::WaylandClipboard waylandClipboard_;
   GtkTestWindow testWindow_;
 };
 

@@ -107,8 +107,27 @@ class SimCapture final : public ScreenCapture {
   explicit SimCapture(SimDesktop& sim) : sim_(sim) {}
   std::optional<std::vector<CaptureDisplay>> displays() override { return sim_.captureDisplays; }
   std::optional<Image> captureDisplay(std::uint32_t displayId, int width, int height) override {
+    return picture(displayId, std::to_string(width) + "x" + std::to_string(height), width, height);
+  }
+  std::optional<Image> captureArea(std::uint32_t displayId, const CaptureArea& area, int width, int height) override {
+    return picture(displayId,
+                   std::to_string(area.x) + "," + std::to_string(area.y) + " " + std::to_string(area.width) + "x" +
+                       std::to_string(area.height) + " " + std::to_string(width) + "x" + std::to_string(height),
+                   width, height);
+  }
+  std::optional<Jpeg> encodeJpeg(const Image& image, double quality) override {
+    if (image.rgb.empty()) return std::nullopt;
+    const std::uint32_t displayId = image.rgb.front();
+    if (sim_.unencodable.count(displayId)) return std::nullopt;
+    char text[96];
+    std::snprintf(text, sizeof text, "jpeg:%u:%dx%d@%g", displayId, image.width, image.height, quality);
+    return Jpeg{text, image.width, image.height};
+  }
+
+ private:
+  std::optional<Image> picture(std::uint32_t displayId, const std::string& asked, int width, int height) {
     std::unique_lock lock(sim_.captureMutex_);
-    sim_.captureLog_.push_back(std::to_string(displayId) + " " + std::to_string(width) + "x" + std::to_string(height));
+    sim_.captureLog_.push_back(std::to_string(displayId) + " " + asked);
     sim_.captureReleased_.wait(lock, [&] { return !sim_.capturesHeld_; });
     std::optional<Image> image;
     if (!sim_.captureFailures.count(displayId) && width > 0 && height > 0) {
@@ -121,13 +140,18 @@ class SimCapture final : public ScreenCapture {
     ++sim_.capturesFinished_;
     return image;
   }
-  std::optional<Jpeg> encodeJpeg(const Image& image, double quality) override {
-    if (image.rgb.empty()) return std::nullopt;
-    const std::uint32_t displayId = image.rgb.front();
-    if (sim_.unencodable.count(displayId)) return std::nullopt;
-    char text[96];
-    std::snprintf(text, sizeof text, "jpeg:%u:%dx%d@%g", displayId, image.width, image.height, quality);
-    return Jpeg{text, image.width, image.height};
+
+  SimDesktop& sim_;
+};
+
+class SimClipboard final : public Clipboard {
+ public:
+  explicit SimClipboard(SimDesktop& sim) : sim_(sim) {}
+  std::optional<std::string> text() override { return sim_.clipboardText; }
+  bool setText(const std::string& text) override {
+    if (sim_.clipboardRefuses) return false;
+    sim_.clipboardText = text;
+    return true;
   }
 
  private:
@@ -159,6 +183,7 @@ class SimServices {
         events(makeSimEventPoster(sim)),
         eventTap(makeSimEventTap(sim)),
         capture(sim),
+        clipboard(sim),
         testWindow(makeSimTestWindow(sim)),
         environment(sim),
         clock(makeSimClock(sim)),
@@ -171,6 +196,7 @@ class SimServices {
   std::unique_ptr<EventPoster> events;
   std::unique_ptr<EventTap> eventTap;
   SimCapture capture;
+  SimClipboard clipboard;
   std::unique_ptr<TestWindow> testWindow;
   SimEnvironment environment;
   std::unique_ptr<Clock> clock;
@@ -248,6 +274,7 @@ WindowList& SimDesktop::windowList() { return services_->windowList; }
 EventPoster& SimDesktop::events() { return *services_->events; }
 EventTap& SimDesktop::eventTap() { return *services_->eventTap; }
 ScreenCapture& SimDesktop::capture() { return services_->capture; }
+Clipboard& SimDesktop::clipboard() { return services_->clipboard; }
 TestWindow& SimDesktop::testWindow() { return *services_->testWindow; }
 Environment& SimDesktop::environment() { return services_->environment; }
 Clock& SimDesktop::clock() { return *services_->clock; }

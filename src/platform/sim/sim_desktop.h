@@ -57,7 +57,8 @@ class SimDesktop final : public Platform {
                     .testWindow = true,
                     .windowFrames = true,
                     .session = "simulated",
-                    .editingModifier = 0x100000 /* command */};
+                    .editingModifier = 0x100000 /* command */,
+                    .clipboard = true};
   bool trusted = true;
   bool grantTrustOnPrompt = false;  // what a person answers to the prompt
   int promptCount = 0;
@@ -149,7 +150,11 @@ class SimDesktop final : public Platform {
   int capturesFinished();
   // Pictures are filled with their display's id, and their JPEG text reads
   // "jpeg:<id>:<w>x<h>@<quality>" so that tests can see what was encoded.
-  std::vector<std::string> captureLog();  // "<id> <w>x<h>" per capture asked for
+  std::vector<std::string> captureLog();  // "<id> <w>x<h>" per capture asked for, "<id> <x>,<y> <aw>x<ah> <w>x<h>" per area
+
+  // ---- clipboard -----------------------------------------------------------
+  std::optional<std::string> clipboardText;  // none: it holds no text
+  bool clipboardRefuses = false;             // setting the text fails
 
   // ---- the self-test's window --------------------------------------------
   // Its controls and menus become elements of this process's application
@@ -164,6 +169,9 @@ class SimDesktop final : public Platform {
   // ---- virtual clock -----------------------------------------------------
   std::int64_t nowMicros() const { return now_; }
   void advance(std::int64_t micros) { advanceTo(now_ + micros); }
+  // Changes the scene once virtual time reaches `micros`, as the helper's
+  // own sleeps pass it: what an application does while a request waits.
+  void atTime(std::int64_t micros, std::function<void()> change);
 
   // ---- run loop ----------------------------------------------------------
   // Runs queued tasks and due timers on the calling thread without blocking.
@@ -182,6 +190,7 @@ class SimDesktop final : public Platform {
   EventPoster& events() override;
   EventTap& eventTap() override;
   ScreenCapture& capture() override;
+  Clipboard& clipboard() override;
   TestWindow& testWindow() override;
   Environment& environment() override;
   Clock& clock() override;
@@ -229,6 +238,7 @@ class SimDesktop final : public Platform {
   };
   std::vector<PendingLaunch> pendingLaunches_;
   std::map<Pid, std::int64_t> activationDue_;
+  std::multimap<std::int64_t, std::function<void()>> sceneChanges_;
   ElementData* find(const Element& element);
 
   friend class SimCapture;

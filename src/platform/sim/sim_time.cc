@@ -106,6 +106,16 @@ void SimDesktop::advanceTo(std::int64_t micros) {
     return true;
   });
   for (PendingLaunch& launch : due) launch.done(launch.ok);
+  while (!sceneChanges_.empty() && sceneChanges_.begin()->first <= now_) {
+    std::function<void()> change = std::move(sceneChanges_.begin()->second);
+    sceneChanges_.erase(sceneChanges_.begin());
+    change();
+  }
+}
+
+void SimDesktop::atTime(std::int64_t micros, std::function<void()> change) {
+  sceneChanges_.emplace(micros, std::move(change));
+  if (micros <= now_) advanceTo(now_);
 }
 
 bool SimDesktop::fireNextTimer() {

@@ -82,7 +82,8 @@ Value LinuxAccessibility::copyAttribute(const Element& element, const std::strin
   FactStore& facts = snapshot_ ? *snapshot_ : single.emplace(channels_);
   ReadScope scope{facts, [this] { return screenOrigin(); },
                   [this, &facts](const ObjectRef& window) { return windowManagerTitle(facts, window); },
-                  [this, &facts](const ObjectRef& window) { return windowPlace(facts, window); }};
+                  [this, &facts](const ObjectRef& window) { return windowPlace(facts, window); },
+                  [&facts](const ObjectRef& dropDown) { return firstSelectedChild(facts, dropDown); }};
   return readAxAttribute(scope, *ref, presentationOf(element), name);
 }
 

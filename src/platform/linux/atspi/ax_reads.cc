@@ -190,7 +190,13 @@ Value readValue(ReadScope& scope, const ObjectRef& ref) {
       const Facts& own = scope.facts.need(ref, TEXT);
       if (own.has(TEXT) && !onlyObjectMarks(own.text)) return own.text;
       if (axRoleOf(scope.facts, ref) == "AXComboBox") return {};
-      return chosenItemName(scope.facts, ref);
+      Value chosen = chosenItemName(scope.facts, ref);
+      if (chosen.isNone() && scope.selectedChild) {
+        if (const std::optional<ObjectRef> item = scope.selectedChild(ref)) {
+          chosen = nonEmpty(scope.facts.need(*item, NAMING).name);
+        }
+      }
+      return chosen;
     }
   }
   return {};

@@ -150,10 +150,17 @@ bool writeSelectedTextRange(WriteScope& scope, const ObjectRef& ref, const Value
 // Through the parent's Selection interface, which is where toolkits keep
 // what is selected.
 bool selectInParent(WriteScope& scope, const ObjectRef& ref, bool select) {
-  const std::optional<ObjectRef>& parent = scope.facts.need(ref, PARENT).parent;
+  std::optional<ObjectRef> parent = scope.facts.need(ref, PARENT).parent;
   if (!parent) return false;
   const std::optional<std::int32_t> index = indexInParent(scope.facts, ref);
   if (!index) return false;
+  // A combo box's items stand in its pop-up menu, whose selection only
+  // highlights one; the combo box's own selection makes it the choice.
+  if (select && axRoleOf(scope.facts, *parent) == "AXMenu") {
+    const std::optional<ObjectRef> owner = scope.facts.need(*parent, PARENT).parent;
+    const std::string_view ownerRole = owner ? axRoleOf(scope.facts, *owner) : std::string_view();
+    if (ownerRole == "AXComboBox" || ownerRole == "AXPopUpButton") parent = owner;
+  }
   return select ? selectChild(scope.facts, *parent, *index) : deselectChild(scope.facts, *parent, *index);
 }
 

@@ -93,6 +93,15 @@ bool deselectChild(FactStore& facts, const ObjectRef& parent, std::int32_t index
                           [&](DBusMessage* request) { appendInt32(request, index); }));
 }
 
+std::optional<ObjectRef> firstSelectedChild(FactStore& facts, const ObjectRef& parent) {
+  const DBusMessageOwner reply = callOnce(facts, parent, SELECTION_INTERFACE, "GetSelectedChild",
+                                          [](DBusMessage* request) { appendInt32(request, 0); });
+  MessageReader reader(reply.get());
+  std::optional<ObjectRef> child = reader.objectRef();
+  if (!child || child->path == NULL_PATH) return std::nullopt;
+  return child;
+}
+
 std::vector<OfferedAction> offeredActions(FactStore& facts, const ObjectRef& ref) {
   // The number of actions, then the names of each, all asked at once. Not
   // GetActions, which sends each action's key binding too: Firefox sends an

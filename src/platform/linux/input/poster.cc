@@ -299,6 +299,13 @@ bool InputPoster::postMouse(const MouseEvent& event) {
     case eventType::rightMouseUp:
       which = Button::right;
       break;
+    case eventType::otherMouseDown:
+      which = Button::middle;
+      down = true;
+      break;
+    case eventType::otherMouseUp:
+      which = Button::middle;
+      break;
     default:
       return false;
   }

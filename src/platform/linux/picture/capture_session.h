@@ -12,6 +12,8 @@
 #include <optional>
 #include <utility>
 
+#include "platform/platform.h"
+
 namespace kelp::platform::linux_desktop {
 
 // Far beyond any picture the core asks for; larger requests are refused
@@ -20,6 +22,12 @@ inline constexpr std::int64_t MAX_PICTURE_PIXELS = std::int64_t{1} << 24;
 
 inline bool pictureSizeUsable(int width, int height) {
   return width > 0 && height > 0 && static_cast<std::int64_t>(width) * height <= MAX_PICTURE_PIXELS;
+}
+
+// Whether `area` is a part of a display `width` x `height` points in size.
+inline bool areaWithin(const CaptureArea& area, int width, int height) {
+  return area.x >= 0 && area.y >= 0 && area.width > 0 && area.height > 0 && area.x <= width - area.width &&
+         area.y <= height - area.height;
 }
 
 // `Session` is made by the first call and says by `usable()` whether it

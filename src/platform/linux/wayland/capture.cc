@@ -165,13 +165,16 @@ struct WaylandScreenCapture::Session {
     return true;
   }
 
-  std::optional<Image> capture(wl_output* output, PixelSize size) {
+  // The output, or `area` of it in the output's points, scaled to `size`.
+  std::optional<Image> capture(wl_output* output, const std::optional<CaptureArea>& area, PixelSize size) {
     zwlr_screencopy_manager_v1* manager = wayland.globals().screencopy;
     if (!manager) return std::nullopt;
     const bool describesAll = wayland.globals().screencopyVersion >= ZWLR_SCREENCOPY_FRAME_V1_BUFFER_DONE_SINCE_VERSION;
     FrameReport report;
     // 1: with the pointer, which the compositor alone knows how to draw.
-    frame = zwlr_screencopy_manager_v1_capture_output(manager, 1, output);
+    frame = area ? zwlr_screencopy_manager_v1_capture_output_region(manager, 1, output, area->x, area->y,
+                                                                    area->width, area->height)
+                 : zwlr_screencopy_manager_v1_capture_output(manager, 1, output);
     zwlr_screencopy_frame_v1_add_listener(frame, &FRAME_LISTENER, &report);
     const auto offered = [&] { return report.failed || (describesAll ? report.allOffered : report.offered); };
     // A connection that breaks meanwhile takes the frame with it (onDrop).
@@ -215,13 +218,25 @@ std::optional<std::vector<CaptureDisplay>> WaylandScreenCapture::displays() {
 }
 
 std::optional<Image> WaylandScreenCapture::captureDisplay(std::uint32_t displayId, int width, int height) {
+  return captureOf(displayId, std::nullopt, width, height);
+}
+
+std::optional<Image> WaylandScreenCapture::captureArea(std::uint32_t displayId, const CaptureArea& area, int width,
+                                                       int height) {
+  return captureOf(displayId, area, width, height);
+}
+
+std::optional<Image> WaylandScreenCapture::captureOf(std::uint32_t displayId, const std::optional<CaptureArea>& area,
+                                                     int width, int height) {
   if (!pictureSizeUsable(width, height)) return std::nullopt;
   return session_.with([&](Session& session) -> std::optional<Image> {
     const std::optional<std::vector<MonitorRect>> monitors = session.wayland.monitors();
     if (!monitors || displayId == 0 || displayId > monitors->size()) return std::nullopt;
+    const MonitorRect& monitor = (*monitors)[displayId - 1];
+    if (area && !areaWithin(*area, monitor.width, monitor.height)) return std::nullopt;
     const std::vector<wl_output*> outputs = session.wayland.monitorOutputs();
     if (outputs.size() != monitors->size()) return std::nullopt;
-    return session.capture(outputs[displayId - 1], {width, height});
+    return session.capture(outputs[displayId - 1], area, {width, height});
   });
 }
 

@@ -36,12 +36,18 @@ class WaylandScreenCapture final : public ScreenCapture {
   // None also where the compositor offers no screen copies. Safe to call on
   // any thread; calls wait for each other.
   std::optional<Image> captureDisplay(std::uint32_t displayId, int width, int height) override;
+  // A part of the output, copied by the compositor alone (capture_output_region).
+  std::optional<Image> captureArea(std::uint32_t displayId, const CaptureArea& area, int width, int height) override;
   // encodeJpegPicture: safe on any thread, also while a capture runs.
   std::optional<Jpeg> encodeJpeg(const Image& image, double quality) override;
 
  private:
   struct Session;
   CaptureSession<Session> session_;
+
+  // The whole output, or `area` of it.
+  std::optional<Image> captureOf(std::uint32_t displayId, const std::optional<CaptureArea>& area, int width,
+                                 int height);
 };
 
 }  // namespace kelp::platform::linux_desktop::wayland

@@ -188,9 +188,9 @@ struct XScreenCapture::Connection {
                              size.height);
   }
 
-  std::optional<Image> capture(Display* display, const MonitorRect& monitor, PixelSize size) {
+  // `wanted` of the root window, scaled to `size`.
+  std::optional<Image> capture(Display* display, const RootRect& wanted, PixelSize size) {
     const Window root = DefaultRootWindow(display);
-    const RootRect wanted{monitor.x, monitor.y, monitor.width, monitor.height};
     const std::optional<RootRect> screen = rootRect(display, root);
     if (!screen) return std::nullopt;
     // A monitor may reach past the screen; only the part on it can be read.
@@ -204,7 +204,7 @@ struct XScreenCapture::Connection {
     const int hostOrder = std::endian::native == std::endian::little ? LSBFirst : MSBFirst;
     if (!format || image->byte_order != hostOrder || image->bytes_per_line % 4 != 0) return std::nullopt;
 
-    const PixelSize full{monitor.width, monitor.height};
+    const PixelSize full{wanted.width, wanted.height};
     PixmanImageOwner source = wrapPixels(*format, {area->width, area->height}, image->data, image->bytes_per_line);
     if (!source) return std::nullopt;
     if (!(*area == wanted)) {
@@ -236,15 +236,30 @@ std::optional<std::vector<CaptureDisplay>> XScreenCapture::displays() {
 }
 
 std::optional<Image> XScreenCapture::captureDisplay(std::uint32_t displayId, int width, int height) {
+  return captureOf(displayId, std::nullopt, width, height);
+}
+
+std::optional<Image> XScreenCapture::captureArea(std::uint32_t displayId, const CaptureArea& area, int width,
+                                                 int height) {
+  return captureOf(displayId, area, width, height);
+}
+
+std::optional<Image> XScreenCapture::captureOf(std::uint32_t displayId, const std::optional<CaptureArea>& area,
+                                               int width, int height) {
   if (!pictureSizeUsable(width, height)) return std::nullopt;
   return session_.with([&](Connection& connection) -> std::optional<Image> {
     const std::optional<std::vector<MonitorRect>> monitors = connection.x.monitors();
     if (!monitors || displayId == 0 || displayId > monitors->size()) return std::nullopt;
     const MonitorRect& monitor = (*monitors)[displayId - 1];
     if (monitor.width <= 0 || monitor.height <= 0) return std::nullopt;
+    RootRect wanted{monitor.x, monitor.y, monitor.width, monitor.height};
+    if (area) {
+      if (!areaWithin(*area, monitor.width, monitor.height)) return std::nullopt;
+      wanted = {monitor.x + area->x, monitor.y + area->y, area->width, area->height};
+    }
     Display* display = connection.display();
     if (!display) return std::nullopt;
-    return connection.capture(display, monitor, {width, height});
+    return connection.capture(display, wanted, {width, height});
   });
 }
 

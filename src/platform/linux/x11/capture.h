@@ -51,6 +51,7 @@ class XScreenCapture final : public ScreenCapture {
   // XFixes' cursor image (GetImage never includes it), then scaled
   // (scaledPicture). Safe to call on any thread; calls wait for each other.
   std::optional<Image> captureDisplay(std::uint32_t displayId, int width, int height) override;
+  std::optional<Image> captureArea(std::uint32_t displayId, const CaptureArea& area, int width, int height) override;
   // encodeJpegPicture: needs no X connection and shares nothing, so it is
   // safe on any thread, also while a capture runs.
   std::optional<Jpeg> encodeJpeg(const Image& image, double quality) override;
@@ -58,6 +59,10 @@ class XScreenCapture final : public ScreenCapture {
  private:
   struct Connection;
   CaptureSession<Connection> session_;
+
+  // The whole display, or `area` of it.
+  std::optional<Image> captureOf(std::uint32_t displayId, const std::optional<CaptureArea>& area, int width,
+                                 int height);
 };
 
 }  // namespace kelp::platform::linux_desktop
