@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ax/lookup.h"
+#include "capture/capture.h"
 #include "common/json.h"
 #include "common/replies.h"
 #include "locate/safety.h"
@@ -32,6 +33,9 @@ struct Lasting {
   std::unique_ptr<recorder::Recorder> recorder;
   // The window it shows stays with the platform's test window.
   std::unique_ptr<selftest::SelfTest> selfTest;
+  // Where the pictures of the last "screenshot" reply lie, in its order:
+  // "pointer" turns their pixels into points.
+  std::vector<capture::Placement> shownPictures;
 };
 
 struct Context {

@@ -4,12 +4,15 @@
 #include <string_view>
 
 #include "commands/act.h"
+#include "commands/clipboard.h"
 #include "commands/info.h"
 #include "commands/keys.h"
 #include "commands/menu.h"
+#include "commands/pointer.h"
 #include "commands/recording.h"
 #include "commands/screenshot.h"
 #include "commands/tree.h"
+#include "commands/wait.h"
 #include "commands/windows.h"
 #include "common/fields.h"
 #include "common/messages.h"
@@ -27,7 +30,7 @@ struct Command {
 
 // Compared exactly and in this order; the first match runs. A name missing
 // here gets the unknown-command reply.
-constexpr std::array<Command, 20> COMMANDS = {{
+constexpr std::array<Command, 23> COMMANDS = {{
     {"doctor", false, commands::doctor},
     {"prompt", false, commands::prompt},
     {"displays", false, commands::displays},
@@ -41,6 +44,9 @@ constexpr std::array<Command, 20> COMMANDS = {{
     {"key", true, commands::key},
     {"typetext", true, commands::typeText},
     {"screenshot", false, commands::screenshot},
+    {"pointer", false, commands::pointer},
+    {"wait", false, commands::wait},
+    {"clipboard", false, commands::clipboard},
     {"menu", true, commands::menu},
     {"rec-start", false, commands::recStart},
     {"rec-ignore", false, commands::recIgnore},

@@ -57,12 +57,13 @@ std::optional<locate::GateTarget> focusedTarget(Context& context) {
 void key(Context& context, const Request& request) {
   if (!bringAppForward(context, request, {messages::keyAppNotFound, messages::keyCannotActivate})) return;
   const std::string key = stringField(request.body, "key", "");
-  const locate::GateStep step{.kind = locate::GateStep::Kind::keyPress, .key = key};
+  const std::vector<std::string> mods = stringListField(request.body, "mods");
+  const locate::GateStep step{.kind = locate::GateStep::Kind::keyPress, .key = key, .flags = input::keyFlags(mods)};
   if (locate::gateRefuses(context.globals.safety, [&] { return focusedTarget(context); }, step)) {
     context.replies.resultWithError(request.id, false, {{"pressed", false}}, messages::blockedBySafety);
     return;
   }
-  const bool pressed = input::pressKey(context.os, key, stringListField(request.body, "mods"));
+  const bool pressed = input::pressKey(context.os, key, mods);
   context.replies.resultWithoutError(request.id, pressed, {{"pressed", pressed}});
 }
 

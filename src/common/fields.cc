@@ -38,8 +38,13 @@ std::optional<std::int64_t> integerField(const Json& object, const char* name) {
 }
 
 double numberField(const Json& object, const char* name, double fallback) {
+  return optionalNumberField(object, name).value_or(fallback);
+}
+
+std::optional<double> optionalNumberField(const Json& object, const char* name) {
   const Json* value = field(object, name);
-  return value && value->is_number() ? value->get<double>() : fallback;
+  if (!value || !value->is_number()) return std::nullopt;
+  return value->get<double>();
 }
 
 std::optional<bool> booleanField(const Json& object, const char* name) {

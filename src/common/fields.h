@@ -19,6 +19,7 @@ std::vector<std::string> stringListField(const Json& object, const char* name);
 // An integer, or a floating number without a fractional part (integerValue).
 std::optional<std::int64_t> integerField(const Json& object, const char* name);
 double numberField(const Json& object, const char* name, double fallback);
+std::optional<double> optionalNumberField(const Json& object, const char* name);
 std::optional<bool> booleanField(const Json& object, const char* name);
 // The field when it is an object; null otherwise.
 const Json* objectField(const Json& object, const char* name);

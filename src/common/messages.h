@@ -18,6 +18,25 @@ inline constexpr std::string_view unknownAction = "모르는 동작이에요";
 inline constexpr std::string_view windowPlacementRefused = "창 관리자가 이 창을 옮기거나 크기를 바꾸게 하지 않아요";
 inline constexpr std::string_view windowDidNotMove = "창이 요청한 자리나 크기로 바뀌지 않았어요";
 inline constexpr std::string_view badScrollAmount = "스크롤 양이 너무 크거나 숫자가 아니에요";
+inline constexpr std::string_view badPoint = "x 와 y 를 숫자로 주세요";
+inline constexpr std::string_view pointOffScreen = "그 좌표는 어느 화면에도 없어요";
+inline constexpr std::string_view noSuchPicture = "마지막 screenshot 에 그 번호의 그림이 없어요";
+inline constexpr std::string_view badPictureWidth = "maxWidth 는 1 에서 1568 사이의 정수여야 해요";
+inline constexpr std::string_view badRegion = "region 에는 x, y, w, h 가 모두 숫자로 있어야 해요";
+inline constexpr std::string_view regionOffScreen = "그 영역은 어느 화면에도 걸치지 않아요";
+inline constexpr std::string_view noWindowToCapture = "찍을 창을 찾지 못했어요";
+inline constexpr std::string_view badWaitCondition =
+    "until 은 요소에는 present, absent, enabled, focused, value, 창에는 present, absent 중 하나여야 해요";
+inline constexpr std::string_view waitValueNeedsText = "until 이 value 이면 찾을 text 를 주세요";
+inline constexpr std::string_view clipboardUnavailable = "이 데스크톱에서는 클립보드를 쓸 수 없어요";
+inline constexpr std::string_view clipboardNotTaken = "클립보드를 가져오지 못했어요";
+// Beside a clipboard set by a helper that ends with the request.
+inline constexpr std::string_view clipboardLivesWithProcess =
+    "이 글은 이 프로세스가 도는 동안만 클립보드에 있어요. 계속 두려면 helper 를 켜 둔 채로 쓰세요";
+inline constexpr std::string_view notANumber = "setvalue 의 text 는 숫자여야 해요";
+inline constexpr std::string_view valueNotSettable = "이 항목의 값은 바꿀 수 없어요";
+inline constexpr std::string_view valueDidNotTake = "값을 넣었지만 그 값으로 바뀌지 않았어요";
+inline constexpr std::string_view selectionDidNotTake = "그 항목을 골랐지만 선택되지 않았어요";
 // Beside an empty "tree" or "find" of an application that shows nothing.
 // Beside a "tree" or "find" of an application that let calls time out.
 inline constexpr std::string_view busyHint = "이 프로그램이 지금 바빠서 대답하지 않아요. 잠시 뒤에 다시 해 보세요";
@@ -39,6 +58,7 @@ inline constexpr std::string_view menuNotFound = "」가 없어요. 여기 있�
 inline constexpr std::string_view menuDisabled = "」는 지금 쓸 수 없어요(회색으로 꺼져 있어요)";
 inline constexpr std::string_view noMenuBar = "이 프로그램에는 위쪽 메뉴가 없어요";
 inline constexpr std::string_view menuNotPressed = "그 메뉴를 누를 수 없어요";
+inline constexpr std::string_view itemNotFound = "」 항목이 없어요. 여기 있는 것: ";
 
 inline constexpr std::string_view noAccessibility = "no-accessibility";
 inline constexpr std::string_view noScreenRecording = "no-screen-recording";

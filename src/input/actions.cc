@@ -1,9 +1,12 @@
 #include "input/actions.h"
 
+#include <algorithm>
+#include <cmath>
 #include <functional>
 #include <optional>
 
 #include "ax/lookup.h"
+#include "ax/node.h"
 #include "input/activation.h"
 #include "input/keyboard.h"
 #include "input/mouse.h"
@@ -223,11 +226,89 @@ ActionResult type(platform::Platform& os, const ax::Node& node, const std::strin
   return refused(messages::textDidNotLand);
 }
 
+// The items below a list, combo box or tab group that a choice can name.
+constexpr std::int64_t CHOICE_WALK_LIMIT = 300;
+constexpr std::size_t CHOICES_NAMED = 12;
+constexpr std::int64_t POPUP_OPEN_MICROS = 300000;
+
+bool labelMeans(const std::string& shown, const std::string& wanted) {
+  return text::canonicallyEqual(text::toLower(text::trim(shown)), text::toLower(text::trim(wanted)));
+}
+
+// What shows that `item` is the choice of `owner`: the item selected, or
+// the owner (a combo box) showing its label as its value.
+bool chosen(platform::Accessibility& ax, const ax::Node& owner, const ax::Node& item) {
+  return flag(ax, item.el, "AXSelected") == true || labelMeans(ax::str(ax, owner.el, "AXValue"), item.label);
+}
+
+ActionResult choose(platform::Platform& os, const locate::SafetyPatterns& safety, const ax::Node& owner,
+                    const std::string& wanted) {
+  platform::Accessibility& ax = os.accessibility();
+  const auto findItem = [&]() -> std::optional<ax::Node> {
+    std::vector<ax::Node> items = ax::walk(ax, owner.el, CHOICE_WALK_LIMIT);
+    for (std::size_t i = 1; i < items.size(); ++i) {
+      if (labelMeans(items[i].label, wanted)) return items[i];
+    }
+    return std::nullopt;
+  };
+  std::optional<ax::Node> item = findItem();
+  if (!item) {
+    std::string named;
+    std::size_t count = 0;
+    for (const ax::Node& node : ax::walk(ax, owner.el, CHOICE_WALK_LIMIT)) {
+      if (node.el == owner.el || node.label.empty() || count == CHOICES_NAMED) continue;
+      named += (count++ ? ", " : "") + node.label;
+    }
+    return refused(std::string(messages::menuTitleOpen) + wanted + std::string(messages::itemNotFound) + named);
+  }
+  // Choosing an item that pays presses it.
+  const locate::GateStep press{.kind = locate::GateStep::Kind::elementAction, .action = "click"};
+  if (locate::gateRefuses(safety, [&] { return locate::gateTarget(*item); }, press)) {
+    return refused(messages::blockedBySafety);
+  }
+  const auto isChosen = [&](const ClickState&) { return chosen(ax, owner, *item); };
+  if (chosen(ax, owner, *item)) return done(owner);
+  if (ax.setAttribute(item->el, "AXSelected", true) && awaitEffect(os, item->el, isChosen)) return done(owner);
+  // As a person chooses: the list opened, then the item clicked.
+  if (!chosen(ax, owner, *item)) {
+    click(os, owner);
+    os.clock().sleepMicros(POPUP_OPEN_MICROS);
+    if (std::optional<ax::Node> shown = findItem()) {
+      click(os, *shown);
+      if (awaitEffect(os, owner.el, isChosen)) return done(owner);
+    }
+    // Whatever stayed open is closed again.
+    if (ax::str(ax, owner.el, "AXExpanded") == "true") pressKey(os, "escape", {});
+  }
+  return chosen(ax, owner, *item) ? done(owner) : refused(messages::selectionDidNotTake);
+}
+
+// A slider or spin button holds the number afterwards, as read back.
+ActionResult setNumber(platform::Platform& os, const ax::Node& node, const std::string& text) {
+  platform::Accessibility& ax = os.accessibility();
+  const std::vector<double> numbers = numbersIn(text);
+  if (numbers.empty()) return refused(messages::notANumber);
+  const double wanted = numbers.front();
+  if (!ax.setAttribute(node.el, "AXValue", wanted)) return refused(messages::valueNotSettable);
+  std::string shown;
+  const auto holds = [&](const ClickState& state) {
+    shown = state.value;
+    const std::vector<double> now = numbersIn(state.value);
+    return std::any_of(now.begin(), now.end(), [&](double number) {
+      return std::fabs(number - wanted) <= 1e-9 * std::max(1.0, std::fabs(wanted));
+    });
+  };
+  if (awaitEffect(os, node.el, holds)) return done(node);
+  return refused(std::string(messages::valueDidNotTake) + " (" + shown + ")");
+}
+
 }  // namespace
 
 ActionResult doAction(platform::Platform& os, const locate::SafetyPatterns& safety, const ax::Node& node,
                       std::string_view action, const std::string& text, const std::vector<std::string>& mods) {
-  const locate::GateStep step{.kind = locate::GateStep::Kind::elementAction, .action = action, .text = text};
+  // A value written into a field is typed into it, as far as the gate goes.
+  const locate::GateStep step{
+      .kind = locate::GateStep::Kind::elementAction, .action = action == "setvalue" ? "type" : action, .text = text};
   if (locate::gateRefuses(safety, [&] { return locate::gateTarget(node); }, step)) {
     return refused(messages::blockedBySafety);
   }
@@ -248,6 +329,8 @@ ActionResult doAction(platform::Platform& os, const locate::SafetyPatterns& safe
   }
   if (action == "type") return type(os, node, text);
   if (action == "focus") return {os.accessibility().setAttribute(node.el, "AXFocused", true), node.label};
+  if (action == "select") return choose(os, safety, node, text);
+  if (action == "setvalue") return setNumber(os, node, text);
   return refused(messages::unknownAction);
 }
 

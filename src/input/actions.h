@@ -23,7 +23,9 @@ inline constexpr std::int64_t TYPE_PRESS_PAUSE_MICROS = 120000;
 inline constexpr std::int64_t TYPE_SETTLE_MICROS = 200000;
 
 // `action` is one of "click", "doubleclick", "rightclick", "type", "focus",
-// compared exactly. `text` is for "type", `mods` for the two left clicks.
+// "select" (the item of a list, combo box or tab group labelled `text`) and
+// "setvalue" (a slider's or spin button's number, `text`), compared exactly.
+// `text` is also for "type", `mods` for the two left clicks.
 ActionResult doAction(platform::Platform& os, const locate::SafetyPatterns& safety, const ax::Node& node,
                       std::string_view action, const std::string& text, const std::vector<std::string>& mods = {});
 

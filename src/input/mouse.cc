@@ -22,6 +22,21 @@ constexpr std::int64_t DRAG_STEP_PAUSE_MICROS = 16000;
 constexpr std::int64_t DRAG_RELEASE_PAUSE_MICROS = 80000;
 constexpr std::int64_t SCROLL_MOVE_PAUSE_MICROS = 40000;
 constexpr std::int64_t SCROLL_STEP_PAUSE_MICROS = 14000;
+constexpr std::int64_t POINTER_MOVE_PAUSE_MICROS = 8000;
+constexpr std::int64_t POINTER_HOLD_MICROS = 6000;
+constexpr std::int64_t POINTER_GAP_MICROS = 30000;
+
+int buttonEvent(Button button, bool down) {
+  switch (button) {
+    case Button::left:
+      return down ? type::leftMouseDown : type::leftMouseUp;
+    case Button::right:
+      return down ? type::rightMouseDown : type::rightMouseUp;
+    case Button::middle:
+      return down ? type::otherMouseDown : type::otherMouseUp;
+  }
+  return type::leftMouseUp;
+}
 
 // A click reads its mods exactly, without the synonyms a key press accepts.
 std::uint64_t clickFlags(const std::vector<std::string>& mods) {
@@ -65,6 +80,26 @@ void rightClick(platform::Platform& os, Point at) {
   events.postMouse({type::rightMouseDown, at, 0, 0});
   os.clock().sleepMicros(RIGHT_HOLD_MICROS);
   events.postMouse({type::rightMouseUp, at, 0, 0});
+}
+
+void movePointer(platform::Platform& os, Point at) { os.events().postMouse({type::mouseMoved, at, 0, 0}); }
+
+bool clickButton(platform::Platform& os, Point at, Button button, int count, std::uint64_t flags) {
+  platform::EventPoster& events = os.events();
+  platform::Clock& clock = os.clock();
+  if (!events.postMouse({type::mouseMoved, at, 0, 0})) return false;
+  clock.sleepMicros(POINTER_MOVE_PAUSE_MICROS);
+  for (int i = 1; i <= std::clamp(count, 1, 3); ++i) {
+    if (i > 1) clock.sleepMicros(POINTER_GAP_MICROS);
+    if (!events.postMouse({buttonEvent(button, true), at, i, flags})) return false;
+    clock.sleepMicros(POINTER_HOLD_MICROS);
+    if (!events.postMouse({buttonEvent(button, false), at, i, flags})) return false;
+  }
+  return true;
+}
+
+bool pressButton(platform::Platform& os, Point at, Button button, bool down, std::uint64_t flags) {
+  return os.events().postMouse({buttonEvent(button, down), at, 1, flags});
 }
 
 void dragMouse(platform::Platform& os, Point from, Point to) {

@@ -21,6 +21,16 @@ inline constexpr double SCROLL_PIXELS_PER_STEP = 3;
 // "cmd", "shift", "alt", "ctrl".
 void mouseClick(platform::Platform& os, platform::Point at, std::int64_t count, const std::vector<std::string>& mods);
 void rightClick(platform::Platform& os, platform::Point at);
+
+enum class Button { left, right, middle };
+// The mouse at a point as a model asks for it from a picture: quicker than
+// the clicks above, which give a control time to notice the pointer first.
+void movePointer(platform::Platform& os, platform::Point at);
+// `count` clicks of `button` (1 to 3) with modifier flags held; false when
+// an event could not be posted.
+bool clickButton(platform::Platform& os, platform::Point at, Button button, int count, std::uint64_t flags);
+// One half of a click.
+bool pressButton(platform::Platform& os, platform::Point at, Button button, bool down, std::uint64_t flags);
 // Left button down at `from`, 14 dragged steps, up at `to`.
 void dragMouse(platform::Platform& os, platform::Point from, platform::Point to);
 

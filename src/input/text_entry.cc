@@ -40,6 +40,17 @@ std::string comparable(std::string_view text) {
   return text::toLower(text::trim(out));
 }
 
+bool masked(std::string_view value, std::string_view typed) {
+  if (value.empty() || text::graphemeCount(value) != text::graphemeCount(typed)) return false;
+  const std::string first = text::firstGraphemes(value, 1);
+  for (std::size_t at = 0; at < value.size(); at += first.size()) {
+    if (value.substr(at, first.size()) != first) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 // The numbers a text can stand for, written with a decimal point and comma
 // grouping or the other way round, with spaces or apostrophes grouping too;
 // nothing for a text that is no number.
@@ -73,17 +84,6 @@ std::vector<double> numbersIn(std::string_view text) {
   }
   return numbers;
 }
-
-bool masked(std::string_view value, std::string_view typed) {
-  if (value.empty() || text::graphemeCount(value) != text::graphemeCount(typed)) return false;
-  const std::string first = text::firstGraphemes(value, 1);
-  for (std::size_t at = 0; at < value.size(); at += first.size()) {
-    if (value.substr(at, first.size()) != first) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 void selectWholeText(platform::Platform& os, const platform::Element& element) {
   if (os.accessibility().setAttribute(element, "AXSelectedTextRange", platform::TextRange{0, WHOLE_TEXT})) return;

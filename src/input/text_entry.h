@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -22,6 +23,11 @@ void selectWholeText(platform::Platform& os, const platform::Element& element);
 // however the field formats it ("1,234.50" for 1234.5); or, in a secure
 // field, one mask character for each character typed.
 bool textLanded(std::string_view value, std::string_view typed, bool secureField);
+
+// The numbers a text can stand for, written with a decimal point and comma
+// grouping or the other way round (the point first); none for a text that
+// is no number.
+std::vector<double> numbersIn(std::string_view text);
 
 // A busy application can still be taking in the end of a long text when the
 // settle after typing is over: a value that misses it is read again for up

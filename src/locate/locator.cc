@@ -74,12 +74,14 @@ std::optional<platform::Element> windowTitled(platform::Accessibility& ax, const
     if (text::canonicallyEqual(ax::str(ax, window, "AXTitle"), title)) return window;
   }
   for (const auto& window : windows) {
-    const std::string shown = ax::str(ax, window, "AXTitle");
-    if (!shown.empty() && (text::canonicallyContains(shown, title) || text::canonicallyContains(title, shown))) {
-      return window;
-    }
+    if (titleMatches(ax::str(ax, window, "AXTitle"), title)) return window;
   }
   return std::nullopt;
+}
+
+bool titleMatches(const std::string& shown, const std::string& title) {
+  if (text::canonicallyEqual(shown, title)) return true;
+  return !shown.empty() && (text::canonicallyContains(shown, title) || text::canonicallyContains(title, shown));
 }
 
 std::optional<platform::Element> frontWindow(platform::Accessibility& ax, const platform::Element& applicationElement) {

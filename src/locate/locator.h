@@ -41,6 +41,10 @@ std::optional<ax::Node> resolve(const std::vector<ax::Node>& nodes, const Locato
 std::optional<platform::Element> windowTitled(platform::Accessibility& ax, const platform::Element& applicationElement,
                                               const std::string& title);
 
+// Whether a window titled `shown` is one a request naming `title` means:
+// the same title, or one that contains the other.
+bool titleMatches(const std::string& shown, const std::string& title);
+
 // The application's window in front: its focused window (a dialog while one
 // is open), else the last of its windows, which toolkits list in the order
 // they opened them.

@@ -20,6 +20,14 @@ constexpr std::size_t CARD_DIGITS_MAX = 19;
 // Keys that press the focused control as a click would.
 constexpr std::array<std::string_view, 4> PRESSING_KEYS = {"return", "enter", "keypadenter", "space"};
 
+// The paste shortcuts: the editing modifier (control, or command on the
+// Mac) with V, and shift with Insert.
+bool isPaste(std::string_view key, std::uint64_t flags) {
+  if (key == "v") return (flags & (platform::flags::control | platform::flags::command)) != 0;
+  if (key == "insert") return (flags & platform::flags::shift) != 0;
+  return false;
+}
+
 std::shared_ptr<const icu::RegexPattern> compile(std::u16string_view pattern) {
   UErrorCode status = U_ZERO_ERROR;
   UParseError where;
@@ -139,6 +147,8 @@ bool gateRefuses(const SafetyPatterns& patterns, const TargetReader& readTarget,
              targetRefusedBy(patterns.hardAction);
     case Kind::keyPress: {
       const std::string key = text::toLower(step.key);
+      // A paste types whatever the clipboard holds into the field.
+      if (isPaste(key, step.flags)) return targetRefusedBy(patterns.hardField);
       const bool presses = std::find(PRESSING_KEYS.begin(), PRESSING_KEYS.end(), key) != PRESSING_KEYS.end();
       return presses && targetRefusedBy(patterns.hardAction);
     }

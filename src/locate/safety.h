@@ -6,6 +6,7 @@
 // element.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -73,6 +74,7 @@ struct GateStep {
   std::string_view action{};  // elementAction: its name
   std::string_view text{};    // elementAction "type" and typing: what is typed
   std::string_view key{};     // keyPress: the key's name
+  std::uint64_t flags = 0;    // keyPress: the modifiers held, as flag masks
 };
 
 // Reads the element a step reaches: the resolved element, the focused one

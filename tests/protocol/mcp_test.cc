@@ -52,6 +52,7 @@ TEST_F(Mcp, ToolsAreTheCommandsWithObjectSchemas) {
   ASSERT_EQ(replies.size(), 2u);
   const Json tools = Json::parse(replies[1])["result"]["tools"];
   std::set<std::string> names;
+  std::set<std::string> readOnly;
   const std::set<std::string> types = {"object", "array", "string", "integer", "number", "boolean"};
   for (const Json& tool : tools) {
     names.insert(tool["name"]);
@@ -62,11 +63,26 @@ TEST_F(Mcp, ToolsAreTheCommandsWithObjectSchemas) {
     for (const auto& [field, property] : schema["properties"].items()) {
       EXPECT_TRUE(types.contains(property.value("type", ""))) << tool["name"] << "." << field;
     }
+    const Json& hints = tool["annotations"];
+    for (const char* hint : {"readOnlyHint", "destructiveHint", "idempotentHint", "openWorldHint"}) {
+      EXPECT_TRUE(hints[hint].is_boolean()) << tool["name"] << "." << hint;
+    }
+    // What only reads destroys nothing; what drives other applications is
+    // never called read-only.
+    if (hints["readOnlyHint"] == true) {
+      EXPECT_EQ(hints["destructiveHint"], false) << tool["name"];
+    }
+    if (hints["openWorldHint"] == true) {
+      EXPECT_EQ(hints["readOnlyHint"], false) << tool["name"];
+    }
+    if (hints["readOnlyHint"] == true) readOnly.insert(tool["name"]);
   }
   EXPECT_EQ(names, (std::set<std::string>{"doctor", "prompt", "displays", "apps", "windowtitles", "window",
                                           "activate", "tree", "find", "act", "key", "typetext", "screenshot",
-                                          "menu", "rec-start", "rec-ignore", "rec-state", "rec-stop",
-                                          "selftest"}));
+                                          "pointer", "wait", "clipboard", "menu", "rec-start", "rec-ignore",
+                                          "rec-state", "rec-stop", "selftest"}));
+  EXPECT_EQ(readOnly, (std::set<std::string>{"doctor", "displays", "apps", "windowtitles", "tree", "find",
+                                             "screenshot", "wait", "rec-state"}));
 }
 
 TEST_F(Mcp, CallsRunTheCommandsAndFailuresAreErrorResults) {
