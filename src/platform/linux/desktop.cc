@@ -81,7 +81,7 @@ Capabilities LinuxDesktop::capabilities() {
       .session = wayland ? "wayland" : "x11",
       .editingModifier = flags::control,
       // Each clipboard has a connection of its own: asked, it opens it.
-      .clipboard = wayland ? waylandClipboard_.available() : xClipboard_.available(),
+      .clipboard = clipboardAvailable(),
   };
 }
 
@@ -126,6 +126,20 @@ std::vector<std::pair<std::string, std::string>> LinuxEnvironment::snapshot() {
 }
 
 bool LinuxEnvironment::unset(const std::string& name) { return ::unsetenv(name.c_str()) == 0; }
+
+Clipboard& LinuxDesktop::clipboard() {
+  if (connections_.session == Session::wayland) {
+    if (!waylandClipboard_) waylandClipboard_ = std::make_unique<ClipboardThread<wayland::WaylandClipboard>>();
+    return *waylandClipboard_;
+  }
+  if (!xClipboard_) xClipboard_ = std::make_unique<ClipboardThread<XClipboard>>();
+  return *xClipboard_;
+}
+
+bool LinuxDesktop::clipboardAvailable() {
+  clipboard();
+  return waylandClipboard_ ? waylandClipboard_->available() : xClipboard_->available();
+}
 
 // ---- clock -------------------------------------------------------------------
 

@@ -4,8 +4,8 @@
 // input, screen copy). GLib's main context is the run loop. Everything that
 // talks to the window server or AT-SPI runs on the main thread, except the
 // watch of a launched application and screen capture, which have
-// connections of their own. The clipboards have connections of their own
-// too, served on the main thread.
+// connections of their own. The clipboards have connections and threads of
+// their own, so that other programs are answered while a request runs.
 #pragma once
 
 #include <memory>
@@ -23,6 +23,7 @@
 #include "platform/linux/session_bus.h"
 #include "platform/linux/wayland/sway_windows.h"
 #include "platform/linux/x11/capture.h"
+#include "platform/linux/clipboard_thread.h"
 #include "platform/linux/x11/clipboard.h"
 #include "platform/linux/x11/display.h"
 #include "platform/linux/x11/input.h"
@@ -212,10 +213,8 @@ class LinuxDesktop final : public Platform {
     if (connections_.session == Session::wayland) return waylandCapture_;
     return capture_;
   }
-  Clipboard& clipboard() override {
-    if (connections_.session == Session::wayland) return waylandClipboard_;
-    return xClipboard_;
-  }
+  Clipboard& clipboard() override;
+  bool clipboardAvailable();
   TestWindow& testWindow() override { return testWindow_; }
   Environment& environment() override { return environment_; }
   Clock& clock() override { return clock_; }
@@ -237,8 +236,9 @@ class LinuxDesktop final : public Platform {
   RefusedEventTap refusedTap_{[this] { return waylandInput_.pointerLocation(); }};
   XScreenCapture capture_;
   wayland::WaylandScreenCapture waylandCapture_;
-  XClipboard xClipboard_;
-  wayland::WaylandClipboard waylandClipboard_;
+  // Made when first asked for: most runs never touch the clipboard.
+  std::unique_ptr<ClipboardThread<XClipboard>> xClipboard_;
+  std::unique_ptr<ClipboardThread<wayland::WaylandClipboard>> waylandClipboard_;
   GtkTestWindow testWindow_;
 };
 

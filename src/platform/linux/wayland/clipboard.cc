@@ -189,7 +189,7 @@ bool WaylandClipboard::ready() {
     wl_registry_add_listener(registry_, &Listeners::registry, this);
     watch_.reset(g_unix_fd_source_new(wl_display_get_fd(display), static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR)));
     g_source_set_callback(watch_.get(), G_SOURCE_FUNC(&WaylandClipboard::readable), this, nullptr);
-    g_source_attach(watch_.get(), nullptr);
+    g_source_attach(watch_.get(), g_main_context_get_thread_default());
     if (!connection_.roundtrip()) return false;
   }
   if (!manager_ || !connection_.globals().seat) return false;
@@ -262,7 +262,7 @@ void WaylandClipboard::send(zwlr_data_control_source_v1* source, int fd) {
   g_source_set_callback(delivery.source.get(), G_SOURCE_FUNC(&WaylandClipboard::writable), &delivery, nullptr);
   g_source_set_ready_time(delivery.source.get(),
                           g_get_monotonic_time() + std::chrono::microseconds(DELIVERY_STALL).count());
-  g_source_attach(delivery.source.get(), nullptr);
+  g_source_attach(delivery.source.get(), g_main_context_get_thread_default());
 }
 
 gboolean WaylandClipboard::writable(gint fd, GIOCondition condition, gpointer data) {

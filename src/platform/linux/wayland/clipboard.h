@@ -3,10 +3,11 @@
 // and set the seat's selection.
 //
 // The clipboard has a Wayland connection of its own, dispatched from the
-// GLib main loop, so that the compositor's requests for text this process
-// copied are served while it waits for its next request. Texts go through
-// pipes, of any size: a reader that takes its time is written to from the
-// main loop, piece by piece, never waited for.
+// GLib context that is the thread's default where it is made
+// (ClipboardThread gives it a thread of its own), so that the compositor's
+// requests for text this process copied are served at any time. Texts go
+// through pipes, of any size: a reader that takes its time is written to
+// from that context, piece by piece, never waited for.
 #pragma once
 
 #include <glib.h>

@@ -160,7 +160,7 @@ bool XClipboard::ready() {
   auto* events = reinterpret_cast<EventSource*>(raw);
   events->clipboard = this;
   events->fd = g_source_add_unix_fd(raw, ConnectionNumber(x), static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
-  g_source_attach(raw, nullptr);
+  g_source_attach(raw, g_main_context_get_thread_default());
   XFlush(x);
   if (lost_) {
     close();

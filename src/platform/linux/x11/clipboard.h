@@ -1,7 +1,8 @@
 // The X clipboard (the CLIPBOARD selection) as text, on a connection and a
-// hidden window of its own. The owner's side is served from the GLib main
-// loop, so other programs can paste what this process copied while it waits
-// for its next request; reading asks the owner and waits a bounded time.
+// hidden window of its own. The owner's side is served from the GLib context
+// that is the thread's default where it is made (ClipboardThread gives it a
+// thread of its own), so other programs can paste what this process copied
+// at any time; reading asks the owner and waits a bounded time.
 //
 // Texts of any size go both ways: one larger than a request carries travels
 // in pieces (the ICCCM's INCR). Targets answered: TARGETS, TIMESTAMP,
