@@ -126,10 +126,14 @@ void wait(Context& context, const Request& request) {
       context.replies.fail(request.id, messages::noAccessibility);
       return;
     }
-    std::optional<ax::AppPair> target = targetOrFail(context, request);
-    if (!target) return;
     const locate::Locator locator = locate::readLocator(*locatorBody);
-    pollUntil(context, request, timeout, [&] { return lookForElement(context, target->element, locator, until, wanted); });
+    // An application that is still starting shows nothing yet: agents wait
+    // for the first window of what they just launched.
+    pollUntil(context, request, timeout, [&]() -> Look {
+      const std::optional<ax::AppPair> target = ax::appElement(context.os, request.app, request.pid);
+      if (!target) return {until == "absent", std::nullopt};
+      return lookForElement(context, target->element, locator, until, wanted);
+    });
     return;
   }
   if (window && !window->empty()) {
@@ -137,13 +141,14 @@ void wait(Context& context, const Request& request) {
       context.replies.fail(request.id, messages::badWaitCondition);
       return;
     }
-    std::optional<ax::AppPair> target;
-    if (request.app || request.pid) {
-      target = targetOrFail(context, request);
-      if (!target) return;
-    }
     const bool wantShown = until == "present";
-    pollUntil(context, request, timeout, [&] { return Look{windowShows(context, target, *window) == wantShown, std::nullopt}; });
+    const bool anyApp = !request.app && !request.pid;
+    pollUntil(context, request, timeout, [&] {
+      const std::optional<ax::AppPair> target =
+          anyApp ? std::nullopt : ax::appElement(context.os, request.app, request.pid);
+      const bool shown = (anyApp || target) && windowShows(context, target, *window);
+      return Look{shown == wantShown, std::nullopt};
+    });
     return;
   }
   // A plain pause: met once it is over.

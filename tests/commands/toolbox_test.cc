@@ -186,6 +186,16 @@ TEST_F(ToolboxTest, WaitPollsUntilTheConditionHoldsOrTheTimeIsUp) {
   EXPECT_EQ(run(R"({"cmd":"wait","window":"Rece"})")["result"]["met"], true) << "a part of the title, as a locator's";
   EXPECT_EQ(run(R"({"cmd":"wait","window":"Receipt","pid":100,"until":"absent","timeout":100})")["result"]["met"], false);
 
+  // An application launched a moment ago is waited for, not reported missing.
+  sim.atTime(sim.nowMicros() + 300'000, [&] {
+    sim.addApp({.pid = 200, .name = "Viewer"});
+    sim.addElement(sim.addElement(sim.appRoot(200), "AXWindow", {{"AXTitle", "Photo"}}), "AXButton",
+                   {{"AXTitle", "Close"}});
+  });
+  EXPECT_EQ(run(R"({"cmd":"wait","app":"Viewer","locator":{"label":"Close"}})")["result"]["met"], true);
+  EXPECT_EQ(run(R"({"cmd":"wait","app":"Nobody","locator":{"label":"Close"},"until":"absent"})")["result"]["met"],
+            true);
+
   for (const char* bad : {R"({"cmd":"wait","app":"Shop","locator":{"label":"Done"},"until":"gone"})",
                           R"({"cmd":"wait","window":"Receipt","until":"enabled"})"}) {
     EXPECT_EQ(run(bad)["error"], messages::badWaitCondition) << bad;
