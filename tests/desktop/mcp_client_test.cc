@@ -27,7 +27,7 @@ TEST_F(DesktopMcp, TheSdksClientListsCallsActsSeesAndMeetsTheGate) {
   RecordProperty("transcript", transcript->dump());
 
   EXPECT_EQ((*transcript)["server"]["name"], "kelp-cua");
-  EXPECT_EQ((*transcript)["tools"].size(), 19u);
+  EXPECT_EQ((*transcript)["tools"].size(), 22u);
   for (const Json& tool : (*transcript)["tools"]) EXPECT_EQ(tool["schemaValid"], true) << tool["name"];
 
   EXPECT_EQ((*transcript)["tree"]["isError"], false);

@@ -201,16 +201,19 @@ TEST_F(DesktopOperate, TheGateKeepsTypingOutOfACardNumberField) {
       request({{"cmd", "act"}, {"locator", locator}, {"action", "type"}, {"text", "4111111111111111"}}),
       request({{"cmd", "act"}, {"locator", locator}, {"action", "focus"}}),
       request({{"cmd", "typetext"}, {"text", "4111111111111111"}}),
+      // Nor is a card number pasted into it.
+      request({{"cmd", "key"}, {"key", "v"}, {"mods", {"ctrl"}}}),
       request({{"cmd", "find"}, {"q", "카드번호"}}),
   });
-  ASSERT_EQ(replies.size(), 4u);
+  ASSERT_EQ(replies.size(), 5u);
   EXPECT_EQ(replies[0], Json::parse(R"({"id":null,"ok":false,"result":{"found":true,"label":"blocked-by-safety"},
                                         "error":"blocked-by-safety"})"));
   EXPECT_EQ(replies[1]["ok"], true) << replies[1].dump();
   EXPECT_EQ(replies[2], failure(nullptr, "blocked-by-safety"));
-  const Json found = elementsOf(replies[3]);
+  EXPECT_EQ(replies[3]["error"], "blocked-by-safety") << replies[3].dump();
+  const Json found = elementsOf(replies[4]);
   auto fields = nodesWith(found, "AXTextField", "카드번호");
-  ASSERT_EQ(fields.size(), 1u) << replies[3].dump();
+  ASSERT_EQ(fields.size(), 1u) << replies[4].dump();
   EXPECT_FALSE(fields[0]->contains("value")) << fields[0]->dump();
 }
 
