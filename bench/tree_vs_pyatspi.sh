@@ -19,7 +19,11 @@
 #     children, with pyatspi's cache cleared before each walk.
 # The measurements alternate in rounds ($KELP_BENCH_ROUNDS, default 3). It
 # prints the medians side by side with their ratio; "ping" is the round trip
-# of a request that does no accessibility work. $KELP_BENCH_APPS limits it to
+# of a request that does no accessibility work. Below each application's
+# "tree" line, "bus" tells what one "tree" costs on the accessibility bus
+# (build/bench/kelp_tree_traffic): the messages sent and the times the
+# helper waited for answers, cold (the first request of a process) and warm
+# (a later one). $KELP_BENCH_APPS limits it to
 # some of the applications (names as in the first column).
 # Everything it starts is stopped when it ends, however it ends.
 set -euo pipefail
@@ -34,8 +38,9 @@ build=${KELP_BUILD_DIR:-$repo/build}
 python=/usr/bin/python3
 "$repo/scripts/setup.sh" >/dev/null
 cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target kelp-cua >/dev/null
+cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target kelp-cua kelp_tree_traffic >/dev/null
 helper="$build/kelp-cua"
+traffic="$build/bench/kelp_tree_traffic"
 
 # shellcheck source=scripts/desktop-lib.sh
 source "$repo/scripts/desktop-lib.sh"
@@ -141,6 +146,13 @@ for app in "${apps[@]}"; do
       exit 1
     fi
     printf '%s\n' "${results[@]}" | summarize "$app $mode"
+    if [[ $mode == tree ]]; then
+      "$traffic" "$app" "$max" 3 | "$python" -c '
+import json, sys
+r = json.load(sys.stdin)
+print("  bus: cold %d messages, %d waits; warm %d messages, %d waits" % (
+    r["cold"]["messages"], r["cold"]["waits"], r["warm"]["messages"], r["warm"]["waits"]))'
+    fi
   done
 done
 echo "medians over all rounds; kelp-first: the first request of the first round; find: the same walk, kept"\

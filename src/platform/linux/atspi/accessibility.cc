@@ -82,8 +82,7 @@ Value LinuxAccessibility::copyAttribute(const Element& element, const std::strin
   FactStore& facts = snapshot_ ? *snapshot_ : single.emplace(channels_);
   ReadScope scope{facts, [this] { return screenOrigin(); },
                   [this, &facts](const ObjectRef& window) { return windowManagerTitle(facts, window); },
-                  [this, &facts](const ObjectRef& window) { return windowPlace(facts, window); },
-                  [&facts](const ObjectRef& dropDown) { return firstSelectedChild(facts, dropDown); }};
+                  [this, &facts](const ObjectRef& window) { return windowPlace(facts, window); }};
   return readAxAttribute(scope, *ref, presentationOf(element), name);
 }
 

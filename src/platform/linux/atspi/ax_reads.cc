@@ -191,8 +191,9 @@ Value readValue(ReadScope& scope, const ObjectRef& ref) {
       if (own.has(TEXT) && !onlyObjectMarks(own.text)) return own.text;
       if (axRoleOf(scope.facts, ref) == "AXComboBox") return {};
       Value chosen = chosenItemName(scope.facts, ref);
-      if (chosen.isNone() && scope.selectedChild) {
-        if (const std::optional<ObjectRef> item = scope.selectedChild(ref)) {
+      // GTK 3 marks a drop-down's chosen item nowhere but in its selection.
+      if (chosen.isNone()) {
+        if (const std::optional<ObjectRef>& item = scope.facts.need(ref, SELECTED).selectedChild) {
           chosen = nonEmpty(scope.facts.need(*item, NAMING).name);
         }
       }

@@ -37,9 +37,6 @@ struct ReadScope {
   // area, in AT-SPI screen coordinates, for toolkits that measure from
   // there. None: not known.
   std::function<std::optional<Point>(const ObjectRef& window)> windowPlace{};
-  // The child a drop-down's Selection interface holds (GTK 3 marks its
-  // chosen item nowhere else). None: not asked.
-  std::function<std::optional<ObjectRef>(const ObjectRef& dropDown)> selectedChild{};
 };
 
 // Reads attribute `name` of the object `ref` presented `as`; none for

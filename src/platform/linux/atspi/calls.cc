@@ -15,6 +15,11 @@ constexpr int BATCH_LIMIT_MS = 4 * ATSPI_CALL_TIMEOUT_MS;
 
 }  // namespace
 
+BusTraffic& busTraffic() {
+  static BusTraffic traffic;
+  return traffic;
+}
+
 std::size_t CallBatch::add(const ObjectRef& target, const char* interface, const char* method) {
   sendLast();
   Call call;
@@ -45,6 +50,7 @@ void CallBatch::sendLast() {
     dbus_uint32_t serial = 0;
     if (dbus_connection_send(route.connection, call.request.get(), &serial)) {
       waiting_[route.connection].emplace(serial, index);
+      ++busTraffic().messages;
     }
     return;
   }
@@ -53,11 +59,16 @@ void CallBatch::sendLast() {
                                       ATSPI_CALL_TIMEOUT_MS) &&
       pending) {
     call.pending.reset(pending);
+    ++busTraffic().messages;
   }
 }
 
 void CallBatch::run() {
   sendLast();
+  const bool awaits = !waiting_.empty() || std::any_of(calls_.begin(), calls_.end(), [](const Call& call) {
+    return call.pending != nullptr;
+  });
+  if (awaits) ++busTraffic().waits;
   std::set<std::string> unanswered;
   for (auto& [connection, waiting] : waiting_) {
     if (collectOwn(connection, waiting)) continue;
@@ -129,6 +140,7 @@ bool CallBatch::collectOwn(DBusConnection* connection, Waiting& waiting) {
 }
 
 std::optional<Pid> processOfBus(AtspiChannels& channels, const std::string& bus) {
+  if (std::optional<Pid> known = channels.knownProcess(bus)) return known;
   CallBatch batch(channels);
   const std::size_t call =
       batch.add({DBUS_SERVICE_DBUS, DBUS_PATH_DBUS}, DBUS_INTERFACE_DBUS, "GetConnectionUnixProcessID");
@@ -138,6 +150,7 @@ std::optional<Pid> processOfBus(AtspiChannels& channels, const std::string& bus)
   const std::optional<std::uint32_t> pid = reply.uint32();
   if (!pid || *pid == 0 || *pid > static_cast<std::uint32_t>(std::numeric_limits<Pid>::max()))
     return std::nullopt;
+  channels.rememberProcess(bus, static_cast<Pid>(*pid));
   return static_cast<Pid>(*pid);
 }
 

@@ -89,6 +89,22 @@ class CallBatch {
   std::map<DBusConnection*, Waiting> waiting_;
 };
 
+// What this process sent to applications over the accessibility
+// connections, and how many times it waited for their answers (a batch,
+// however many calls it holds, waits once): the figures the tree benchmark
+// reports beside the time, since waits rather than calls decide how long a
+// walk takes. Main thread only, as every AT-SPI call is.
+struct BusTraffic {
+  std::uint64_t messages = 0;
+  std::uint64_t waits = 0;
+};
+BusTraffic& busTraffic();
+// Counts one call sent and waited for on its own.
+inline void countBlockingCall() {
+  ++busTraffic().messages;
+  ++busTraffic().waits;
+}
+
 // The process behind the application at unique name `bus`, as the bus
 // daemon knows it.
 std::optional<Pid> processOfBus(AtspiChannels& channels, const std::string& bus);

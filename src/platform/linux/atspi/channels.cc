@@ -36,6 +36,7 @@ std::optional<std::string> AtspiChannels::socketAddress(const std::string& bus, 
   if (!question) return std::nullopt;
   dbus_message_set_auto_start(question.get(), FALSE);
   DBusErrorSlot error;
+  countBlockingCall();
   DBusMessageOwner answer(
       dbus_connection_send_with_reply_and_block(shared, question.get(), ATSPI_CALL_TIMEOUT_MS, error.out()));
   if (!answer) {

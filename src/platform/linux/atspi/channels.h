@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "platform/linux/handles.h"
+#include "platform/platform.h"
 
 namespace kelp::platform::linux_desktop {
 
@@ -120,6 +121,13 @@ class AtspiChannels {
   void setPlacedByCompositor(std::function<bool(const std::string& bus)> placed) {
     placedByCompositor_ = std::move(placed);
   }
+  // The process behind a unique name, asked once: a name is never given to
+  // another connection while the bus runs.
+  std::optional<Pid> knownProcess(const std::string& bus) const {
+    auto found = processes_.find(bus);
+    return found == processes_.end() ? std::nullopt : std::optional<Pid>(found->second);
+  }
+  void rememberProcess(const std::string& bus, Pid pid) { processes_[bus] = pid; }
   // Applications whose content was woken, once each.
   bool woken(const std::string& bus) const { return woken_.contains(bus); }
   void markWoken(const std::string& bus) { woken_.insert(bus); }
@@ -141,6 +149,7 @@ class AtspiChannels {
   std::set<std::string, std::less<>> noBulk_;
   std::map<std::string, Toolkit, std::less<>> toolkits_;
   std::set<std::string, std::less<>> woken_;
+  std::map<std::string, Pid, std::less<>> processes_;
 };
 
 }  // namespace kelp::platform::linux_desktop

@@ -198,6 +198,14 @@ void FactStore::apply(const CallBatch& batch, const std::vector<Read>& reads) {
           facts.answered |= KEY_BINDING;
         }
         break;
+      case Read::selected:
+        facts.asked |= SELECTED;
+        if (reply) {
+          std::optional<ObjectRef> child = reader.objectRef();
+          if (child && child->path != NULL_PATH) facts.selectedChild = std::move(child);
+          facts.answered |= SELECTED;
+        }
+        break;
     }
   }
 }

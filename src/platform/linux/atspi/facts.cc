@@ -116,6 +116,7 @@ void FactStore::plan(CallBatch& batch, std::vector<Read>& reads, const ObjectRef
   // Asked by index, not from the list of actions: GTK lists no actions for
   // an insensitive menu item but still tells its shortcut this way.
   if (missing & KEY_BINDING) appendInt32(add(ACTION_INTERFACE, "GetKeyBinding", Read::keyBinding), 0);
+  if (missing & SELECTED) appendInt32(add(SELECTION_INTERFACE, "GetSelectedChild", Read::selected), 0);
 }
 
 void FactStore::listLazyChildren() {

@@ -46,6 +46,7 @@ enum Fact : unsigned {
   TEXT = 1u << 10,         // Text.GetText of the whole text
   VALUE = 1u << 11,        // Value.CurrentValue
   KEY_BINDING = 1u << 12,  // Action.GetKeyBinding of the first action
+  SELECTED = 1u << 13,     // Selection.GetSelectedChild of the first selected child
 };
 
 // Properties.GetAll of the Accessible interface answers these at once; it
@@ -79,6 +80,7 @@ struct Facts {
   std::string text;
   double value = 0;
   std::string keyBinding;
+  std::optional<ObjectRef> selectedChild;  // none: it holds none
 
   // Bookkeeping of the store.
   bool getAllRefused = false;         // Properties.GetAll failed: ask property by property
@@ -149,7 +151,8 @@ class FactStore final : public FactSource {
       extents,
       text,
       value,
-      keyBinding
+      keyBinding,
+      selected
     } kind;
   };
 

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/linux/atspi/calls.h"
 #include "platform/linux/atspi/unanswering.h"
 
 namespace kelp::platform::linux_desktop {
@@ -93,15 +94,6 @@ bool deselectChild(FactStore& facts, const ObjectRef& parent, std::int32_t index
                           [&](DBusMessage* request) { appendInt32(request, index); }));
 }
 
-std::optional<ObjectRef> firstSelectedChild(FactStore& facts, const ObjectRef& parent) {
-  const DBusMessageOwner reply = callOnce(facts, parent, SELECTION_INTERFACE, "GetSelectedChild",
-                                          [](DBusMessage* request) { appendInt32(request, 0); });
-  MessageReader reader(reply.get());
-  std::optional<ObjectRef> child = reader.objectRef();
-  if (!child || child->path == NULL_PATH) return std::nullopt;
-  return child;
-}
-
 std::vector<OfferedAction> offeredActions(FactStore& facts, const ObjectRef& ref) {
   // The number of actions, then the names of each, all asked at once. Not
   // GetActions, which sends each action's key binding too: Firefox sends an
@@ -146,6 +138,7 @@ bool doAction(FactStore& facts, const ObjectRef& ref, std::int32_t index) {
   dbus_message_set_auto_start(request.get(), FALSE);
   fill(request.get());
   DBusErrorSlot error;
+  countBlockingCall();
   DBusMessageOwner reply(dbus_connection_send_with_reply_and_block(route.connection, request.get(),
                                                                    ATSPI_CALL_TIMEOUT_MS, error.out()));
   return saidYes(reply);

@@ -29,9 +29,6 @@ std::optional<std::int32_t> indexInParent(FactStore& facts, const ObjectRef& ref
 // Through the Selection interface of `parent`, by the child's index there.
 bool selectChild(FactStore& facts, const ObjectRef& parent, std::int32_t index);
 bool deselectChild(FactStore& facts, const ObjectRef& parent, std::int32_t index);
-// The first child `parent`'s Selection interface holds; none where it holds
-// none or has no such interface.
-std::optional<ObjectRef> firstSelectedChild(FactStore& facts, const ObjectRef& parent);
 
 // One action an object offers: its name as programs know it, and as the
 // toolkit shows it to people.

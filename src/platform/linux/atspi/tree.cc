@@ -8,6 +8,7 @@
 #include <memory>
 #include <utility>
 
+#include "platform/linux/atspi/calls.h"
 #include "platform/linux/atspi/messages.h"
 #include "platform/linux/atspi/unanswering.h"
 #include "platform/linux/rules.h"
@@ -186,6 +187,7 @@ std::optional<std::string> applicationName(AtspiAccessible* application) {
   dbus_message_append_args(question.get(), DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &property,
                            DBUS_TYPE_INVALID);
   DBusErrorSlot error;
+  countBlockingCall();
   DBusMessageOwner answer(
       dbus_connection_send_with_reply_and_block(connection, question.get(), ATSPI_CALL_TIMEOUT_MS, error.out()));
   if (!answer) {

@@ -12,7 +12,7 @@
 namespace kelp::platform::linux_desktop {
 namespace {
 
-constexpr unsigned ALL_FACTS = (unsigned{KEY_BINDING} << 1) - 1;
+constexpr unsigned ALL_FACTS = (unsigned{SELECTED} << 1) - 1;
 
 // Objects of one application with the facts a test gives them; every fact
 // the test did not give reads as not told. Notes what each read asked.
@@ -133,6 +133,22 @@ TEST_F(ReadTest, ValuesComeFromStatesNumbersOrText) {
   EXPECT_EQ(text(read("/combo", "AXRole")), "AXComboBox");
   EXPECT_TRUE(read("/button", "AXValue").isNone());
   EXPECT_TRUE(read("/silent", "AXValue").isNone());
+
+  // A GTK 3 drop-down marks its choice in its selection alone, and a
+  // browser's marks the item itself.
+  Facts& drop = facts.add("/drop", ATSPI_ROLE_COMBO_BOX);
+  facts.add("/drop/menu", ATSPI_ROLE_MENU);
+  facts.add("/drop/menu/small", ATSPI_ROLE_MENU_ITEM, {}, "Small");
+  facts.add("/drop/menu/large", ATSPI_ROLE_MENU_ITEM, {}, "Large");
+  facts.adopt("/drop", "/drop/menu");
+  facts.adopt("/drop/menu", "/drop/menu/small");
+  facts.adopt("/drop/menu", "/drop/menu/large");
+  EXPECT_TRUE(read("/drop", "AXValue").isNone()) << "nothing chosen";
+  drop.selectedChild = PreparedFacts::ref("/drop/menu/large");
+  drop.answered |= SELECTED;
+  EXPECT_EQ(text(read("/drop", "AXValue")), "Large");
+  facts.add("/drop/menu/small", ATSPI_ROLE_MENU_ITEM, {ATSPI_STATE_SELECTED}, "Small");
+  EXPECT_EQ(text(read("/drop", "AXValue")), "Small") << "an item marked chosen comes first";
 }
 
 TEST_F(ReadTest, FramesAreThoseOfShowingObjectsFromTheSeamsOrigin) {
