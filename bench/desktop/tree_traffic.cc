@@ -6,7 +6,8 @@
 // an agent's later requests, and prints one JSON line:
 //   {"cold":{"messages","waits","records","ms"},"warm":{...}}
 // with the warm figures of the last request (they are the same each time
-// unless the application changes).
+// unless the application changes). What libatspi asks on its own (the
+// desktop's list of applications, their processes) is not counted.
 //
 //   kelp_tree_traffic APP MAX [REPEATS]
 #include <chrono>

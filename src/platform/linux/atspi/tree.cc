@@ -1,6 +1,7 @@
 // Starting libatspi, naming objects, and listing the bus's applications.
 #include "platform/linux/atspi/tree.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -165,59 +166,85 @@ void forEachApplication(Visit visit) {
   }
 }
 
-// The name the application tells; the last one it told while it does not
-// answer. Asked on the bus rather than through libatspi, which tells a
-// timeout apart from an empty name to nobody.
-std::optional<std::string> applicationName(AtspiAccessible* application) {
-  const AtspiObject& object = application->parent;
-  const char* bus = object.app ? object.app->bus_name : nullptr;
+// The names the applications tell, all asked at once, so that a desktop of
+// many applications costs one wait and a hung one no more than the timeout
+// for all; the last name it told for an application that does not answer.
+// Asked on the bus rather than through libatspi, which tells a timeout apart
+// from an empty name to nobody.
+std::vector<std::optional<std::string>> applicationNames(const std::vector<GRef<AtspiAccessible>>& applications) {
+  std::vector<std::optional<std::string>> names(applications.size());
+  std::vector<DBusPendingCallOwner> questions(applications.size());
   DBusConnection* connection = atspi_get_a11y_bus();
-  if (!bus || !object.path || !connection || !dbus_validate_bus_name(bus, nullptr) ||
-      !dbus_validate_path(object.path, nullptr)) {
-    return std::nullopt;
-  }
   UnansweringApplications& unanswering = unansweringApplications();
-  if (unanswering.holds(bus)) return unanswering.rememberedName(bus);
-  DBusMessageOwner question(
-      dbus_message_new_method_call(bus, object.path, "org.freedesktop.DBus.Properties", "Get"));
-  if (!question) return std::nullopt;
-  dbus_message_set_auto_start(question.get(), FALSE);
-  const char* interface = "org.a11y.atspi.Accessible";
-  const char* property = "Name";
-  dbus_message_append_args(question.get(), DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &property,
-                           DBUS_TYPE_INVALID);
-  DBusErrorSlot error;
-  countBlockingCall();
-  DBusMessageOwner answer(
-      dbus_connection_send_with_reply_and_block(connection, question.get(), ATSPI_CALL_TIMEOUT_MS, error.out()));
-  if (!answer) {
-    if (meansUnanswered(error ? error.out()->name : nullptr)) unanswering.note(bus);
-    return std::nullopt;
+  std::vector<const char*> buses(applications.size(), nullptr);
+  for (std::size_t i = 0; i < applications.size(); ++i) {
+    const AtspiObject& object = applications[i].get()->parent;
+    const char* bus = object.app ? object.app->bus_name : nullptr;
+    if (!bus || !object.path || !connection || !dbus_validate_bus_name(bus, nullptr) ||
+        !dbus_validate_path(object.path, nullptr)) {
+      continue;
+    }
+    buses[i] = bus;
+    if (unanswering.holds(bus)) {
+      names[i] = unanswering.rememberedName(bus);
+      continue;
+    }
+    DBusMessageOwner question(
+        dbus_message_new_method_call(bus, object.path, "org.freedesktop.DBus.Properties", "Get"));
+    if (!question) continue;
+    dbus_message_set_auto_start(question.get(), FALSE);
+    const char* interface = "org.a11y.atspi.Accessible";
+    const char* property = "Name";
+    dbus_message_append_args(question.get(), DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &property,
+                             DBUS_TYPE_INVALID);
+    DBusPendingCall* pending = nullptr;
+    if (dbus_connection_send_with_reply(connection, question.get(), &pending, ATSPI_CALL_TIMEOUT_MS) && pending) {
+      questions[i].reset(pending);
+      ++busTraffic().messages;
+    }
   }
-  MessageReader reader(answer.get());
-  std::optional<MessageReader> variant = reader.enter();
-  std::optional<std::string> name = variant ? variant->string() : std::nullopt;
-  if (name) unanswering.rememberName(bus, *name);
-  return name;
+  if (std::any_of(questions.begin(), questions.end(), [](const auto& question) { return question != nullptr; })) {
+    ++busTraffic().waits;
+  }
+  for (std::size_t i = 0; i < applications.size(); ++i) {
+    if (!questions[i]) continue;
+    dbus_pending_call_block(questions[i].get());
+    DBusMessageOwner answer(dbus_pending_call_steal_reply(questions[i].get()));
+    if (!answer) continue;
+    if (dbus_message_get_type(answer.get()) == DBUS_MESSAGE_TYPE_ERROR) {
+      if (meansUnanswered(dbus_message_get_error_name(answer.get()))) unanswering.note(buses[i]);
+      continue;
+    }
+    MessageReader reader(answer.get());
+    std::optional<MessageReader> variant = reader.enter();
+    names[i] = variant ? variant->string() : std::nullopt;
+    if (names[i]) unanswering.rememberName(buses[i], *names[i]);
+  }
+  return names;
 }
 
 }  // namespace
 
 std::vector<RegisteredApp> registeredApplications() {
-  std::vector<RegisteredApp> apps;
+  std::vector<GRef<AtspiAccessible>> children;
   forEachApplication([&](GRef<AtspiAccessible> child) {
+    children.push_back(std::move(child));
+    return true;
+  });
+  std::vector<std::optional<std::string>> names = applicationNames(children);
+  std::vector<RegisteredApp> apps;
+  for (std::size_t i = 0; i < children.size(); ++i) {
     RegisteredApp app;
-    app.pid = processOf(child.get());
-    if (std::optional<std::string> name = applicationName(child.get())) {
-      app.name = std::move(*name);
+    app.pid = processOf(children[i].get());
+    if (names[i]) {
+      app.name = std::move(*names[i]);
     } else if (app.pid) {
       std::ifstream commandLine("/proc/" + std::to_string(*app.pid) + "/cmdline", std::ios::binary);
       app.name = programName(std::string(std::istreambuf_iterator<char>(commandLine), {}));
     }
-    app.accessible = std::move(child);
+    app.accessible = std::move(children[i]);
     apps.push_back(std::move(app));
-    return true;
-  });
+  }
   return apps;
 }
 
