@@ -56,7 +56,14 @@ class FactStore::KnownFacts final : public FactSource {
 void FactStore::fetchAhead(const ObjectRef& start) {
   for (int round = 0; round < READ_AHEAD_ROUNDS; ++round) {
     KnownFacts known(*this);
-    ReadScope scope{known};
+    // A window's title and place come from the window manager's window of
+    // the same rectangle and name: those are fetched with the rest, not
+    // alone when the walk gets there.
+    const auto windowFacts = [&known](const ObjectRef& window) {
+      known.need(window, EXTENTS | NAMING);
+      return std::nullopt;
+    };
+    ReadScope scope{known, {}, windowFacts, windowFacts};
     std::vector<ObjectRef> visited;
     // Reads the plan of each element below `top` in walk order, as far as
     // its children are known; false once the budget is spent.
