@@ -89,22 +89,6 @@ writer=$(office_pid "LibreOffice Writer")
 ask "{\"cmd\":\"key\",\"pid\":$writer,\"key\":\"f12\",\"mods\":[\"alt\"]}" >/dev/null
 await "Writer's Options dialog" office_pid "Options - LibreOffice"
 
-summarize() {
-  "$python" -c '
-import json, statistics, sys
-kelp, reference = [], []
-for line in sys.stdin:
-    result = json.loads(line)
-    (kelp if "ping_median_ms" in result else reference).append(result)
-kelp_median = statistics.median(t for r in kelp for t in r["times_ms"])
-reference_median = statistics.median(t for r in reference for t in r["times_ms"])
-elements = sorted({n for r in kelp for n in r["elements"]})
-print("%-34s %9s %10.2fms %10.2fms %10s %10.2fms %8.1fx" % (
-    sys.argv[1], ",".join(map(str, elements)), kelp[0]["first_ms"], kelp_median,
-    ",".join(sorted({str(r["recorded"]) for r in reference})), reference_median, reference_median / kelp_median))
-' "$1"
-}
-
 # name | pid | word to find | request fields | reference root
 cases=(
   "calc-sheet|$calc|amount|{}|app"
@@ -132,7 +116,7 @@ for spec in "${cases[@]}"; do
       echo "office_vs_pyatspi: $name: ${results[*]}" >&2
       exit 1
     fi
-    printf '%s\n' "${results[@]}" | summarize "$name $mode"
+    printf '%s\n' "${results[@]}" | "$python" "$repo/bench/summarize_rounds.py" "$name $mode" 34
   done
   KELP_REQUEST_FIELDS=$fields "$python" "$repo/bench/time_requests.py" "$helper" "pid:$pid" "$max" 50 >/dev/null
   KELP_REQUEST_FIELDS=$fields "$python" "$repo/bench/time_requests.py" "$helper" "pid:$pid" "$max" 50 "$word" >/dev/null

@@ -106,27 +106,6 @@ done
 rounds=${KELP_BENCH_ROUNDS:-3}
 per_round=$(((repeats + rounds - 1) / rounds))
 
-# Medians and other figures of the rounds' JSON results, one per line.
-summarize() {
-  "$python" -c '
-import json, statistics, sys
-kelp, reference = [], []
-for line in sys.stdin:
-    result = json.loads(line)
-    (kelp if "ping_median_ms" in result else reference).append(result)
-kelp_times = [t for r in kelp for t in r["times_ms"]]
-reference_times = [t for r in reference for t in r["times_ms"]]
-kelp_median = statistics.median(kelp_times)
-reference_median = statistics.median(reference_times)
-elements = sorted({n for r in kelp for n in r["elements"]})
-print("%-26s %9s %10.2fms %10.2fms %10.3fms %10s %10.2fms %8.1fx" % (
-    sys.argv[1], ",".join(map(str, elements)), kelp[0]["first_ms"], kelp_median,
-    statistics.median(r["ping_median_ms"] for r in kelp),
-    ",".join(sorted({str(r["recorded"]) for r in reference})), reference_median,
-    reference_median / kelp_median))
-' "$1"
-}
-
 echo "tree_vs_pyatspi: $(date -u +%Y-%m-%dT%H:%M:%SZ), $((rounds * per_round)) requests per application and mode" \
   "in $rounds alternating rounds, max $max, load average $(cut -d' ' -f1-3 /proc/loadavg)," \
   "kelp-cua $(git -C "$repo" rev-parse --short HEAD 2>/dev/null || echo '?')$(git -C "$repo" diff --quiet 2>/dev/null || echo '+changes')"
@@ -145,7 +124,7 @@ for app in "${apps[@]}"; do
       echo "tree_vs_pyatspi: $app: ${results[*]}" >&2
       exit 1
     fi
-    printf '%s\n' "${results[@]}" | summarize "$app $mode"
+    printf '%s\n' "${results[@]}" | "$python" "$repo/bench/summarize_rounds.py" "$app $mode" 26 --ping
     if [[ $mode == tree ]]; then
       "$traffic" "$app" "$max" 3 | "$python" -c '
 import json, sys
