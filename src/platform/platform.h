@@ -2,6 +2,8 @@
 // (attribute names such as "AXRole", macOS virtual key codes, event type
 // numbers, screen points) and each backend answers them for its desktop.
 // Nothing here throws; absence is the answer to anything that cannot be had.
+// Input events and the event tap are in input_events.h, screen pictures and
+// the clipboard in pictures.h.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/input_events.h"
+#include "platform/pictures.h"
 #include "platform/value.h"
 
 namespace kelp::platform {
@@ -184,164 +188,6 @@ class WindowList {
   // On-screen windows without desktop elements, front to back; none when the
   // window server cannot be asked.
   virtual std::optional<std::vector<WindowInfo>> onScreenWindows() = 0;
-};
-
-// ---- synthetic input -----------------------------------------------------
-
-// Modifier flag masks, as event flags carry them.
-namespace flags {
-inline constexpr std::uint64_t shift = 0x20000;
-inline constexpr std::uint64_t control = 0x40000;
-inline constexpr std::uint64_t option = 0x80000;
-inline constexpr std::uint64_t command = 0x100000;
-}  // namespace flags
-
-// Event type numbers.
-namespace eventType {
-inline constexpr int leftMouseDown = 1;
-inline constexpr int leftMouseUp = 2;
-inline constexpr int rightMouseDown = 3;
-inline constexpr int rightMouseUp = 4;
-inline constexpr int mouseMoved = 5;
-inline constexpr int leftMouseDragged = 6;
-inline constexpr int keyDown = 10;
-inline constexpr int keyUp = 11;
-inline constexpr int flagsChanged = 12;
-inline constexpr int scrollWheel = 22;
-// The middle button's.
-inline constexpr int otherMouseDown = 25;
-inline constexpr int otherMouseUp = 26;
-}  // namespace eventType
-
-struct KeyEvent {
-  std::uint16_t keyCode = 0;
-  bool down = true;
-  std::uint64_t flags = 0;
-  std::u16string unicode{};  // typed text carried by the event, if any
-};
-
-struct MouseEvent {
-  int type = eventType::mouseMoved;
-  Point at{};
-  std::int64_t clickState = 0;
-  std::uint64_t flags = 0;
-};
-
-struct ScrollEvent {
-  Point at{};
-  double dx = 0;
-  double dy = 0;
-};
-
-class EventPoster {
- public:
-  virtual ~EventPoster() = default;
-  // False when the event could not be created; true once it was posted.
-  virtual bool postKey(const KeyEvent& event) = 0;
-  virtual bool postMouse(const MouseEvent& event) = 0;
-  virtual bool postScroll(const ScrollEvent& event) = 0;
-};
-
-// ---- listen-only event tap -----------------------------------------------
-
-// One input event of the user, in the seam's vocabulary.
-struct TappedEvent {
-  int type = 0;  // an eventType number
-  // Where the pointer was, in the accessibility space: global points, origin
-  // at the top left of the main display, y downwards.
-  Point location{};
-  std::uint64_t flags = 0;     // the modifiers held, as flag masks
-  std::int64_t keyCode = 0;    // key down: the macOS virtual key code
-  std::int64_t clickState = 0;  // mouse down and up: 1 for a single click, 2 for the second of a double click, ...
-  // Scroll wheel: units of one wheel step, positive up (dy) and left (dx).
-  double scrollDx = 0;
-  double scrollDy = 0;
-};
-
-class EventTap {
- public:
-  virtual ~EventTap() = default;
-  // Starts delivering the user's input events of the types in `mask` (bit n
-  // for event type n) to `onEvent` on the main run loop, and nothing else.
-  // False when the tap cannot be created.
-  virtual bool start(std::uint64_t mask, std::function<void(const TappedEvent&)> onEvent) = 0;
-  virtual void stop() = 0;
-  // Where the pointer is now, in the accessibility space; none when it
-  // cannot be asked.
-  virtual std::optional<Point> pointerLocation() = 0;
-};
-
-// ---- screen capture ------------------------------------------------------
-
-struct CaptureDisplay {
-  std::uint32_t id = 0;
-  int width = 0;  // points
-  int height = 0;
-  // Frame in the accessibility space: origin at the top left of the main
-  // display, y downwards.
-  double x = 0;
-  double y = 0;
-};
-
-// A part of a display, in whole points from its top left.
-struct CaptureArea {
-  int x = 0;
-  int y = 0;
-  int width = 0;
-  int height = 0;
-  friend bool operator==(const CaptureArea&, const CaptureArea&) = default;
-};
-
-// A captured picture: 8-bit RGB, rows from top to bottom, no padding.
-struct Image {
-  int width = 0;
-  int height = 0;
-  std::vector<std::uint8_t> rgb;
-};
-
-struct Jpeg {
-  std::string base64;  // standard alphabet, padded, no line breaks
-  int width = 0;       // pixels
-  int height = 0;
-};
-
-// Capture may run on a thread of its own while the main thread waits, so
-// displays() and captureDisplay() must be callable from any one thread at a
-// time and must not touch main-thread-only state.
-class ScreenCapture {
- public:
-  virtual ~ScreenCapture() = default;
-  // The displays that can be captured, in the platform's order; none when
-  // the platform refuses (no permission, no display server).
-  virtual std::optional<std::vector<CaptureDisplay>> displays() = 0;
-  // The whole display with the pointer, scaled to `width` x `height` pixels;
-  // none when this display could not be captured.
-  virtual std::optional<Image> captureDisplay(std::uint32_t displayId, int width, int height) = 0;
-  // The part `area` of the display (points from its top left, within it)
-  // with the pointer, scaled to `width` x `height` pixels; none when it
-  // could not be captured.
-  virtual std::optional<Image> captureArea(std::uint32_t displayId, const CaptureArea& area, int width, int height) {
-    (void)displayId, (void)area, (void)width, (void)height;
-    return std::nullopt;
-  }
-  // JPEG at `quality` (0 to 1); none when the picture cannot be encoded.
-  virtual std::optional<Jpeg> encodeJpeg(const Image& image, double quality) = 0;
-};
-
-// ---- clipboard -----------------------------------------------------------
-
-// The desktop's clipboard as text (on X, the CLIPBOARD selection). Main
-// thread only.
-class Clipboard {
- public:
-  virtual ~Clipboard() = default;
-  // The text the clipboard holds, UTF-8; none when it holds no text, when
-  // its owner does not answer in time, or when there is no clipboard.
-  virtual std::optional<std::string> text() = 0;
-  // Takes the clipboard with `text` (UTF-8) and gives it to every program
-  // that asks, from the run loop, until another program takes the clipboard
-  // or this process ends. False when the clipboard could not be taken.
-  virtual bool setText(const std::string& text) = 0;
 };
 
 // ---- the self-test's window ----------------------------------------------
