@@ -43,11 +43,6 @@ std::optional<platform::Point> focusCentre(platform::Platform& os, const std::op
   return platform::Point{frame->x + frame->w / 2, frame->y + frame->h / 2};
 }
 
-bool contains(const platform::CaptureDisplay& display, const platform::Point& point) {
-  return point.x >= display.x && point.x < display.x + display.width && point.y >= display.y &&
-         point.y < display.y + display.height;
-}
-
 std::string noteFor(const platform::CaptureDisplay& display) {
   return "display " + std::to_string(display.id) + " " + std::to_string(display.width) + "x" +
          std::to_string(display.height);
@@ -187,13 +182,18 @@ std::optional<DisplayPart> displayPartOf(const std::vector<platform::CaptureDisp
   return best;
 }
 
+bool displayHolds(const platform::CaptureDisplay& display, const platform::Point& point) {
+  return point.x >= display.x && point.x < display.x + display.width && point.y >= display.y &&
+         point.y < display.y + display.height;
+}
+
 std::vector<platform::CaptureDisplay> targetDisplays(const std::vector<platform::CaptureDisplay>& displays,
                                                      const std::string& which,
                                                      const std::optional<platform::Point>& centre) {
   if (which == "all" || displays.empty()) return displays;
   if (centre) {
     for (const platform::CaptureDisplay& display : displays) {
-      if (contains(display, *centre)) return {display};
+      if (displayHolds(display, *centre)) return {display};
     }
   }
   return {displays.front()};

@@ -64,6 +64,9 @@ struct DisplayPart {
 std::optional<DisplayPart> displayPartOf(const std::vector<platform::CaptureDisplay>& displays,
                                          const ScreenRegion& region);
 
+// Whether `point` (global points) lies on the display.
+bool displayHolds(const platform::CaptureDisplay& display, const platform::Point& point);
+
 // The displays to capture for `which` ("all", or anything else for one) and
 // the focused window's frame, if any.
 std::vector<platform::CaptureDisplay> targetDisplays(const std::vector<platform::CaptureDisplay>& displays,

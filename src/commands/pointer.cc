@@ -8,7 +8,9 @@
 
 #include "ax/attributes.h"
 #include "ax/lookup.h"
+#include "capture/capture.h"
 #include "common/fields.h"
+#include "common/roles.h"
 #include "common/messages.h"
 #include "input/keyboard.h"
 #include "input/mouse.h"
@@ -20,8 +22,6 @@ namespace {
 // How far up from what the hit test gives the gate looks for a button that
 // pays: a toolkit may answer with the text inside the button.
 constexpr int GATE_ANCESTOR_LEVELS = 4;
-constexpr std::array<std::string_view, 5> PRESSABLE_ROLES = {"AXButton", "AXLink", "AXMenuItem", "AXMenuButton",
-                                                             "AXPopUpButton"};
 
 struct PointerAction {
   std::string_view name;
@@ -59,13 +59,8 @@ bool onSomeDisplay(platform::Platform& os, platform::Point point) {
   const std::optional<std::vector<platform::CaptureDisplay>> displays = os.capture().displays();
   // Where the displays cannot be asked, the desktop has the last word.
   if (!displays || displays->empty()) return true;
-  for (const platform::CaptureDisplay& display : *displays) {
-    if (point.x >= display.x && point.x < display.x + display.width && point.y >= display.y &&
-        point.y < display.y + display.height) {
-      return true;
-    }
-  }
-  return false;
+  return std::any_of(displays->begin(), displays->end(),
+                     [&](const platform::CaptureDisplay& display) { return capture::displayHolds(display, point); });
 }
 
 // Whether a press at what the hit test gave must be refused: the element
@@ -76,8 +71,7 @@ bool gateRefusesPressAt(Context& context, const platform::Element& hit) {
   std::optional<platform::Element> element = hit;
   for (int level = 0; element && level <= GATE_ANCESTOR_LEVELS; ++level) {
     const std::string role = ax::str(ax, *element, "AXRole");
-    const bool pressable = std::find(PRESSABLE_ROLES.begin(), PRESSABLE_ROLES.end(), role) != PRESSABLE_ROLES.end();
-    if (level == 0 || pressable) {
+    if (level == 0 || contains(PRESSABLE, role)) {
       const platform::Element reached = *element;
       if (locate::gateRefuses(context.globals.safety, [&] { return locate::gateTarget(ax, reached); }, step)) {
         return true;

@@ -14,6 +14,7 @@
 #include "commands/node_json.h"
 #include "common/fields.h"
 #include "common/messages.h"
+#include "common/roles.h"
 #include "locate/locator.h"
 #include "text/text.h"
 
@@ -25,11 +26,6 @@ constexpr std::int64_t WAIT_WALK_LIMIT = 400;
 
 constexpr std::array<std::string_view, 5> ELEMENT_CONDITIONS = {"present", "absent", "enabled", "focused", "value"};
 constexpr std::array<std::string_view, 2> WINDOW_CONDITIONS = {"present", "absent"};
-
-template <std::size_t N>
-bool oneOf(const std::array<std::string_view, N>& names, std::string_view name) {
-  return std::find(names.begin(), names.end(), name) != names.end();
-}
 
 std::int64_t clampedMillis(const Json& body, const char* field, std::int64_t fallback) {
   return std::clamp(integerField(body, field).value_or(fallback), std::int64_t{0}, MAX_WAIT_MILLIS);
@@ -113,7 +109,7 @@ void wait(Context& context, const Request& request) {
   const std::optional<std::string> window = stringField(body, "window");
 
   if (locatorBody) {
-    if (!oneOf(ELEMENT_CONDITIONS, until)) {
+    if (!contains(ELEMENT_CONDITIONS, until)) {
       context.replies.fail(request.id, messages::badWaitCondition);
       return;
     }
@@ -137,7 +133,7 @@ void wait(Context& context, const Request& request) {
     return;
   }
   if (window && !window->empty()) {
-    if (!oneOf(WINDOW_CONDITIONS, until)) {
+    if (!contains(WINDOW_CONDITIONS, until)) {
       context.replies.fail(request.id, messages::badWaitCondition);
       return;
     }

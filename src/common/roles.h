@@ -12,6 +12,10 @@ inline constexpr std::array<std::string_view, 18> INTERACTIVE = {
     "AXButton",      "AXLink",      "AXTextField", "AXTextArea",   "AXCheckBox", "AXRadioButton",
     "AXPopUpButton", "AXComboBox",  "AXMenuItem",  "AXMenuButton", "AXSlider",   "AXIncrementor",
     "AXTabGroup",    "AXRow",       "AXCell",      "AXDisclosureTriangle", "AXStaticText", "AXSearchField"};
+// Roles whose elements a click presses, so that the gate weighs a click
+// anywhere inside them as a press of them.
+inline constexpr std::array<std::string_view, 5> PRESSABLE = {"AXButton", "AXLink", "AXMenuItem", "AXMenuButton",
+                                                              "AXPopUpButton"};
 // Roles whose elements take typed text.
 inline constexpr std::array<std::string_view, 5> TEXT_ROLES = {"AXTextField", "AXTextArea", "AXSecureTextField",
                                                                "AXSearchField", "AXComboBox"};
