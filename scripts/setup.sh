@@ -13,6 +13,8 @@ packages=(
   libturbojpeg0-dev
   # the Wayland backend: the client library, the protocols' XML, keymaps
   libwayland-dev wayland-protocols libxkbcommon-dev
+  # GNOME on Wayland: pictures come over PipeWire
+  libpipewire-0.3-dev
   # the self-test's own window
   libgtk-3-dev
   # the Debian package: cpack's scan of the libraries it links (dpkg-shlibdeps)
@@ -27,6 +29,9 @@ packages=(
   # and grim to read its screen
   sway grim util-linux
   gtk-3-examples zenity mousepad
+  # GNOME and KDE Plasma on Wayland, headless: the compositors, PipeWire for
+  # GNOME's screen cast, and setcap to run KWin in a container
+  gnome-shell mutter pipewire wireplumber kwin-wayland libcap2-bin
   # the other toolkits: GTK 4, Qt 5 and 6, Chromium, Firefox, LibreOffice
   gnome-calculator featherpad qt6ct chromium firefox-esr libreoffice-writer libreoffice-gtk3
   # the applications of the task suite, and what reads the files they write

@@ -51,6 +51,8 @@ void doctor(Context& context, const Request& request) {
                        {"windows", offers.windowList},
                        {"windowFrames", offers.windowFrames},
                        {"recording", offers.eventTap}};
+  if (offers.compositor && *offers.compositor) result["desktop"]["compositor"] = offers.compositor;
+  if (!offers.setupNeeded.empty()) result["desktop"]["setup"] = offers.setupNeeded;
   context.replies.succeed(request.id, std::move(result));
 }
 

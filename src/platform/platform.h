@@ -45,6 +45,12 @@ struct Capabilities {
   std::uint64_t editingModifier;
   // The clipboard's text can be read and set.
   bool clipboard;
+  // Which compositor runs a Wayland session ("gnome", "kde", "wlroots");
+  // empty on X11.
+  const char* compositor = "";
+  // What a person still has to do once so that the rest works, each said
+  // in a sentence with the command that does it; empty when nothing.
+  std::vector<std::string> setupNeeded = {};
 };
 
 // ---- accessibility -------------------------------------------------------

@@ -43,26 +43,127 @@ void publishAccessibility(Connections& connections) {
   if (address && connections.session == Session::x11) connections.x.setRootTextIfMissing("AT_SPI_BUS", *address);
 }
 
-Session sessionOf(const char* waylandDisplay) {
-  if (waylandDisplay && *waylandDisplay) return Session::wayland;
-  return Session::x11;
+Session sessionOf(const char* waylandDisplay, const char* currentDesktop,
+                  const std::function<bool(const char*)>& ownsBusName) {
+  if (!waylandDisplay || !*waylandDisplay) return Session::x11;
+  const std::string desktops = currentDesktop ? currentDesktop : "";
+  std::size_t start = 0;
+  while (start <= desktops.size()) {
+    std::size_t end = desktops.find(':', start);
+    if (end == std::string::npos) end = desktops.size();
+    const std::string name = desktops.substr(start, end - start);
+    if (name == "GNOME") return Session::gnome;
+    if (name == "KDE") return Session::kde;
+    start = end + 1;
+  }
+  // A compositor started without a session around it says nothing of
+  // itself in the environment; its names on the bus still tell.
+  if (!desktops.empty()) return Session::wayland;
+  if (ownsBusName && ownsBusName("org.gnome.Mutter.RemoteDesktop")) return Session::gnome;
+  if (ownsBusName && ownsBusName("org.kde.KWin")) return Session::kde;
+  return Session::wayland;
+}
+
+const char* compositorName(Session session) {
+  switch (session) {
+    case Session::x11: return "";
+    case Session::wayland: return "wlroots";
+    case Session::gnome: return "gnome";
+    case Session::kde: return "kde";
+  }
+  return "";
 }
 
 std::unique_ptr<WindowServer> newWindowServer(Session session, wayland::WaylandConnection* shared) {
   if (session == Session::x11) return std::make_unique<XDisplay>();
+  if (session == Session::gnome) return std::make_unique<gnome::ShellWindows>();
+  if (session == Session::kde) return std::make_unique<kde::KWinWindows>();
   if (wayland::swaySocketPath()) return std::make_unique<wayland::SwayWindows>();
   if (shared) return std::make_unique<wayland::ToplevelWindows>(*shared);
   return std::make_unique<wayland::ToplevelWindows>();
 }
 
-LinuxDesktop::LinuxDesktop() : connections_(sessionOf(std::getenv("WAYLAND_DISPLAY"))) {
-  silenceLibraries();
+namespace {
+
+Session sessionOfEnvironment() {
+  return sessionOf(std::getenv("WAYLAND_DISPLAY"), std::getenv("XDG_CURRENT_DESKTOP"), [](const char* name) {
+    SessionBus bus;
+    return bus.nameHasOwner(name);
+  });
+}
+
+}  // namespace
+
+LinuxDesktop::LinuxDesktop() : connections_((silenceLibraries(), sessionOfEnvironment())) {}
+
+EventPoster& LinuxDesktop::events() {
+  switch (connections_.session) {
+    case Session::x11: return xInput_.poster();
+    case Session::wayland: return waylandInput_.poster();
+    case Session::gnome: return gnomeInput_.poster();
+    case Session::kde: return kdeInput_.poster();
+  }
+  return xInput_.poster();
+}
+
+ScreenCapture& LinuxDesktop::capture() {
+  switch (connections_.session) {
+    case Session::x11: return capture_;
+    case Session::wayland: return waylandCapture_;
+    case Session::gnome: return gnomeCapture_;
+    case Session::kde: return kdeCapture_;
+  }
+  return capture_;
+}
+
+std::optional<Point> LinuxDesktop::pointerLocation() {
+  switch (connections_.session) {
+    case Session::x11: return std::nullopt;
+    case Session::wayland: return waylandInput_.pointerLocation();
+    case Session::gnome: return gnomeInput_.pointerLocation();
+    case Session::kde: return kdeInput_.pointerLocation();
+  }
+  return std::nullopt;
+}
+
+bool LinuxDesktop::inputAvailable() {
+  switch (connections_.session) {
+    case Session::x11: return xInput_.available();
+    case Session::wayland: return waylandInput_.available();
+    case Session::gnome: return gnomeInput_.available();
+    case Session::kde: return kdeInput_.available();
+  }
+  return false;
+}
+
+bool LinuxDesktop::captureAvailable(bool windows) {
+  switch (connections_.session) {
+    // Reading the screen needs no permission on X: a display is enough.
+    case Session::x11: return windows;
+    // On wlroots it takes a compositor that offers screen copies.
+    case Session::wayland: return connections_.wayland.available() && connections_.wayland.globals().screencopy;
+    case Session::gnome: return gnomeCapture_.available();
+    case Session::kde: return kdeCapture_.available();
+  }
+  return false;
+}
+
+std::vector<std::string> LinuxDesktop::setupNeeded() {
+  std::vector<std::string> needed;
+  if (connections_.session == Session::gnome) {
+    auto& shell = static_cast<gnome::ShellWindows&>(connections_.windows());
+    if (!shell.extensionPresent()) needed.push_back(std::string(GNOME_EXTENSION_ADVICE));
+  }
+  if (connections_.session == Session::kde && (!kdeInput_.available() || !kdeCapture_.available())) {
+    needed.push_back(std::string(KDE_DESKTOP_ENTRY_ADVICE));
+  }
+  return needed;
 }
 
 Capabilities LinuxDesktop::capabilities() {
-  const bool wayland = connections_.session == Session::wayland;
+  const bool wayland = isWayland(connections_.session);
   const bool windows = connections_.windows().available();
-  const bool input = wayland ? waylandInput_.available() : xInput_.available();
+  const bool input = inputAvailable();
   return Capabilities{
       .accessibility = connections_.sessionBus.accessibilityBusAddress().has_value(),
       .windowList = windows,
@@ -71,10 +172,7 @@ Capabilities LinuxDesktop::capabilities() {
       .mouseEvents = input,
       // Wayland shows no client another's input.
       .eventTap = !wayland && windows && eventTap_.available(),
-      // Reading the screen needs no permission on X: a display is enough.
-      // On Wayland it takes a compositor that offers screen copies.
-      .screenCapture = wayland ? connections_.wayland.available() && connections_.wayland.globals().screencopy
-                               : windows,
+      .screenCapture = captureAvailable(windows),
       // The self-test's window is one of GTK's, which opens on either.
       .testWindow = wayland || windows,
       .windowFrames = windows && connections_.windows().knowsPlaces(),
@@ -82,6 +180,8 @@ Capabilities LinuxDesktop::capabilities() {
       .editingModifier = flags::control,
       // Each clipboard has a connection of its own: asked, it opens it.
       .clipboard = clipboardAvailable(),
+      .compositor = compositorName(connections_.session),
+      .setupNeeded = setupNeeded(),
   };
 }
 
@@ -128,7 +228,7 @@ std::vector<std::pair<std::string, std::string>> LinuxEnvironment::snapshot() {
 bool LinuxEnvironment::unset(const std::string& name) { return ::unsetenv(name.c_str()) == 0; }
 
 Clipboard& LinuxDesktop::clipboard() {
-  if (connections_.session == Session::wayland) {
+  if (isWayland(connections_.session)) {
     if (!waylandClipboard_) waylandClipboard_ = std::make_unique<ClipboardThread<wayland::WaylandClipboard>>();
     return *waylandClipboard_;
   }

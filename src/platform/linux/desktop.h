@@ -8,9 +8,11 @@
 // their own, so that other programs are answered while a request runs.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/linux/atspi/calls.h"
@@ -34,14 +36,40 @@
 #include "platform/linux/wayland/clipboard.h"
 #include "platform/linux/wayland/connection.h"
 #include "platform/linux/wayland/input.h"
+#include "platform/linux/gnome/remote_input.h"
+#include "platform/linux/gnome/screencast_capture.h"
+#include "platform/linux/gnome/shell_windows.h"
+#include "platform/linux/kde/fake_input.h"
+#include "platform/linux/kde/kwin_windows.h"
+#include "platform/linux/kde/screenshot_capture.h"
 
 namespace kelp::platform::linux_desktop {
 
 // Which window server the session runs: WAYLAND_DISPLAY names a Wayland
 // compositor, DISPLAY alone an X server. Applications that run through
 // Xwayland in a Wayland session are reached through the compositor too.
-enum class Session { x11, wayland };
-Session sessionOf(const char* waylandDisplay);
+// Of Wayland compositors, GNOME's (Mutter) and KDE's (KWin) have interfaces
+// of their own for input, pictures and windows; every other one is taken
+// for a wlroots compositor.
+enum class Session { x11, wayland, gnome, kde };
+inline bool isWayland(Session session) { return session != Session::x11; }
+
+// The session from what it says of itself: WAYLAND_DISPLAY, then
+// XDG_CURRENT_DESKTOP (a colon-separated list such as "ubuntu:GNOME"), then
+// which compositor owns its name on the session bus (`ownsBusName`, asked
+// only when the desktop's name tells nothing).
+Session sessionOf(const char* waylandDisplay, const char* currentDesktop,
+                  const std::function<bool(const char*)>& ownsBusName);
+// The compositor as "doctor" names it; empty on X11.
+const char* compositorName(Session session);
+
+// What a person does once so that GNOME and KDE let kelp-cua do everything.
+inline constexpr std::string_view GNOME_EXTENSION_ADVICE =
+    "the window list needs kelp-cua's GNOME Shell extension: run `kelp-cua --install-gnome-extension` once and "
+    "log in again; the accessibility tree, input and screenshots work without it";
+inline constexpr std::string_view KDE_DESKTOP_ENTRY_ADVICE =
+    "KWin grants input and screenshots only to programs its desktop entry names: install kelp-cua's package, "
+    "or copy its kelp-cua.desktop into ~/.local/share/applications with Exec set to this program's path";
 
 // A connection of its own to the session's window server, for a thread
 // other than the main one. On Wayland, sway's IPC where sway's socket is
@@ -52,7 +80,7 @@ std::unique_ptr<WindowServer> newWindowServer(Session session, wayland::WaylandC
 // The connections the services share.
 struct Connections {
   explicit Connections(Session session)
-      : session(session), waylandWindows(session == Session::wayland ? newWindowServer(session, &wayland) : nullptr) {}
+      : session(session), waylandWindows(isWayland(session) ? newWindowServer(session, &wayland) : nullptr) {}
   const Session session;
   XDisplay x;                          // opened only in an X11 session
   wayland::WaylandConnection wayland;  // opened only in a Wayland session
@@ -201,18 +229,12 @@ class LinuxDesktop final : public Platform {
   Process& process() override { return process_; }
   Screens& screens() override { return screens_; }
   WindowList& windowList() override { return windowList_; }
-  EventPoster& events() override {
-    if (connections_.session == Session::wayland) return waylandInput_.poster();
-    return xInput_.poster();
-  }
+  EventPoster& events() override;
   EventTap& eventTap() override {
-    if (connections_.session == Session::wayland) return refusedTap_;
+    if (isWayland(connections_.session)) return refusedTap_;
     return eventTap_;
   }
-  ScreenCapture& capture() override {
-    if (connections_.session == Session::wayland) return waylandCapture_;
-    return capture_;
-  }
+  ScreenCapture& capture() override;
   Clipboard& clipboard() override;
   bool clipboardAvailable();
   TestWindow& testWindow() override { return testWindow_; }
@@ -221,6 +243,14 @@ class LinuxDesktop final : public Platform {
   RunLoop& runLoop() override { return runLoop_; }
 
  private:
+  // Where this process last put the pointer, on Wayland where no client
+  // may read it.
+  std::optional<Point> pointerLocation();
+  bool inputAvailable();
+  bool captureAvailable(bool windows);
+  // What the session lacks that a person can add once.
+  std::vector<std::string> setupNeeded();
+
   Connections connections_;
   GlibRunLoop runLoop_;
   LinuxAccessibility accessibility_{connections_};
@@ -233,9 +263,13 @@ class LinuxDesktop final : public Platform {
   XTestInput xInput_{connections_.x, runLoop_};
   XRecordTap eventTap_{connections_.x};
   wayland::VirtualInput waylandInput_{connections_.wayland, runLoop_};
-  RefusedEventTap refusedTap_{[this] { return waylandInput_.pointerLocation(); }};
+  gnome::RemoteDesktopInput gnomeInput_{runLoop_};
+  kde::FakeInput kdeInput_{connections_.wayland, runLoop_};
+  RefusedEventTap refusedTap_{[this] { return pointerLocation(); }};
   XScreenCapture capture_;
   wayland::WaylandScreenCapture waylandCapture_;
+  gnome::ScreenCastCapture gnomeCapture_;
+  kde::KWinScreenCapture kdeCapture_;
   // Made when first asked for: most runs never touch the clipboard.
   std::unique_ptr<ClipboardThread<XClipboard>> xClipboard_;
   std::unique_ptr<ClipboardThread<wayland::WaylandClipboard>> waylandClipboard_;

@@ -111,6 +111,19 @@ std::optional<bool> SessionBus::accessibilityEnabled() {
   return g_variant_get_boolean(value.get()) != FALSE;
 }
 
+bool SessionBus::nameHasOwner(const char* name) {
+  GDBusConnection* bus = connection();
+  if (!bus) return false;
+  GVariantOwner reply(g_dbus_connection_call_sync(
+      bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
+      g_variant_new("(s)", name), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, DBUS_CALL_TIMEOUT_MS, nullptr,
+      nullptr));
+  if (!reply) return false;
+  gboolean owned = FALSE;
+  g_variant_get(reply.get(), "(b)", &owned);
+  return owned != FALSE;
+}
+
 bool SessionBus::enableAccessibility() {
   GDBusConnection* bus = connection();
   if (!bus) return false;

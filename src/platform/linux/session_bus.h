@@ -25,6 +25,8 @@ class SessionBus {
   std::optional<bool> accessibilityEnabled();
   // Sets IsEnabled to true; true when the bus accepted it.
   bool enableAccessibility();
+  // Whether some connection owns `name` on the session bus now.
+  bool nameHasOwner(const char* name);
 
  private:
   // The session bus connection, reconnected after it closed; null when there

@@ -36,7 +36,7 @@ Point contentCorner(FactStore& facts, const ObjectRef& window) {
 }  // namespace
 
 LinuxAccessibility::LinuxAccessibility(Connections& connections) : connections_(connections) {
-  if (connections_.session == Session::wayland) {
+  if (isWayland(connections_.session)) {
     channels_.setPlacedByCompositor([this](const std::string& bus) {
       const std::optional<Pid> pid = processOfBus(channels_, bus);
       return !pid || connections_.windows().placesWithoutTelling(*pid);
