@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/linux/input/key_codes.h"
@@ -37,6 +38,16 @@ class InputSink {
   // `changed` keycodes take their keysyms (0: none), giving `layout`; true
   // once every client will read the keys after it in the new mapping.
   virtual bool mapKeysyms(const KeyboardLayout& layout, const std::vector<Lease>& changed) = 0;
+  // Whether mapKeysyms can give keycodes new keysyms at all. Where the
+  // compositor keeps the keymap to itself (GNOME, KWin), characters beyond
+  // its layout go in by the clipboard and the paste shortcut instead.
+  virtual bool remapsKeys() { return true; }
+  // Makes `text` (UTF-8) the clipboard's, for a paste that follows at
+  // once; false when it could not.
+  virtual bool offerForPaste(const std::string& text) {
+    (void)text;
+    return false;
+  }
 
   virtual void key(int keycode, bool down) = 0;
   // The modifier keys that are down now, after each change; for servers
