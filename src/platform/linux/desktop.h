@@ -45,31 +45,15 @@
 
 namespace kelp::platform::linux_desktop {
 
-// Which window server the session runs: WAYLAND_DISPLAY names a Wayland
-// compositor, DISPLAY alone an X server. Applications that run through
-// Xwayland in a Wayland session are reached through the compositor too.
-// Of Wayland compositors, GNOME's (Mutter) and KDE's (KWin) have interfaces
-// of their own for input, pictures and windows; every other one is taken
-// for a wlroots compositor.
-enum class Session { x11, wayland, gnome, kde };
-inline bool isWayland(Session session) { return session != Session::x11; }
-
-// The session from what it says of itself: WAYLAND_DISPLAY, then
-// XDG_CURRENT_DESKTOP (a colon-separated list such as "ubuntu:GNOME"), then
-// which compositor owns its name on the session bus (`ownsBusName`, asked
-// only when the desktop's name tells nothing).
-Session sessionOf(const char* waylandDisplay, const char* currentDesktop,
-                  const std::function<bool(const char*)>& ownsBusName);
-// The compositor as "doctor" names it; empty on X11.
-const char* compositorName(Session session);
-
 // What a person does once so that GNOME and KDE let kelp-cua do everything.
 inline constexpr std::string_view GNOME_EXTENSION_ADVICE =
     "the window list needs kelp-cua's GNOME Shell extension: run `kelp-cua --install-gnome-extension` once and "
     "log in again; the accessibility tree, input and screenshots work without it";
 inline constexpr std::string_view KDE_DESKTOP_ENTRY_ADVICE =
-    "KWin grants input and screenshots only to programs its desktop entry names: install kelp-cua's package, "
-    "or copy its kelp-cua.desktop into ~/.local/share/applications with Exec set to this program's path";
+    "KWin gives input and screenshots only to a program whose executable is the first word of Exec= in a desktop "
+    "entry that grants them: install kelp-cua's package (its /usr/share/applications/kelp-cua.desktop names "
+    "/usr/bin/kelp-cua), or copy that file into ~/.local/share/applications with Exec= set to this program's full "
+    "path (helperPath), then start kelp-cua again; no logging out is needed";
 
 // A connection of its own to the session's window server, for a thread
 // other than the main one. On Wayland, sway's IPC where sway's socket is

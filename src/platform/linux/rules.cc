@@ -12,6 +12,38 @@
 
 namespace kelp::platform::linux_desktop {
 
+Session sessionOf(const char* waylandDisplay, const char* currentDesktop,
+                  const std::function<bool(const char*)>& ownsBusName) {
+  if (!waylandDisplay || !*waylandDisplay) return Session::x11;
+  const std::string desktops = currentDesktop ? currentDesktop : "";
+  std::size_t start = 0;
+  while (start <= desktops.size()) {
+    std::size_t end = desktops.find(':', start);
+    if (end == std::string::npos) end = desktops.size();
+    const std::string name = desktops.substr(start, end - start);
+    if (name == "GNOME") return Session::gnome;
+    if (name == "KDE") return Session::kde;
+    start = end + 1;
+  }
+  // A compositor started without a session around it says nothing of
+  // itself in the environment; its names on the bus still tell.
+  if (!desktops.empty()) return Session::wayland;
+  if (ownsBusName && ownsBusName("org.gnome.Mutter.RemoteDesktop")) return Session::gnome;
+  if (ownsBusName && ownsBusName("org.kde.KWin")) return Session::kde;
+  return Session::wayland;
+}
+
+const char* compositorName(Session session) {
+  switch (session) {
+    case Session::x11: return "";
+    case Session::wayland: return "wlroots";
+    case Session::gnome: return "gnome";
+    case Session::kde: return "kde";
+  }
+  return "";
+}
+
+
 std::optional<std::string> sessionBusAddress(const std::optional<std::string>& sessionAddress,
                                              const std::optional<std::string>& runtimeDir,
                                              bool runtimeSocketExists) {

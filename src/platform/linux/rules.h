@@ -1,11 +1,12 @@
-// The Linux backend's decisions that need no desktop to make: where the
-// session bus is, how RandR monitors become seam screens, what an EWMH window
-// type means, and how window owners and accessibility registrations merge
-// into running applications. Plain records in, plain records out, so tests
+// The Linux backend's decisions that need no desktop to make: which
+// compositor runs the session, where the session bus is, how RandR monitors
+// become seam screens, what an EWMH window type means, and how window
+// owners and accessibility registrations merge into running applications. Plain records in, plain records out, so tests
 // can check them without X or D-Bus.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,26 @@
 #include "platform/platform.h"
 
 namespace kelp::platform::linux_desktop {
+
+// ---- session -----------------------------------------------------------------
+
+// Which window server the session runs: WAYLAND_DISPLAY names a Wayland
+// compositor, DISPLAY alone an X server. Applications that run through
+// Xwayland in a Wayland session are reached through the compositor too.
+// Of Wayland compositors, GNOME's (Mutter) and KDE's (KWin) have interfaces
+// of their own for input, pictures and windows; every other one is taken
+// for a wlroots compositor.
+enum class Session { x11, wayland, gnome, kde };
+inline bool isWayland(Session session) { return session != Session::x11; }
+
+// The session from what it says of itself: WAYLAND_DISPLAY, then
+// XDG_CURRENT_DESKTOP (a colon-separated list such as "ubuntu:GNOME"), then
+// which compositor owns its name on the session bus (`ownsBusName`, asked
+// only when the desktop's name tells nothing).
+Session sessionOf(const char* waylandDisplay, const char* currentDesktop,
+                  const std::function<bool(const char*)>& ownsBusName);
+// The compositor as "doctor" names it; empty on X11.
+const char* compositorName(Session session);
 
 // ---- session bus -----------------------------------------------------------
 
