@@ -47,8 +47,11 @@ namespace kelp::platform::linux_desktop {
 
 // What a person does once so that GNOME and KDE let kelp-cua do everything.
 inline constexpr std::string_view GNOME_EXTENSION_ADVICE =
-    "the window list needs kelp-cua's GNOME Shell extension: run `kelp-cua --install-gnome-extension` once and "
-    "log in again; the accessibility tree, input and screenshots work without it";
+    "the window list, window frames on screen and, with more than one monitor, clicks need kelp-cua's GNOME "
+    "Shell extension: run "
+    "`sh /usr/share/kelp-cua/install-gnome-extension.sh` (from the source tree: "
+    "`scripts/install-gnome-extension.sh`) once and log in again; the accessibility tree, keys, typing and "
+    "screenshots work without it";
 inline constexpr std::string_view KDE_DESKTOP_ENTRY_ADVICE =
     "KWin gives input and screenshots only to a program whose executable is the first word of Exec= in a desktop "
     "entry that grants them: install kelp-cua's package (its /usr/share/applications/kelp-cua.desktop names "
@@ -247,7 +250,7 @@ class LinuxDesktop final : public Platform {
   XTestInput xInput_{connections_.x, runLoop_};
   XRecordTap eventTap_{connections_.x};
   wayland::VirtualInput waylandInput_{connections_.wayland, runLoop_};
-  gnome::RemoteDesktopInput gnomeInput_{runLoop_};
+  gnome::RemoteDesktopInput gnomeInput_{connections_.wayland, runLoop_};
   kde::FakeInput kdeInput_{connections_.wayland, runLoop_};
   RefusedEventTap refusedTap_{[this] { return pointerLocation(); }};
   XScreenCapture capture_;

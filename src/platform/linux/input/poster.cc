@@ -28,6 +28,9 @@ constexpr std::int64_t LEASE_RETURN_MICROS = 2'000'000;
 // what came before.
 constexpr std::size_t STROKES_PER_FLUSH = 256;
 
+// The keysym of the paste shortcut's key (XK_v).
+constexpr Keysym XK_LOWER_V = 0x76;
+
 std::int64_t nowMicros() {
   return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
@@ -40,6 +43,35 @@ void sleepUntil(std::int64_t micros) {
 
 bool contains(const std::vector<int>& keycodes, int keycode) {
   return std::find(keycodes.begin(), keycodes.end(), keycode) != keycodes.end();
+}
+
+// The character a text keysym types (the inverse of keysymForCharacter for
+// printable characters), appended as UTF-8; false for any other keysym.
+bool appendCharacter(Keysym keysym, std::string& utf8) {
+  char32_t c = 0;
+  if ((keysym >= 0x20 && keysym < 0x7f) || (keysym >= 0xa0 && keysym <= 0xff)) {
+    c = keysym;
+  } else if ((keysym & 0xff000000u) == 0x01000000u && (keysym & 0x00ffffffu) <= 0x10ffff) {
+    c = keysym & 0x00ffffffu;
+  } else {
+    return false;
+  }
+  if (c < 0x80) {
+    utf8 += static_cast<char>(c);
+  } else if (c < 0x800) {
+    utf8 += static_cast<char>(0xc0 | (c >> 6));
+    utf8 += static_cast<char>(0x80 | (c & 0x3f));
+  } else if (c < 0x10000) {
+    utf8 += static_cast<char>(0xe0 | (c >> 12));
+    utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
+    utf8 += static_cast<char>(0x80 | (c & 0x3f));
+  } else {
+    utf8 += static_cast<char>(0xf0 | (c >> 18));
+    utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3f));
+    utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
+    utf8 += static_cast<char>(0x80 | (c & 0x3f));
+  }
+  return true;
 }
 
 }  // namespace
@@ -100,9 +132,10 @@ bool InputPoster::typeText(std::u16string_view chunk) {
   // Held keys or modifiers would change what the text's keys type.
   releaseKeys();
   holdModifiers({});
-  KeyboardLayout layout = sink_.keyboardLayout();
+  KeyboardLayout layout = planningLayout();
   if (layout.rows.empty()) return false;
   dropStaleLeases(layout, leases_);
+  const bool remaps = sink_.remapsKeys();
   const std::optional<std::vector<int>> shift = modifierKeycodes(layout, flags::shift);
   const bool canShift = shift && shift->size() == 1;
   const auto setShift = [&](bool down) {
@@ -115,6 +148,20 @@ bool InputPoster::typeText(std::u16string_view chunk) {
   std::vector<Keysym> rest = keysyms;
   while (!rest.empty()) {
     const StrokePlan plan = planStrokes(layout, leases_, rest, canShift, nowMicros());
+    if (plan.consumed == 0 && !remaps) {
+      // From a character without a key, the text goes in by one paste up to
+      // the next key that is no character (Return, Tab): the application
+      // inserts pasted text a while after it asked for it, and keys typed
+      // right after a paste could overtake it.
+      std::size_t pasted = 1;
+      std::string probe;
+      while (pasted < rest.size() && appendCharacter(rest[pasted], probe)) ++pasted;
+      if (shifted) setShift(shifted = false);
+      sinceFlush = 0;
+      if (!paste(layout, {rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(pasted)})) complete = false;
+      rest.erase(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(pasted));
+      continue;
+    }
     if (plan.consumed == 0) {
       // No keycode at all for this character: the rest still goes in.
       complete = false;
@@ -143,8 +190,34 @@ bool InputPoster::typeText(std::u16string_view chunk) {
   return sink_.flush() && complete;
 }
 
-bool InputPoster::pressKey(const KeyEvent& event, Keysym keysym) {
+KeyboardLayout InputPoster::planningLayout() {
   KeyboardLayout layout = sink_.keyboardLayout();
+  if (!sink_.remapsKeys()) {
+    for (KeyRow& row : layout.rows) row.unused = false;
+  }
+  return layout;
+}
+
+bool InputPoster::paste(const KeyboardLayout& layout, const std::vector<Keysym>& keysyms) {
+  std::string text;
+  for (const Keysym keysym : keysyms) {
+    if (!appendCharacter(keysym, text)) return false;
+  }
+  // The paste shortcut, found in the layout as a person would press it.
+  const std::optional<std::vector<int>> control = modifierKeycodes(layout, flags::control);
+  const StrokePlan v = planStrokes(layout, {}, {XK_LOWER_V}, false, 0);
+  if (!control || v.consumed == 0) return false;
+  // What was typed before lands before the clipboard changes.
+  if (!sink_.flush() || !sink_.offerForPaste(text)) return false;
+  holdModifiers(*control);
+  sink_.key(v.strokes.front().keycode, true);
+  sink_.key(v.strokes.front().keycode, false);
+  holdModifiers({});
+  return sink_.awaitPaste();
+}
+
+bool InputPoster::pressKey(const KeyEvent& event, Keysym keysym) {
+  KeyboardLayout layout = planningLayout();
   if (layout.rows.empty()) return false;
   dropStaleLeases(layout, leases_);
   const std::optional<std::vector<int>> modifiers = modifierKeycodes(layout, event.flags);

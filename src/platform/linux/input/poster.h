@@ -48,6 +48,10 @@ class InputSink {
     (void)text;
     return false;
   }
+  // After the paste shortcut: sends what is queued and waits until the
+  // application has read the offered text, so that keys after it land
+  // after it; false when nobody read it in time.
+  virtual bool awaitPaste() { return false; }
 
   virtual void key(int keycode, bool down) = 0;
   // The modifier keys that are down now, after each change; for servers
@@ -96,6 +100,12 @@ class InputPoster final : public EventPoster {
   void forgetState();
 
   bool typeText(std::u16string_view chunk);
+  // Where the sink cannot remap keys, the layout as the planner must see it:
+  // no keycode is free to borrow.
+  KeyboardLayout planningLayout();
+  // Types characters by the clipboard and the paste shortcut, for a sink
+  // that has no key for the first of them; false when they did not go in.
+  bool paste(const KeyboardLayout& layout, const std::vector<Keysym>& keysyms);
   bool pressKey(const KeyEvent& event, Keysym keysym);
   void releaseKey(std::uint16_t keyCode);
   // Maps the plan's keycodes into `layout`, waiting first if they were in

@@ -22,6 +22,7 @@ constexpr int SHIFT = 11;
 constexpr int CONTROL = 12;
 constexpr int SUPER = 13;
 constexpr int FIRST_SPARE = 14;  // and 15
+constexpr int KEY_V = 16;  // then Return 17 and Tab 18
 
 KeyboardLayout testLayout() {
   KeyboardLayout layout;
@@ -30,7 +31,8 @@ KeyboardLayout testLayout() {
       {XK_Escape, XK_Escape, false, false}, {XK_a, XK_A, false, false},
       {XK_Shift_L, XK_Shift_L, true, false}, {XK_Control_L, XK_Control_L, true, false},
       {XK_Super_L, XK_Super_L, true, false},  {0, 0, false, true},
-      {0, 0, false, true},
+      {0, 0, false, true},                    {XK_v, XK_V, false, false},
+      {XK_Return, XK_Return, false, false},   {XK_Tab, XK_ISO_Left_Tab, false, false},
   };
   return layout;
 }
@@ -42,10 +44,22 @@ class RecordingSink final : public InputSink {
   KeyboardLayout layout = testLayout();
   std::uint64_t sessionNumber = 1;
   bool shared = true;
+  bool remaps = true;       // false: a compositor that keeps its keymap
+  bool offerTaken = true;   // the clipboard took the text
+  bool pasteRead = true;    // the application read it
 
   std::optional<std::uint64_t> session() override { return sessionNumber; }
   KeyboardLayout keyboardLayout() override { return layout; }
   bool keymapShared() override { return shared; }
+  bool remapsKeys() override { return remaps; }
+  bool offerForPaste(const std::string& text) override {
+    log.push_back("offer " + text);
+    return offerTaken;
+  }
+  bool awaitPaste() override {
+    log.push_back("await");
+    return pasteRead;
+  }
   bool mapKeysyms(const KeyboardLayout& changedLayout, const std::vector<Lease>& changed) override {
     layout = changedLayout;
     for (const Lease& lease : changed) log.push_back("map" + std::to_string(lease.keycode));
@@ -178,6 +192,56 @@ TEST_F(PosterTest, ScrollsOfOneRequestAddUpAndTheNextRequestStartsAfresh) {
   loop.fireWithin(0);
   EXPECT_TRUE(scroll(10));
   EXPECT_EQ(take(), (Log{"move", "wheel1"}));
+}
+
+// ---- a compositor that keeps its keymap: characters beyond it are pasted ----
+
+TEST_F(PosterTest, FromACharacterWithoutAKeyTheTextIsPastedUpToTheNextKeyThatIsNoCharacter) {
+  sink.remaps = false;
+  // Typed up to the first keyless character, then one paste up to the
+  // Return, which is pressed, and a paste again from the next keyless one.
+  EXPECT_TRUE(type(u"aA\uD55C\uAE00a b\nA\u00E9a"));
+  EXPECT_EQ(take(), (Log{"+10", "-10", "+11", "+10", "-10", "-11",                                     //
+                         "offer \uD55C\uAE00a b", "+12", "+16", "-16", "-12", "await", "+17", "-17",  //
+                         "+11", "+10", "-10", "-11", "offer \u00E9a", "+12", "+16", "-16", "-12", "await"}));
+  // Nothing was borrowed, so nothing is given back.
+  poster.finish();
+  EXPECT_EQ(take(), Log{});
+  EXPECT_EQ(sink.layout.rows[FIRST_SPARE - ESCAPE].plain, 0u);
+}
+
+TEST_F(PosterTest, APasteThatDidNotLandIsAFailureAndTheRestStillGoesIn) {
+  sink.remaps = false;
+  sink.pasteRead = false;
+  EXPECT_FALSE(type(u"\U0001F600\ta"));
+  EXPECT_EQ(take(), (Log{"offer \U0001F600", "+12", "+16", "-16", "-12", "await", "+18", "-18", "+10", "-10"}));
+  // A clipboard that refused the text gets no paste shortcut.
+  sink.pasteRead = true;
+  sink.offerTaken = false;
+  EXPECT_FALSE(type(u"\uD55C\na"));
+  EXPECT_EQ(take(), (Log{"offer \uD55C", "+17", "-17", "+10", "-10"}));
+}
+
+TEST_F(PosterTest, WithoutAPasteShortcutKeylessCharactersFailAndNothingIsOffered) {
+  sink.remaps = false;
+  sink.layout.rows[KEY_V - ESCAPE] = KeyRow{};
+  EXPECT_FALSE(type(u"a\uD55C"));
+  EXPECT_EQ(take(), (Log{"+10", "-10"}));
+  sink.layout = testLayout();
+  sink.layout.rows[CONTROL - ESCAPE].modifier = false;
+  EXPECT_FALSE(type(u"\uD55C"));
+  EXPECT_EQ(take(), Log{});
+}
+
+TEST_F(PosterTest, AKeyMissingFromAKeymapThatCannotChangeIsNotPressed) {
+  constexpr std::uint16_t F5 = 96;
+  sink.remaps = false;
+  EXPECT_FALSE(key(F5, true));
+  EXPECT_EQ(take(), Log{});
+  // Where keys can be remapped, a spare keycode takes it.
+  sink.remaps = true;
+  EXPECT_TRUE(key(F5, true));
+  EXPECT_EQ(take(), (Log{"map14", "+14"}));
 }
 
 }  // namespace
