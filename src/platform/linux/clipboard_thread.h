@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "platform/platform.h"
 
@@ -57,6 +58,12 @@ class ClipboardThread final : public Clipboard {
   }
   bool setText(const std::string& text) override {
     return onThread([this, &text] { return served().setText(text); });
+  }
+  // `read(clipboard)` on the clipboard's thread, for what only a clipboard
+  // of that kind can tell.
+  template <typename Read>
+  auto ask(Read read) -> decltype(read(std::declval<Served&>())) {
+    return onThread([this, &read] { return read(served()); });
   }
 
  private:

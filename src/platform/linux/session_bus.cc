@@ -66,15 +66,18 @@ GRef<GDBusConnection> connectToBus(const std::string& address, int timeoutMs) {
   return GRef<GDBusConnection>::adopt(pending.connection);
 }
 
-GDBusConnection* SessionBus::connection() {
-  if (connection_ && !g_dbus_connection_is_closed(connection_.get())) return connection_.get();
-  connection_ = {};
+GRef<GDBusConnection> connectToSessionBus(int timeoutMs) {
   const std::optional<std::string> runtimeDir = environmentValue("XDG_RUNTIME_DIR");
   const bool runtimeSocket = runtimeDir && isSocket(*runtimeDir + "/bus");
   const std::optional<std::string> address =
       sessionBusAddress(environmentValue("DBUS_SESSION_BUS_ADDRESS"), runtimeDir, runtimeSocket);
-  if (!address) return nullptr;
-  connection_ = connectToBus(*address, DBUS_CALL_TIMEOUT_MS);
+  if (!address) return {};
+  return connectToBus(*address, timeoutMs);
+}
+
+GDBusConnection* SessionBus::connection() {
+  if (connection_ && !g_dbus_connection_is_closed(connection_.get())) return connection_.get();
+  connection_ = connectToSessionBus(DBUS_CALL_TIMEOUT_MS);
   return connection_.get();
 }
 

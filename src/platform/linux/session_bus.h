@@ -15,6 +15,9 @@ inline constexpr int DBUS_CALL_TIMEOUT_MS = 1000;
 // A connection to the message bus at `address`, or none when it cannot be
 // had within `timeoutMs` (connect, authentication and Hello together).
 GRef<GDBusConnection> connectToBus(const std::string& address, int timeoutMs);
+// A connection of its own to the session bus the environment names (as
+// SessionBus finds it), for a service that waits on its own context.
+GRef<GDBusConnection> connectToSessionBus(int timeoutMs);
 
 class SessionBus {
  public:

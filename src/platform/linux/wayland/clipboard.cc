@@ -247,6 +247,7 @@ void WaylandClipboard::send(zwlr_data_control_source_v1* source, int fd) {
     ::close(fd);
     return;
   }
+  ++readsAsked_;
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
   Delivery& delivery = deliveries_.emplace_back();
   delivery.clipboard = this;

@@ -56,6 +56,9 @@ class WaylandClipboard final : public Clipboard {
   std::optional<std::string> text() override;
   // True once the compositor took the offer as the selection.
   bool setText(const std::string& text) override;
+  // How many times programs have asked for this process's text so far: a
+  // paste shows as one more.
+  std::uint64_t readsAsked() const { return readsAsked_; }
 
  private:
   // One text being written to a reader that could not take it at once.
@@ -95,6 +98,7 @@ class WaylandClipboard final : public Clipboard {
   std::map<zwlr_data_control_source_v1*, std::shared_ptr<const std::string>> sources_;
   zwlr_data_control_source_v1* owned_ = nullptr;
   std::list<Delivery> deliveries_;
+  std::uint64_t readsAsked_ = 0;
 };
 
 }  // namespace kelp::platform::linux_desktop::wayland

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "fake-input-client-protocol.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 #include "wlr-screencopy-unstable-v1-client-protocol.h"
@@ -145,6 +146,9 @@ void WaylandConnection::onGlobal(std::uint32_t name, const char* interface, std:
     globals_.toplevels = bind<zwlr_foreign_toplevel_manager_v1>(registry, name,
                                                                  zwlr_foreign_toplevel_manager_v1_interface, version, 3);
     zwlr_foreign_toplevel_manager_v1_add_listener(globals_.toplevels, &TOPLEVEL_LISTENER, this);
+  } else if (kind == org_kde_kwin_fake_input_interface.name && !globals_.fakeInput) {
+    globals_.fakeInput = bind<org_kde_kwin_fake_input>(registry, name, org_kde_kwin_fake_input_interface, version, 4);
+    globals_.fakeInputVersion = std::min<std::uint32_t>(version, 4);
   }
 }
 
@@ -299,6 +303,7 @@ void WaylandConnection::drop() {
   if (globals_.pointers) zwlr_virtual_pointer_manager_v1_destroy(globals_.pointers);
   if (globals_.screencopy) zwlr_screencopy_manager_v1_destroy(globals_.screencopy);
   if (globals_.toplevels) zwlr_foreign_toplevel_manager_v1_destroy(globals_.toplevels);
+  if (globals_.fakeInput) org_kde_kwin_fake_input_destroy(globals_.fakeInput);
   globals_ = {};
   if (registry_) wl_registry_destroy(registry_);
   registry_ = nullptr;

@@ -29,6 +29,7 @@ struct zwlr_foreign_toplevel_handle_v1;
 struct zwlr_foreign_toplevel_manager_v1_listener;
 struct zxdg_output_manager_v1;
 struct zxdg_output_v1;
+struct org_kde_kwin_fake_input;
 
 namespace kelp::platform::linux_desktop::wayland {
 
@@ -52,6 +53,9 @@ class WaylandConnection {
     zwlr_screencopy_manager_v1* screencopy = nullptr;
     std::uint32_t screencopyVersion = 0;
     zwlr_foreign_toplevel_manager_v1* toplevels = nullptr;
+    // KWin's, offered only to programs its desktop entry grants it to.
+    org_kde_kwin_fake_input* fakeInput = nullptr;
+    std::uint32_t fakeInputVersion = 0;
   };
 
   struct Output {
