@@ -33,6 +33,29 @@ assert reply["ok"] is True, "not ok"
 assert reply["result"]["helperPath"] == sys.argv[2], reply["result"]["helperPath"]
 PY
 
+# What a person sets up once on GNOME and KDE comes along: KWin's grant
+# names the installed helper, and the extension installs from the package
+# in the form each GNOME Shell takes.
+entry=$scratch/root/usr/share/applications/kelp-cua.desktop
+[[ -f $entry ]] || fail "no desktop entry for KWin's grant"
+grep -qx 'Exec=/usr/bin/kelp-cua' "$entry" || fail "the desktop entry does not name /usr/bin/kelp-cua"
+grep -q '^X-KDE-Wayland-Interfaces=.*org_kde_kwin_fake_input' "$entry" || fail "the desktop entry grants no fake input"
+installer=$scratch/root/usr/share/kelp-cua/install-gnome-extension.sh
+[[ -x $installer ]] || fail "no executable install-gnome-extension.sh"
+for version in 43 46; do
+  # No settings to write here: the script says so and fails after copying.
+  KELP_GNOME_SHELL_VERSION=$version GSETTINGS_BACKEND=memory sh "$installer" "$scratch/data-$version" \
+    >"$scratch/install-$version.log" 2>&1 || true
+  extension=$scratch/data-$version/gnome-shell/extensions/kelp-cua@kelp.dev
+  [[ -f $extension/metadata.json && -f $extension/extension.js && -f $extension/service.js ]] \
+    || fail "GNOME Shell $version: the extension was not installed: $(cat "$scratch/install-$version.log")"
+  if ((version >= 45)); then
+    grep -q '^export default' "$extension/extension.js" || fail "GNOME Shell $version needs the ES module form"
+  else
+    ! grep -q '^export' "$extension/extension.js" || fail "GNOME Shell $version needs the old form"
+  fi
+done
+
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 # Package names alone: alternatives split, versions and architectures dropped.
