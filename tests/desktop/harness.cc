@@ -27,13 +27,20 @@
 #include <sstream>
 #include <thread>
 
+#include "desktop/desktop_bus.h"
+#include "desktop/shells.h"
+
 namespace kelp::test {
 namespace {
+
+using desktop_bus::call;
+using desktop_bus::connectBus;
+using desktop_bus::Connection;
+using desktop_bus::VariantPtr;
 
 using Clock = std::chrono::steady_clock;
 
 constexpr Milliseconds POLL_INTERVAL{20};
-constexpr int DBUS_CALL_TIMEOUT_MS = 2000;
 constexpr const char* MARKER_NAME = "KELP_DESKTOP_SESSION";
 // Sway refuses to run as root; a root test process runs it as this user.
 constexpr const char* SWAY_USER = "kelpdesk";
@@ -41,46 +48,14 @@ constexpr Milliseconds SWAY_IPC_TIMEOUT{5000};
 
 // ---- small owners of foreign handles ---------------------------------------
 
-struct GErrorFree {
-  void operator()(GError* error) const { g_error_free(error); }
-};
-struct GVariantUnref {
-  void operator()(GVariant* variant) const { g_variant_unref(variant); }
-};
 struct DisplayClose {
   void operator()(Display* display) const { XCloseDisplay(display); }
 };
 struct XFreeDeleter {
   void operator()(unsigned char* data) const { XFree(data); }
 };
-using ErrorPtr = std::unique_ptr<GError, GErrorFree>;
-using VariantPtr = std::unique_ptr<GVariant, GVariantUnref>;
 using DisplayPtr = std::unique_ptr<Display, DisplayClose>;
 using XDataPtr = std::unique_ptr<unsigned char, XFreeDeleter>;
-
-class Connection {
- public:
-  Connection() = default;
-  explicit Connection(GDBusConnection* connection) : connection_(connection) {}
-  Connection(Connection&& other) noexcept : connection_(std::exchange(other.connection_, nullptr)) {}
-  Connection& operator=(Connection&& other) noexcept {
-    reset();
-    connection_ = std::exchange(other.connection_, nullptr);
-    return *this;
-  }
-  ~Connection() { reset(); }
-  GDBusConnection* get() const { return connection_; }
-  explicit operator bool() const { return connection_ != nullptr; }
-
- private:
-  void reset() {
-    if (connection_ == nullptr) return;
-    g_dbus_connection_close_sync(connection_, nullptr, nullptr);
-    g_object_unref(connection_);
-    connection_ = nullptr;
-  }
-  GDBusConnection* connection_ = nullptr;
-};
 
 // X errors about windows that went away between two requests are expected
 // while polling; the default handler would end the test process.
@@ -89,39 +64,6 @@ int ignoreXError(Display*, XErrorEvent*) { return 0; }
 void installXErrorHandler() {
   static std::once_flag once;
   std::call_once(once, [] { XSetErrorHandler(ignoreXError); });
-}
-
-Connection connectBus(const std::string& address, std::string& error) {
-  GError* raw = nullptr;
-  GDBusConnection* connection = g_dbus_connection_new_for_address_sync(
-      address.c_str(),
-      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-      nullptr, nullptr, &raw);
-  ErrorPtr owned(raw);
-  if (connection == nullptr) {
-    error = owned ? owned->message : "cannot connect to " + address;
-    return Connection();
-  }
-  g_dbus_connection_set_exit_on_close(connection, FALSE);
-  return Connection(connection);
-}
-
-VariantPtr call(const Connection& connection, const char* destination, const char* path,
-                const char* interface, const char* method, GVariant* parameters, const char* replyType,
-                std::string* error = nullptr, GDBusCallFlags flags = G_DBUS_CALL_FLAGS_NO_AUTO_START) {
-  if (!connection) {
-    if (parameters != nullptr) g_variant_unref(g_variant_ref_sink(parameters));
-    if (error) *error = "not connected";
-    return nullptr;
-  }
-  GError* raw = nullptr;
-  GVariant* reply =
-      g_dbus_connection_call_sync(connection.get(), destination, path, interface, method, parameters,
-                                  G_VARIANT_TYPE(replyType), flags, DBUS_CALL_TIMEOUT_MS, nullptr, &raw);
-  ErrorPtr owned(raw);
-  if (reply == nullptr && error != nullptr) *error = owned ? owned->message : "no reply";
-  return VariantPtr(reply);
 }
 
 std::string readFile(const std::string& path) {
@@ -377,7 +319,7 @@ bool isSameOrDescendant(pid_t pid, pid_t ancestor) {
 
 // ---- the session -------------------------------------------------------------
 
-struct DesktopSession::Impl {
+struct DesktopSession::Impl final : SessionParts {
   DesktopOptions options;
   std::unique_ptr<TempDir> root;
   std::string runtimeDir;
@@ -403,6 +345,8 @@ struct DesktopSession::Impl {
   std::unique_ptr<Process> sessionBusDaemon;
   std::unique_ptr<Process> accessibilityLauncher;
   std::unique_ptr<Process> windowManager;
+  // GNOME Shell or KWin with what it needs around it.
+  std::unique_ptr<ShellDesktop> shell;
   std::deque<DesktopApp> apps;
 
   DisplayPtr x;
@@ -417,6 +361,7 @@ struct DesktopSession::Impl {
     session = Connection();
     x.reset();
     while (!apps.empty()) apps.pop_back();
+    shell.reset();
     windowManager.reset();
     accessibilityLauncher.reset();
     sessionBusDaemon.reset();
@@ -440,12 +385,43 @@ struct DesktopSession::Impl {
   }
 
   bool onSway() const { return options.server == DisplayServer::sway; }
+  bool onShell() const { return options.server == DisplayServer::gnome || options.server == DisplayServer::kde; }
+
+  static std::string named(DisplayServer server) {
+    switch (server) {
+      case DisplayServer::x11: return "an X11 desktop";
+      case DisplayServer::sway: return "a sway desktop (use swaymsg, swayWindows)";
+      case DisplayServer::gnome: return "a GNOME desktop (use compositorWindows)";
+      case DisplayServer::kde: return "a KDE desktop (use compositorWindows)";
+    }
+    return "";
+  }
 
   void require(DisplayServer server, const std::string& call) const {
     if (options.server == server) return;
-    throw DesktopError(
-        call + " works only in " + (server == DisplayServer::sway ? "a sway desktop" : "an X11 desktop") +
-        ", and this is " + (onSway() ? "a sway desktop (use swaymsg, swayWindows)" : "an X11 desktop"));
+    throw DesktopError(call + " works only in " + named(server) + ", and this is " + named(options.server));
+  }
+
+  void requireShell(const std::string& call) const {
+    if (onShell()) return;
+    throw DesktopError(call + " works only in a GNOME or KDE desktop, and this is " + named(options.server));
+  }
+
+  // ---- what a GNOME or KDE desktop borrows -------------------------------------
+
+  const DesktopOptions& desktopOptions() const override { return options; }
+  const std::string& folder() const override { return root->path(); }
+  const std::string& runtimeFolder() const override { return runtimeDir; }
+  const std::string& homeFolder() const override { return homeDir; }
+  const std::string& sessionBusAddress() const override { return sessionBus; }
+  Environment programEnvironment() const override { return baseEnvironment(); }
+  std::unique_ptr<Process> startProgram(std::vector<std::string> argv, const std::string& logName,
+                                        Environment environment) override {
+    return launch(std::move(argv), logName, std::move(environment));
+  }
+  void waitUntil(const std::string& what, const std::function<bool()>& ready, const std::vector<Process*>& vital,
+                 const std::string* lastError) override {
+    waitForAny(what, ready, vital, lastError);
   }
 
   std::string logPath(const std::string& name) {
@@ -464,7 +440,7 @@ struct DesktopSession::Impl {
     return report;
   }
 
-  [[noreturn]] void fail(const std::string& what) const {
+  [[noreturn]] void fail(const std::string& what) const override {
     throw DesktopError("private desktop: " + what + logReport());
   }
 
@@ -485,7 +461,9 @@ struct DesktopSession::Impl {
     // Settings live in memory: no dconf service, nothing written anywhere.
     environment.set("GSETTINGS_BACKEND", "memory");
     environment.set("GTK_USE_PORTAL", "0");
-    if (onSway()) {
+    if (onShell()) {
+      ShellDesktop::describe(options.server, root->path(), environment);
+    } else if (onSway()) {
       environment.set("GDK_BACKEND", "wayland");
       environment.set("QT_QPA_PLATFORM", "wayland");
       if (!waylandSocket.empty()) environment.set("WAYLAND_DISPLAY", waylandSocket);
@@ -518,6 +496,12 @@ struct DesktopSession::Impl {
   template <typename Ready>
   void waitFor(const std::string& what, Ready ready, std::initializer_list<Process*> vital,
                const std::string* lastError = nullptr) {
+    waitForAny(what, ready, std::vector<Process*>(vital), lastError);
+  }
+
+  template <typename Ready>
+  void waitForAny(const std::string& what, Ready ready, const std::vector<Process*>& vital,
+                  const std::string* lastError = nullptr) {
     const auto deadline = Clock::now() + options.readinessTimeout;
     for (;;) {
       if (ready()) return;
@@ -544,11 +528,14 @@ struct DesktopSession::Impl {
     if (onSway()) {
       programs.insert(programs.end(), {"sway", "grim"});
       if (::geteuid() == 0) programs.push_back("setpriv");
-    } else {
+    } else if (!onShell()) {
       programs.insert(programs.end(), {"Xvfb", "openbox"});
     }
     for (const char* program : programs) {
       if (!findProgram(program, path)) missing.push_back(program);
+    }
+    if (onShell()) {
+      for (const std::string& program : ShellDesktop::missingPrograms(options.server)) missing.push_back(program);
     }
     if (!launcher) missing.push_back("at-spi-bus-launcher (package at-spi2-core)");
     if (onSway() && ::geteuid() == 0 && !lookUpUser(SWAY_USER)) {
@@ -1014,6 +1001,46 @@ struct DesktopSession::Impl {
 
   // ---- accessibility registry ----------------------------------------------
 
+  // Whether a window of the application of `pid` holds the ACTIVE state.
+  bool windowActive(pid_t pid) {
+    VariantPtr children =
+        call(accessibility, "org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root",
+             "org.a11y.atspi.Accessible", "GetChildren", nullptr, "(a(so))", nullptr, G_DBUS_CALL_FLAGS_NONE);
+    if (!children) return false;
+    VariantPtr list(g_variant_get_child_value(children.get(), 0));
+    for (gsize i = 0; i < g_variant_n_children(list.get()); ++i) {
+      const gchar* name = nullptr;
+      const gchar* path = nullptr;
+      g_variant_get_child(list.get(), i, "(&s&o)", &name, &path);
+      VariantPtr owner =
+          call(accessibility, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+               "GetConnectionUnixProcessID", g_variant_new("(s)", name), "(u)");
+      guint32 ownerPid = 0;
+      if (owner) g_variant_get(owner.get(), "(u)", &ownerPid);
+      if (!owner || !isSameOrDescendant(static_cast<pid_t>(ownerPid), pid)) continue;
+      VariantPtr windows = call(accessibility, name, path, "org.a11y.atspi.Accessible", "GetChildren", nullptr,
+                                "(a(so))");
+      if (!windows) return false;
+      VariantPtr each(g_variant_get_child_value(windows.get(), 0));
+      for (gsize j = 0; j < g_variant_n_children(each.get()); ++j) {
+        const gchar* windowName = nullptr;
+        const gchar* windowPath = nullptr;
+        g_variant_get_child(each.get(), j, "(&s&o)", &windowName, &windowPath);
+        VariantPtr state =
+            call(accessibility, windowName, windowPath, "org.a11y.atspi.Accessible", "GetState", nullptr, "(au)");
+        if (!state) continue;
+        VariantPtr words(g_variant_get_child_value(state.get(), 0));
+        // ATSPI_STATE_ACTIVE is 1: the second bit of the first word.
+        if (g_variant_n_children(words.get()) > 0) {
+          VariantPtr first(g_variant_get_child_value(words.get(), 0));
+          if (g_variant_get_uint32(first.get()) & (1u << 1)) return true;
+        }
+      }
+      return false;
+    }
+    return false;
+  }
+
   // Whether the application of `pid` is registered on the accessibility
   // bus with at least one window.
   bool registeredWithWindow(pid_t pid) {
@@ -1060,6 +1087,18 @@ DesktopSession::DesktopSession(DesktopOptions options) : impl_(std::make_unique<
   d.runtimeDir = d.root->subdirectory("runtime");
   d.homeDir = d.root->subdirectory("home");
 
+  if (d.onShell()) {
+    // The shell joins a session whose buses are already there, as at a
+    // person's login.
+    d.shell = std::make_unique<ShellDesktop>(options.server, d);
+    d.shell->writeSettings();
+    d.startSessionBus();
+    d.startAccessibilityBus(*launcher);
+    if (options.accessibility) d.setEnabled(true);
+    d.shell->start();
+    d.waylandSocket = d.shell->socketPath();
+    return;
+  }
   if (d.onSway()) {
     d.startSway();
   } else {
@@ -1083,11 +1122,19 @@ DesktopApp& DesktopSession::startApplication(AppOptions options) {
   if (options.argv.empty()) d.fail("no application given");
   const std::string name = options.argv.front().substr(options.argv.front().rfind('/') + 1);
   DesktopApp app;
+  // KWin tells no window's process: the application's window is one that
+  // was not there before.
+  std::vector<std::string> before;
+  if (d.onShell()) {
+    for (const CompositorWindow& window : d.shell->windows()) before.push_back(window.id);
+  }
   app.process = d.launch(options.argv, name + "-" + std::to_string(d.apps.size()), d.baseEnvironment());
   Process* process = app.process.get();
   const pid_t pid = process->pid();
 
-  if (d.onSway()) {
+  if (d.onShell()) {
+    d.shell->awaitWindow(app, name, options, before, [&] { return d.windowActive(pid); });
+  } else if (d.onSway()) {
     d.awaitSwayWindow(app, name, options);
   } else {
     d.awaitXWindow(app, name, options);
@@ -1227,7 +1274,33 @@ Json DesktopSession::swaymsg(const std::string& command) {
   return reply;
 }
 
+std::vector<DesktopSession::CompositorWindow> DesktopSession::compositorWindows() {
+  impl_->requireShell("compositorWindows");
+  return impl_->shell->windows();
+}
+
+std::optional<DesktopSession::CompositorWindow> DesktopSession::compositorWindowOf(const DesktopApp& app) {
+  for (CompositorWindow& window : compositorWindows()) {
+    if (window.id == app.windowId) return std::move(window);
+  }
+  return std::nullopt;
+}
+
+bool DesktopSession::appWindowActive(const DesktopApp& app) { return impl_->windowActive(app.pid()); }
+
+bool displayServerInstalled(DisplayServer server) {
+  const std::string path = Environment::inherit().get("PATH").value_or("/usr/bin:/bin");
+  switch (server) {
+    case DisplayServer::x11: return findProgram("Xvfb", path).has_value();
+    case DisplayServer::sway: return findProgram("sway", path).has_value();
+    case DisplayServer::gnome: return findProgram("gnome-shell", path).has_value();
+    case DisplayServer::kde: return findProgram("kwin_wayland", path).has_value();
+  }
+  return false;
+}
+
 DesktopSession::ScreenPixels DesktopSession::screenPixels() {
+  if (impl_->onShell()) return impl_->shell->screenPixels();
   if (impl_->onSway()) return impl_->capture(std::nullopt);
   Display* display = impl_->x.get();
   ScreenPixels pixels{impl_->options.width, impl_->options.height, {}};

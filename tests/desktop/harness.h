@@ -1,5 +1,6 @@
 // A private headless desktop for tests of the built kelp-cua against real
-// applications: a display server (Xvfb with openbox, or headless sway), a
+// applications: a display server (Xvfb with openbox, or headless sway,
+// GNOME Shell or KWin), a
 // D-Bus session bus of its own, the accessibility bus, and the applications a
 // test asks for. Nothing of it is shared with the machine's own desktop, and
 // everything it started ends with it, also when a test fails.
@@ -34,7 +35,23 @@ enum class DisplayServer {
   // (scripts/setup.sh creates it); an ordinary user runs it as itself.
   // Programs of the desktop are Wayland clients: no DISPLAY, no Xwayland.
   sway,
+  // GNOME Shell (43 and later) headless on one virtual monitor, started with
+  // --unsafe-mode so that the tests may ask it for its own view of windows
+  // and screen (Eval, org.gnome.Shell.Screenshot), which kelp-cua never
+  // uses. Beside it: a system bus of its own, PipeWire and WirePlumber for
+  // its screen casts, settings in a key file (animations off, kelp-cua's
+  // shell extension from data/gnome-shell installed and turned on).
+  gnome,
+  // KWin (5.27) on its virtual backend, run as a copy without the file
+  // capability Debian gives it. kelp-cua and the test process each get a
+  // desktop entry that grants them fake input and ScreenShot2, the grant a
+  // person's installed package gives.
+  kde,
 };
+
+// Whether the display server's programs are installed here, so that tests
+// can skip a desktop this machine cannot run instead of failing.
+bool displayServerInstalled(DisplayServer server);
 
 struct DesktopOptions {
   DisplayServer server = DisplayServer::x11;
@@ -62,16 +79,20 @@ struct AppOptions {
   // accessibility bus (only when accessibility is on).
   bool waitForAccessibility = true;
   // Wait until the window manager has made its window the active one
-  // (on sway: the focused one).
+  // (on sway and GNOME: the focused one; on KDE: the one its accessible
+  // window calls active).
   bool waitUntilActive = true;
 };
 
 // An application started in the desktop.
 struct DesktopApp {
   std::unique_ptr<Process> process;
-  // Its top-level window that was waited for: the X window, or on sway the
-  // con id of its view in sway's tree.
+  // Its top-level window that was waited for: the X window, on sway the con
+  // id of its view in sway's tree, on GNOME mutter's window id; 0 on KDE.
   unsigned long window = 0;
+  // GNOME and KDE: the compositor's id of that window (mutter's window id
+  // in decimal, KWin's uuid), as in DesktopSession::compositorWindows().
+  std::string windowId;
   std::string title;
 
   pid_t pid() const { return process->pid(); }
@@ -94,9 +115,10 @@ class DesktopSession {
   DesktopApp& startApplication(AppOptions options = {});
 
   DisplayServer server() const;
-  const std::string& display() const;  // ":N"; empty on sway
-  // sway only, empty on X11: the absolute path of the Wayland socket
-  // (WAYLAND_DISPLAY) and of sway's IPC socket (SWAYSOCK).
+  const std::string& display() const;  // ":N"; empty on Wayland
+  // Empty on X11: the absolute path of the Wayland socket (programs of a
+  // GNOME or KDE desktop get its name as WAYLAND_DISPLAY, as in a person's
+  // session), and on sway only that of sway's IPC socket (SWAYSOCK).
   const std::string& waylandDisplay() const;
   const std::string& swaySocket() const;
   const std::string& sessionBusAddress() const;
@@ -107,6 +129,10 @@ class DesktopSession {
   // The environment of a program that runs in this desktop. On sway:
   // WAYLAND_DISPLAY, SWAYSOCK, GDK_BACKEND=wayland, QT_QPA_PLATFORM=wayland
   // and an XDG_RUNTIME_DIR of the session's own (not sway's), without DISPLAY.
+  // On GNOME and KDE: WAYLAND_DISPLAY, GDK_BACKEND=wayland,
+  // QT_QPA_PLATFORM=wayland, XDG_CURRENT_DESKTOP=GNOME or KDE,
+  // XDG_SESSION_TYPE=wayland, the private system bus, and settings from
+  // the session's key file; without DISPLAY.
   Environment environment() const;
 
   // kelp-cua in this desktop: in server mode, or once with arguments.
@@ -166,8 +192,31 @@ class DesktopSession {
   // failed.
   Json swaymsg(const std::string& command);
 
+  // GNOME and KDE only: the compositor's own list of windows, bottom to top
+  // on GNOME. GNOME Shell tells it through Eval, KWin through its windows
+  // runner and getWindowInfo.
+  struct CompositorWindow {
+    std::string id;
+    pid_t pid = 0;  // 0 where the compositor does not tell (KWin)
+    std::string title;
+    // The window without shadows, in layout coordinates (mutter's frame
+    // rectangle, KWin's frame geometry).
+    WindowGeometry frame;
+    // Whether it has the keyboard focus; none where the compositor does not
+    // tell (KWin: see appWindowActive).
+    std::optional<bool> focused;
+  };
+  std::vector<CompositorWindow> compositorWindows();
+  std::optional<CompositorWindow> compositorWindowOf(const DesktopApp& app);
+
+  // Whether a window of the application says through accessibility that it
+  // is the active one, which a Wayland toolkit learns only from the
+  // compositor. Any display server.
+  bool appWindowActive(const DesktopApp& app);
+
   // The whole screen as the display server gives it, without the pointer:
-  // on X11 GetImage of the root window, on sway `grim` (wlr-screencopy).
+  // on X11 GetImage of the root window, on sway `grim` (wlr-screencopy), on
+  // GNOME org.gnome.Shell.Screenshot, on KDE ScreenShot2's workspace.
   // 8-bit RGB, rows top to bottom.
   struct ScreenPixels {
     int width = 0;
