@@ -64,14 +64,30 @@ case "$enabled" in
   "@as []"|"[]") gsettings set org.gnome.shell enabled-extensions "['$UUID']" 2>/dev/null || true ;;
   *) gsettings set org.gnome.shell enabled-extensions "$(echo "$enabled" | sed "s/]\$/, '$UUID']/")" 2>/dev/null || true ;;
 esac
+# The shell leaves out whatever disabled-extensions names, which turning the
+# extension off once in the Extensions app puts there.
+disabled=$(gsettings get org.gnome.shell disabled-extensions 2>/dev/null || echo "@as []")
+case "$disabled" in
+  *"'$UUID'"*)
+    disabled=$(echo "$disabled" | sed "s/'$UUID'//; s/\[, /[/; s/, ,/,/; s/, \]/]/")
+    case "$disabled" in "[]") disabled="@as []" ;; esac
+    gsettings set org.gnome.shell disabled-extensions "$disabled" 2>/dev/null || true ;;
+esac
 gsettings set org.gnome.shell disable-user-extensions false 2>/dev/null || true
 # gsettings succeeds even where dconf could not keep the change (no
 # session bus): read it back.
 case "$(gsettings get org.gnome.shell enabled-extensions 2>/dev/null)" in
-  *"'$UUID'"*) echo "turned it on; log out and in again so that GNOME Shell loads it" ;;
-  *)
-    echo "could not turn it on (no GNOME session here?): in your GNOME session run" >&2
-    echo "  gnome-extensions enable $UUID" >&2
-    echo "after logging in again" >&2
-    exit 1 ;;
+  *"'$UUID'"*) on=true ;;
+  *) on=false ;;
 esac
+case "$(gsettings get org.gnome.shell disabled-extensions 2>/dev/null)" in
+  *"'$UUID'"*) on=false ;;
+esac
+if $on; then
+  echo "turned it on; log out and in again so that GNOME Shell loads it"
+else
+  echo "could not turn it on (no GNOME session here?): in your GNOME session run" >&2
+  echo "  gnome-extensions enable $UUID" >&2
+  echo "after logging in again" >&2
+  exit 1
+fi

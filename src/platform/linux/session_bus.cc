@@ -20,11 +20,6 @@ std::optional<std::string> environmentValue(const char* name) {
   return std::string(value);
 }
 
-bool isSocket(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
-}
-
 struct PendingConnection {
   GDBusConnection* connection = nullptr;
   bool done = false;
@@ -42,6 +37,11 @@ gboolean cancelOnTimeout(gpointer cancellable) {
 }
 
 }  // namespace
+
+bool isSocketFile(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+}
 
 GRef<GDBusConnection> connectToBus(const std::string& address, int timeoutMs) {
   // g_dbus_connection_new_for_address_sync has no time limit, and a bus that
@@ -68,7 +68,7 @@ GRef<GDBusConnection> connectToBus(const std::string& address, int timeoutMs) {
 
 GRef<GDBusConnection> connectToSessionBus(int timeoutMs) {
   const std::optional<std::string> runtimeDir = environmentValue("XDG_RUNTIME_DIR");
-  const bool runtimeSocket = runtimeDir && isSocket(*runtimeDir + "/bus");
+  const bool runtimeSocket = runtimeDir && isSocketFile(*runtimeDir + "/bus");
   const std::optional<std::string> address =
       sessionBusAddress(environmentValue("DBUS_SESSION_BUS_ADDRESS"), runtimeDir, runtimeSocket);
   if (!address) return {};

@@ -12,6 +12,9 @@ namespace kelp::platform::linux_desktop {
 
 inline constexpr int DBUS_CALL_TIMEOUT_MS = 1000;
 
+// Whether `path` is a Unix socket (a bus's, PipeWire's).
+bool isSocketFile(const std::string& path);
+
 // A connection to the message bus at `address`, or none when it cannot be
 // had within `timeoutMs` (connect, authentication and Hello together).
 GRef<GDBusConnection> connectToBus(const std::string& address, int timeoutMs);

@@ -1,8 +1,6 @@
 // Pictures of GNOME's monitors through Mutter's screen cast and PipeWire.
 #include "platform/linux/gnome/screencast_capture.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -17,6 +15,7 @@
 #include "platform/linux/picture/jpeg.h"
 #include "platform/linux/picture/scale.h"
 #include "platform/linux/rules.h"
+#include "platform/linux/session_bus.h"
 #include "platform/linux/x11/capture.h"
 
 namespace kelp::platform::linux_desktop::gnome {
@@ -44,25 +43,6 @@ constexpr std::chrono::milliseconds FIRST_FRAME_WAIT{5000};
 // a busy machine. A monitor Mutter does not paint meanwhile shows what the
 // frame held before shows.
 constexpr std::chrono::milliseconds FRESH_WAIT{1500};
-
-std::optional<std::string> environmentValue(const char* name) {
-  const char* value = std::getenv(name);
-  if (!value) return std::nullopt;
-  return std::string(value);
-}
-
-bool isSocket(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
-}
-
-GRef<GDBusConnection> connectSessionBus() {
-  const std::optional<std::string> runtimeDir = environmentValue("XDG_RUNTIME_DIR");
-  const std::optional<std::string> address = sessionBusAddress(
-      environmentValue("DBUS_SESSION_BUS_ADDRESS"), runtimeDir, runtimeDir && isSocket(*runtimeDir + "/bus"));
-  if (!address) return {};
-  return connectToBus(*address, DBUS_CALL_TIMEOUT_MS);
-}
 
 GVariantOwner call(GDBusConnection* bus, const char* name, const char* path, const char* interface,
                    const char* method, GVariant* arguments, const char* replyType) {
@@ -161,7 +141,7 @@ GVariant* vardict(GVariantBuilder* builder) { return g_variant_builder_end(build
 // ---- the session ---------------------------------------------------------------
 
 struct ScreenCastCapture::Session {
-  GRef<GDBusConnection> bus = connectSessionBus();
+  GRef<GDBusConnection> bus = connectToSessionBus(DBUS_CALL_TIMEOUT_MS);
   // The casts' signals are dispatched here, and only while a capture waits
   // for one: the main loop is the main thread's, and captures run on others.
   GMainContextOwner signals{g_main_context_new()};
@@ -172,7 +152,7 @@ struct ScreenCastCapture::Session {
     if (bus && !g_dbus_connection_is_closed(bus.get())) return true;
     // The casts died with the connection.
     casts.clear();
-    bus = connectSessionBus();
+    bus = connectToSessionBus(DBUS_CALL_TIMEOUT_MS);
     return static_cast<bool>(bus);
   }
 
@@ -253,7 +233,7 @@ bool ScreenCastCapture::available() {
   const std::optional<std::string> socket =
       pipewireSocketPath(std::getenv("PIPEWIRE_REMOTE"), std::getenv("PIPEWIRE_RUNTIME_DIR"),
                          std::getenv("XDG_RUNTIME_DIR"));
-  return socket && isSocket(*socket) && probe_.nameHasOwner(SCREEN_CAST_NAME);
+  return socket && isSocketFile(*socket) && probe_.nameHasOwner(SCREEN_CAST_NAME);
 }
 
 std::optional<std::vector<CaptureDisplay>> ScreenCastCapture::displays() {
