@@ -93,14 +93,17 @@ void typeText(Context& context, const Request& request) {
   result["typed"] = text::graphemeCount(text);
   if (std::optional<platform::Element> focused = ax::focusedElement(context.os)) {
     const bool secure = ax::str(ax, *focused, "AXRole") == "AXSecureTextField";
-    // A field that grew shows the text arrived, reformatted perhaps; that
-    // says nothing where the focus moved to another field meanwhile (a
-    // file chooser's location field that opens on the first "/").
+    // A field that grew by at least the text shows it arrived, reformatted
+    // perhaps; one that grew by less lost some of it (characters a keymap
+    // could not type). Growth says nothing where the focus moved to another
+    // field meanwhile (a file chooser's location field that opens on the
+    // first "/").
     const bool sameField = focusedBefore && *focusedBefore == *focused;
+    const std::size_t typed = text::graphemeCount(text);
     const input::Landing landing = input::awaitLanding(context.os, *focused, [&](const std::string& after) {
       if (replace) return input::textLanded(after, text, secure);
       return (!text.empty() && text::canonicallyContains(after, text)) ||
-             (sameField && text::graphemeCount(before) < text::graphemeCount(after));
+             (sameField && typed > 0 && text::graphemeCount(after) >= text::graphemeCount(before) + typed);
     });
     // What has no text to read (a spreadsheet whose cell takes the text)
     // cannot show whether it arrived.

@@ -21,6 +21,8 @@ constexpr std::int64_t AFTER_PRESS_MICROS = 350000;
 // How long an opened menu may take to show its items on screen.
 constexpr std::int64_t SHOW_WAIT_MICROS = 1500000;
 constexpr std::int64_t SHOW_STEP_MICROS = 50000;
+// How long a chosen item's menu may take to close.
+constexpr std::int64_t CLOSE_WAIT_MICROS = 1000000;
 
 // Clicks `item` at its centre once it shows on screen; false when it does
 // not show in time.
@@ -32,6 +34,19 @@ bool clickWhenShown(Context& context, const platform::Element& item) {
       input::mouseClick(context.os, {frame->x + frame->w / 2, frame->y + frame->h / 2}, 1, {});
       return true;
     }
+    context.os.clock().sleepMicros(SHOW_STEP_MICROS);
+  }
+  return false;
+}
+
+// Whether a clicked item's menu closed, as a chosen item's does: a click
+// that landed elsewhere (on an item above it, or beside the menu) leaves it
+// showing.
+bool menuClosedAfterClick(Context& context, const platform::Element& item) {
+  platform::Accessibility& ax = context.os.accessibility();
+  for (std::int64_t waited = 0; waited < CLOSE_WAIT_MICROS; waited += SHOW_STEP_MICROS) {
+    const std::optional<ax::Frame> frame = ax::frameOf(ax, item);
+    if (!frame || frame->w <= 0 || frame->h <= 0) return true;
     context.os.clock().sleepMicros(SHOW_STEP_MICROS);
   }
   return false;
@@ -110,6 +125,16 @@ void menu(Context& context, const Request& request) {
         return;
       }
       pressed = clickWhenShown(context, followed.node);
+      if (pressed && !menuClosedAfterClick(context, followed.node)) {
+        // The click missed: whatever it opened or left open is closed, and
+        // the choice is not tried again another way, which might choose twice.
+        escapeLevels();
+        closeOpened();
+        context.replies.resultWithError(request.id, false,
+                                        {{"app", appName}, {"done", false}, {"label", ax::label(ax, followed.node)}},
+                                        messages::menuNotPressed);
+        return;
+      }
     }
     if (!pressed) escapeLevels();
   }

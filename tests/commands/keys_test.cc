@@ -71,6 +71,11 @@ TEST_F(KeysTest, TypetextReportsWhereTheTextLanded) {
   // A field that reformats what it gets still grew.
   sim.onTyping(field, [](const std::string& value, const std::string& typed) { return value + "-" + typed + "-"; });
   EXPECT_TRUE(run(R"({"cmd":"typetext","id":3,"text":"abc"})")["result"]["landed"]);
+  // One that took only what a keymap could type lost the rest.
+  sim.onTyping(field, [](const std::string& value, const std::string& typed) {
+    return value + typed.substr(typed.find(' '));
+  });
+  EXPECT_FALSE(run(R"({"cmd":"typetext","id":5,"text":"안녕 ab"})")["result"]["landed"]);
   sim.onTyping(field, [](const std::string&, const std::string&) { return std::string(100, 'z') + "😀"; });
   Json tail = run(R"({"cmd":"typetext","id":4,"text":"q"})")["result"];
   EXPECT_EQ(tail["valueLen"], 102);

@@ -151,10 +151,27 @@ TEST_F(MenuTest, WhereAPressWouldHoldTheApplicationTheMenuIsClickedThrough) {
   sim.setAttr(file, "AXSize", Size{40, 20});
   sim.setAttr(saveAs, "AXPosition", Point{0, 30});
   sim.setAttr(saveAs, "AXSize", Size{120, 20});
+  // A click that lands on the item closes its menu; one beside it leaves it open.
+  bool clickLands = true;
+  sim.onMouse = [&](const platform::MouseEvent& event) {
+    if (clickLands && event.type == platform::eventType::leftMouseUp && event.at.y >= 30) {
+      sim.setAttr(saveAs, "AXSize", Size{0, 0});
+    }
+  };
   EXPECT_EQ(run(R"({"cmd":"menu","id":1,"path":["File","Save As…"]})")["result"]["done"], true);
   EXPECT_EQ(trace(sim).substr(0, 12), "move 20,10 |") << "the menu bar item first";
   EXPECT_NE(trace(sim).find("down#1 60,40"), std::string::npos) << trace(sim);
   EXPECT_TRUE(sim.actions.empty()) << "nothing pressed through accessibility";
+
+  sim.posted.clear();
+  sim.setAttr(saveAs, "AXSize", Size{120, 20});
+  clickLands = false;
+  const Json missed = run(R"({"cmd":"menu","id":4,"path":["File","Save As…"]})");
+  EXPECT_EQ(missed["result"]["done"], false) << missed.dump();
+  EXPECT_EQ(missed["error"], "그 메뉴를 누를 수 없어요");
+  EXPECT_NE(trace(sim).find("keydown 53"), std::string::npos) << "the open menu is closed: " << trace(sim);
+  EXPECT_TRUE(sim.actions.empty()) << "and not chosen a second way";
+  clickLands = true;
 
   // Greyed out once its menu is open (LibreOffice tells it only then): the
   // menu closes again and nothing is chosen.

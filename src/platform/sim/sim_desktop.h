@@ -117,6 +117,9 @@ class SimDesktop final : public Platform {
   // Runs after the element took an attribute write, as the application's
   // answer (a window manager that puts a window back).
   void onWrite(const Element& element, std::function<void(const std::string& attribute)> answer);
+  // Runs after each posted mouse event, as the application under the
+  // pointer answers it (a menu closing on a click).
+  std::function<void(const MouseEvent&)> onMouse;
   using TypingRule = std::function<std::string(const std::string& value, const std::string& typed)>;
   void onTyping(const Element& element, TypingRule rule);
 

@@ -20,6 +20,7 @@ class SimEventPoster final : public EventPoster {
   bool postMouse(const MouseEvent& event) override {
     PostedEvent posted{sim_.nowMicros(), PostedEvent::Kind::mouse, {}, event, {}};
     sim_.posted.push_back(posted);
+    if (sim_.onMouse) sim_.onMouse(event);
     return true;
   }
   bool postScroll(const ScrollEvent& event) override {
