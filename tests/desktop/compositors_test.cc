@@ -205,6 +205,26 @@ class ShellDesktopTest : public WidgetFactoryDesktop {
     EXPECT_TRUE(eventually([&] { return mousepadText() == "X"; })) << "mousepad holds \"" << mousepadText() << "\"";
   }
 
+  // A menu opens in a popup the compositor places itself: the item is
+  // clicked where the popup shows it, and the dialog it opens is there.
+  void menuOpensMousepadsSaveAsDialog() {
+    const auto dialogShows = [&] {
+      for (const auto& window : desktop().compositorWindows()) {
+        if (window.title == "Save As") return true;
+      }
+      return false;
+    };
+    const std::vector<Json> replies = ask({
+        {{"cmd", "window"}, {"pid", mousepad().pid()}},
+        {{"cmd", "menu"}, {"app", "mousepad"}, {"path", {"File", "Save As..."}}},
+    });
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_EQ(replies[1]["result"]["done"], true) << replies[1].dump();
+    EXPECT_TRUE(eventually(dialogShows)) << "no Save As dialog after " << replies[1].dump();
+    askOne({{"cmd", "key"}, {"app", "mousepad"}, {"key", "escape"}});
+    EXPECT_TRUE(eventually([&] { return !dialogShows(); })) << "the dialog stayed open";
+  }
+
   void screenshotMatchesTheCompositorsOwnPicture() {
     const Json reply = askOne({{"cmd", "screenshot"}});
     const Picture screen = pictureOf(desktop().screenPixels());
@@ -261,6 +281,9 @@ TEST_F(KdeDesktop, TypetextPutsHangulIntoMousepad) { typetextPutsHangulIntoMouse
 
 TEST_F(GnomeDesktop, CtrlASelectsAllOfMousepadsText) { ctrlASelectsAllOfMousepadsText(); }
 TEST_F(KdeDesktop, CtrlASelectsAllOfMousepadsText) { ctrlASelectsAllOfMousepadsText(); }
+
+TEST_F(GnomeDesktop, MenuOpensMousepadsSaveAsDialog) { menuOpensMousepadsSaveAsDialog(); }
+TEST_F(KdeDesktop, MenuOpensMousepadsSaveAsDialog) { menuOpensMousepadsSaveAsDialog(); }
 
 TEST_F(GnomeDesktop, ScreenshotMatchesTheShellsOwnScreenshot) { screenshotMatchesTheCompositorsOwnPicture(); }
 TEST_F(KdeDesktop, ScreenshotMatchesKWinsOwnScreenshot) { screenshotMatchesTheCompositorsOwnPicture(); }

@@ -135,6 +135,8 @@ class LinuxAccessibility final : public Accessibility {
   // The top left of the client area of the X window behind an AT-SPI
   // window, in root coordinates; read once per snapshot.
   std::optional<Point> windowPlace(FactStore& facts, const ObjectRef& window);
+  // The corner of the popup a menu shows in, where the window server says.
+  std::optional<Point> popupPlace(const ObjectRef& menu, const RootRect& reported);
   // The managed window behind an AT-SPI window.
   std::optional<WindowId> managedWindowOf(FactStore& facts, const ObjectRef& window);
   WriteScope writeScope(FactStore& facts);

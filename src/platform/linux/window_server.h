@@ -5,6 +5,7 @@
 // this, so both sessions share one code path above it.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -29,6 +30,15 @@ struct RootRect {
   }
   friend bool operator==(const RootRect&, const RootRect&) = default;
 };
+
+// The smallest rectangle that holds both.
+inline RootRect unionOf(const RootRect& a, const RootRect& b) {
+  const int left = std::min(a.x, b.x);
+  const int top = std::min(a.y, b.y);
+  const int right = std::max(a.x + a.width, b.x + b.width);
+  const int bottom = std::max(a.y + a.height, b.y + b.height);
+  return {left, top, right - left, bottom - top};
+}
 
 // Where a client window is asked to go, in global coordinates: the top left
 // of its client area (without the window manager's frame) and the client
@@ -110,6 +120,15 @@ class WindowServer {
   // Whether clientRect and frameRect tell where windows are at all: some
   // window servers list windows but keep their places to themselves.
   virtual bool knowsPlaces() const { return true; }
+  // Where the corner lies that a toolkit measured `content` from, when a
+  // popup of the process (a menu) shows exactly that much, and the toolkit
+  // measured it where it asked for the popup rather than where the window
+  // server put it; none when no such popup shows, or the window server does
+  // not say.
+  virtual std::optional<Point> popupOrigin(Pid pid, const RootRect& content) {
+    (void)pid, (void)content;
+    return std::nullopt;
+  }
 };
 
 }  // namespace kelp::platform::linux_desktop

@@ -82,7 +82,8 @@ Value LinuxAccessibility::copyAttribute(const Element& element, const std::strin
   FactStore& facts = snapshot_ ? *snapshot_ : single.emplace(channels_);
   ReadScope scope{facts, [this] { return screenOrigin(); },
                   [this, &facts](const ObjectRef& window) { return windowManagerTitle(facts, window); },
-                  [this, &facts](const ObjectRef& window) { return windowPlace(facts, window); }};
+                  [this, &facts](const ObjectRef& window) { return windowPlace(facts, window); },
+                  [this](const ObjectRef& menu, const RootRect& reported) { return popupPlace(menu, reported); }};
   return readAxAttribute(scope, *ref, presentationOf(element), name);
 }
 
@@ -238,6 +239,12 @@ std::optional<Point> LinuxAccessibility::windowPlace(FactStore& facts, const Obj
   }
   if (snapshot_) snapshotPlaces_.emplace(window.bus + window.path, place);
   return place;
+}
+
+std::optional<Point> LinuxAccessibility::popupPlace(const ObjectRef& menu, const RootRect& reported) {
+  const std::optional<Pid> pid = processOfBus(channels_, menu.bus);
+  if (!pid) return std::nullopt;
+  return connections_.windows().popupOrigin(*pid, reported);
 }
 
 std::optional<std::string> LinuxAccessibility::windowManagerTitle(FactStore& facts, const ObjectRef& window) {

@@ -71,6 +71,38 @@ Value readMinimized(ReadScope& scope, const ObjectRef& ref) {
   return stateFlag(scope, ref, ATSPI_STATE_ICONIFIED);
 }
 
+// How far above an object its menu may be: an item's label, the item.
+constexpr int MENU_SEARCH_DEPTH = 3;
+
+// Where the popup that `ref` shows in has the corner the toolkit measures
+// it from, when `ref` is in a menu that opened in a popup of its own. GTK
+// places its menus on Wayland where it asked for them, measured from its
+// window, but the compositor puts the popup where it fits: the showing
+// items of the menu, taken together, fill the popup, and so tell which
+// popup and how far the compositor moved it.
+std::optional<Point> popupPlaceOf(ReadScope& scope, const ObjectRef& ref) {
+  if (!scope.popupPlace) return std::nullopt;
+  std::optional<ObjectRef> at = scope.facts.need(ref, PARENT).parent;
+  for (int depth = 0; at && depth < MENU_SEARCH_DEPTH; ++depth) {
+    const AtspiRole role = scope.facts.need(*at, ROLE).role;
+    if (role == ATSPI_ROLE_MENU || role == ATSPI_ROLE_POPUP_MENU) {
+      std::optional<RootRect> items;
+      for (const ObjectRef& item : scope.facts.need(*at, CHILDREN).children) {
+        if (!onScreen(scope.facts, item)) continue;
+        const Facts& known = scope.facts.need(item, EXTENTS);
+        if (!known.has(EXTENTS) || known.extents.width <= 0 || known.extents.height <= 0) continue;
+        const RootRect rect{known.extents.x, known.extents.y, known.extents.width, known.extents.height};
+        items = items ? unionOf(*items, rect) : rect;
+      }
+      if (!items) return std::nullopt;
+      return scope.popupPlace(*at, *items);
+    }
+    if (role == ATSPI_ROLE_FRAME || role == ATSPI_ROLE_WINDOW || role == ATSPI_ROLE_DIALOG) return std::nullopt;
+    at = scope.facts.need(*at, PARENT).parent;
+  }
+  return std::nullopt;
+}
+
 // Objects that are not showing have no place on screen to act at: toolkits
 // report them nowhere (GTK) or where they would be if shown.
 std::optional<ScreenFrame> frameOf(ReadScope& scope, const ObjectRef& ref) {
@@ -81,8 +113,11 @@ std::optional<ScreenFrame> frameOf(ReadScope& scope, const ObjectRef& ref) {
   // Toolkits that measure from their window's top left leave it to the
   // window manager or compositor to say where that is.
   if (scope.facts.toolkitOf(ref.bus).windowRelative()) {
-    const std::optional<ObjectRef> window = windowOf(scope.facts, ref);
-    const std::optional<Point> place = window && scope.windowPlace ? scope.windowPlace(*window) : std::nullopt;
+    std::optional<Point> place = popupPlaceOf(scope, ref);
+    if (!place) {
+      const std::optional<ObjectRef> window = windowOf(scope.facts, ref);
+      place = window && scope.windowPlace ? scope.windowPlace(*window) : std::nullopt;
+    }
     if (!place) return std::nullopt;
     origin = {origin.x - place->x, origin.y - place->y};
   }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/linux/atspi/facts.h"
+#include "platform/linux/window_server.h"
 #include "platform/platform.h"
 
 namespace kelp::platform::linux_desktop {
@@ -37,6 +38,10 @@ struct ReadScope {
   // area, in AT-SPI screen coordinates, for toolkits that measure from
   // there. None: not known.
   std::function<std::optional<Point>(const ObjectRef& window)> windowPlace{};
+  // The same for a menu that shows in a popup of its own, given where the
+  // menu says it is in that popup. None: not known, and the menu is taken
+  // to measure from its window.
+  std::function<std::optional<Point>(const ObjectRef& menu, const RootRect& reported)> popupPlace{};
 };
 
 // Reads attribute `name` of the object `ref` presented `as`; none for

@@ -135,6 +135,16 @@ std::optional<WindowId> topWindowOf(const std::vector<ShellWindow>& stacked, Pid
   return other;
 }
 
+std::optional<Point> popupOriginOf(const std::vector<ShellWindow>& popups, Pid pid, const RootRect& content) {
+  for (auto it = popups.rbegin(); it != popups.rend(); ++it) {
+    if (it->pid != pid || !it->shown) continue;
+    const RootRect& frame = it->frame;
+    if (frame.width != content.width || frame.height != content.height) continue;
+    return Point{static_cast<double>(frame.x - content.x), static_cast<double>(frame.y - content.y)};
+  }
+  return std::nullopt;
+}
+
 std::optional<RootRect> frameForPlacement(const ShellWindow& window, const WindowPlacement& placement) {
   if (!placement.x && !placement.y && !placement.width && !placement.height) return std::nullopt;
   const RootRect& frame = window.frame;

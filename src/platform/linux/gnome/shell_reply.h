@@ -50,6 +50,11 @@ WindowKind kindOfType(const std::string& type);
 // window has one, else its class and instance.
 ClientWindow clientWindowOf(const ShellWindow& window);
 
+// The corner `content` was measured from, when the topmost shown popup of
+// `pid` in `popups` whose frame has `content`'s size shows it; none when no
+// popup has that size.
+std::optional<Point> popupOriginOf(const std::vector<ShellWindow>& popups, Pid pid, const RootRect& content);
+
 // The process's topmost window in `stacked` (bottom to top), an ordinary
 // one where it has any.
 std::optional<WindowId> topWindowOf(const std::vector<ShellWindow>& stacked, Pid pid);

@@ -41,6 +41,10 @@ const std::vector<ShellWindow>* ShellWindows::windows() {
   const std::optional<std::string> json = shellWindowsJson(bus());
   std::optional<std::vector<ShellWindow>> parsed = json ? parseShellWindows(*json) : std::nullopt;
   if (!parsed) return nullptr;
+  popups_.clear();
+  for (const ShellWindow& w : *parsed) {
+    if (!isManagedType(w.type)) popups_.push_back(w);
+  }
   std::erase_if(*parsed, [](const ShellWindow& w) { return !isManagedType(w.type); });
   windows_ = std::move(parsed);
   windowsReadMicros_ = now;
@@ -126,6 +130,11 @@ bool ShellWindows::placeWindow(WindowId id, const WindowPlacement& placement) {
   const bool taken = shellMoveResize(bus(), id, *frame);
   windows_.reset();
   return taken;
+}
+
+std::optional<Point> ShellWindows::popupOrigin(Pid pid, const RootRect& content) {
+  if (!windows()) return std::nullopt;
+  return popupOriginOf(popups_, pid, content);
 }
 
 std::optional<std::vector<MonitorRect>> ShellWindows::monitors() { return gnomeMonitors(bus()); }

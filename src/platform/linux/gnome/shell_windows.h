@@ -45,6 +45,7 @@ class ShellWindows final : public WindowServer {
   // Xwayland windows know where they are, as on X11; native ones do not.
   bool placesWithoutTelling(Pid pid) override;
   bool clientRectExcludesShadow() const override { return false; }
+  std::optional<Point> popupOrigin(Pid pid, const RootRect& content) override;
 
  private:
   GDBusConnection* bus();
@@ -55,6 +56,7 @@ class ShellWindows final : public WindowServer {
 
   GRef<GDBusConnection> bus_;
   std::optional<std::vector<ShellWindow>> windows_;
+  std::vector<ShellWindow> popups_;  // menus and the like, read with windows_
   std::int64_t windowsReadMicros_ = 0;
 };
 

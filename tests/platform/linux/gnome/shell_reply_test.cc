@@ -124,5 +124,26 @@ TEST(ShellReplyTest, APlacementOfTheBufferAsksForTheFrameWithItsShadowTakenOff) 
   EXPECT_EQ(frameForPlacement(window, {}), std::nullopt);
 }
 
+TEST(ShellReplyTest, AMenuIsPlacedWhereThePopupOfItsSizeShows) {
+  // Mousepad's File menu as Mutter placed it, and its items as GTK measured
+  // them from its window: 6 px in, 31 px down, together 335 x 369.
+  ShellWindow menu;
+  menu.pid = 28409;
+  menu.shown = true;
+  menu.type = "dropdown_menu";
+  menu.frame = {319, 99, 335, 369};
+  menu.buffer = {313, 94, 347, 381};
+  ShellWindow submenu = menu;
+  submenu.frame = {654, 150, 200, 100};
+  const std::vector<ShellWindow> popups = {menu, submenu};
+  EXPECT_EQ(popupOriginOf(popups, 28409, {6, 31, 335, 369}), (Point{313, 68}));
+  EXPECT_EQ(popupOriginOf(popups, 28409, {340, 80, 200, 100}), (Point{314, 70}));
+  EXPECT_EQ(popupOriginOf(popups, 28409, {6, 31, 335, 368}), std::nullopt) << "no popup of that size";
+  EXPECT_EQ(popupOriginOf(popups, 1, {6, 31, 335, 369}), std::nullopt) << "another process's";
+  std::vector<ShellWindow> hidden = popups;
+  hidden[0].shown = false;
+  EXPECT_EQ(popupOriginOf(hidden, 28409, {6, 31, 335, 369}), std::nullopt);
+}
+
 }  // namespace
 }  // namespace kelp::platform::linux_desktop::gnome
