@@ -4,6 +4,7 @@
 #include <gio/gio.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdlib>
 #include <memory>
@@ -21,6 +22,33 @@ void freeCMemory(void* memory) { std::free(memory); }
 using CStringOwner = std::unique_ptr<char, Releaser<freeCMemory>>;
 
 constexpr const char* INPUT_SOURCES_SCHEMA = "org.gnome.desktop.input-sources";
+// GNOME Shell keeps one group of each keymap free for the layout of the
+// interface's language, for mnemonics.
+constexpr unsigned LAYOUTS_PER_KEYMAP = 3;
+
+using Sources = std::vector<std::pair<std::string, std::string>>;
+
+// The input-sources settings, when the schema is installed.
+GRef<GSettings> inputSourceSettings() {
+  GSettingsSchemaSource* schemas = g_settings_schema_source_get_default();
+  GSettingsSchema* schema = schemas ? g_settings_schema_source_lookup(schemas, INPUT_SOURCES_SCHEMA, TRUE) : nullptr;
+  if (!schema) return {};
+  const bool hasMru = g_settings_schema_has_key(schema, "mru-sources");
+  g_settings_schema_unref(schema);
+  if (!hasMru) return {};
+  return GRef<GSettings>::adopt(g_settings_new(INPUT_SOURCES_SCHEMA));
+}
+
+Sources sourcesOf(GSettings* settings, const char* key) {
+  Sources sources;
+  GVariantOwner list(g_settings_get_value(settings, key));
+  GVariantIter iter;
+  g_variant_iter_init(&iter, list.get());
+  const gchar* type = nullptr;
+  const gchar* id = nullptr;
+  while (g_variant_iter_next(&iter, "(&s&s)", &type, &id)) sources.emplace_back(type, id);
+  return sources;
+}
 
 }  // namespace
 
@@ -36,6 +64,31 @@ XkbNames namesOfInputSources(const std::vector<std::pair<std::string, std::strin
   }
   for (const std::string& option : options) names.options += (names.options.empty() ? "" : ",") + option;
   return names;
+}
+
+std::optional<unsigned> groupOfInputSources(const Sources& sources, const Sources& mru,
+                                            std::optional<unsigned> current) {
+  if (sources.empty()) return std::nullopt;
+  std::vector<std::string> distinct;
+  for (const auto& [type, id] : sources) {
+    if (type != "xkb") return std::nullopt;
+    if (std::find(distinct.begin(), distinct.end(), id) == distinct.end()) distinct.push_back(id);
+  }
+  const auto used = std::find_if(mru.begin(), mru.end(), [&sources](const auto& source) {
+    return std::find(sources.begin(), sources.end(), source) != sources.end();
+  });
+  const std::string& active = used != mru.end()                        ? used->second
+                              : current && *current < sources.size() ? sources[*current].second
+                                                                       : sources.front().second;
+  const auto index = static_cast<unsigned>(std::find(distinct.begin(), distinct.end(), active) - distinct.begin());
+  return index % LAYOUTS_PER_KEYMAP;
+}
+
+std::optional<unsigned> sessionKeymapGroup() {
+  GRef<GSettings> settings = inputSourceSettings();
+  if (!settings) return std::nullopt;
+  return groupOfInputSources(sourcesOf(settings.get(), "sources"), sourcesOf(settings.get(), "mru-sources"),
+                             g_settings_get_uint(settings.get(), "current"));
 }
 
 std::optional<KeyboardLayout> layoutOfNames(const XkbNames& names) {
@@ -64,12 +117,7 @@ std::optional<KeyboardLayout> sessionKeyboardLayout() {
   if (schema) {
     g_settings_schema_unref(schema);
     GRef<GSettings> settings = GRef<GSettings>::adopt(g_settings_new(INPUT_SOURCES_SCHEMA));
-    GVariantOwner list(g_settings_get_value(settings.get(), "sources"));
-    GVariantIter iter;
-    g_variant_iter_init(&iter, list.get());
-    const gchar* type = nullptr;
-    const gchar* id = nullptr;
-    while (g_variant_iter_next(&iter, "(&s&s)", &type, &id)) sources.emplace_back(type, id);
+    sources = sourcesOf(settings.get(), "sources");
     StrvOwner chosen(g_settings_get_strv(settings.get(), "xkb-options"));
     for (gchar** option = chosen.get(); option && *option; ++option) options.emplace_back(*option);
   }

@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/linux/input/key_codes.h"
@@ -30,6 +31,20 @@ struct XkbNames {
 // default stands, as Mutter's does.
 XkbNames namesOfInputSources(const std::vector<std::pair<std::string, std::string>>& sources,
                              const std::vector<std::string>& options);
+
+// The group of the seat's keymap GNOME Shell locks for the active input
+// source. The shell compiles every distinct id of `sources` (as (type, id)
+// pairs), in order, into one keymap, three to a keymap, and makes active
+// the first of the most recently used sources (`mru`, 'mru-sources') that
+// is still a source, else the one `current` numbers (older shells), else
+// the first. None when an input method is among the sources: its layout is
+// the engine's, which the settings do not name.
+std::optional<unsigned> groupOfInputSources(const std::vector<std::pair<std::string, std::string>>& sources,
+                                            const std::vector<std::pair<std::string, std::string>>& mru,
+                                            std::optional<unsigned> current);
+
+// That group, from GNOME's settings; none when they cannot be read.
+std::optional<unsigned> sessionKeymapGroup();
 
 // The layout for `names` (an empty field takes xkbcommon's default), read
 // as the seat's keymap is (wayland::layoutOfKeymapText); none when it does

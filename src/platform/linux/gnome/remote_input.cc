@@ -4,6 +4,7 @@
 #include <linux/input-event-codes.h>
 
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 #include "platform/linux/gnome/keymap_layout.h"
@@ -133,8 +134,9 @@ bool RemoteDesktopInput::flush() {
 
 KeyboardLayout RemoteDesktopInput::keyboardLayout() {
   // The seat's keymap is Mutter's own word; the settings say what Mutter
-  // compiles from them.
-  if (!layout_) layout_ = wayland::seatKeyboardLayout(wayland_);
+  // compiles from them. With several input sources it holds a group for
+  // each, and keys type in the one the shell locked for the active source.
+  if (!layout_) layout_ = wayland::seatKeyboardLayout(wayland_, sessionKeymapGroup());
   if (!layout_) layout_ = sessionKeyboardLayout();
   return layout_ ? *layout_ : KeyboardLayout{};
 }
@@ -198,6 +200,7 @@ void RemoteDesktopInput::moveTo(Point layout) {
   // extension knows, and a person may have moved it since.
   std::optional<Point> from = barrier() ? shellPointer(bus_.get()) : std::nullopt;
   const bool viaCorner = !from;
+  const std::vector<MutterMonitor> mutter = mutterMonitors(bus_.get()).value_or(std::vector<MutterMonitor>{});
   if (!from) {
     // Without the extension, on a single monitor: a move far down and
     // right stops at its last pixel, and the pointer is known from there.
@@ -212,16 +215,35 @@ void RemoteDesktopInput::moveTo(Point layout) {
     const MonitorRect& only = all->front();
     from = Point{static_cast<double>(only.x + only.width - 1), static_cast<double>(only.y + only.height - 1)};
   }
-  if (from->x != layout.x || from->y != layout.y) {
-    send("NotifyPointerMotionRelative", g_variant_new("(dd)", layout.x - from->x, layout.y - from->y));
-  }
+  // Mutter scales relative motion by the monitor it starts on; the
+  // display configuration tells by how much.
+  const auto moveBy = [this, &mutter](Point at, Point to) {
+    if (at.x == to.x && at.y == to.y) return;
+    const double scale = motionScaleAt(mutter, at);
+    send("NotifyPointerMotionRelative", g_variant_new("(dd)", (to.x - at.x) / scale, (to.y - at.y) / scale));
+  };
+  moveBy(*from, layout);
   if (viaCorner) {
     // GTK 3 loses a press that comes with the motion that brought the
     // pointer into its window; a motion inside the window first mends it.
-    send("NotifyPointerMotionRelative", g_variant_new("(dd)", -1.0, 0.0));
-    send("NotifyPointerMotionRelative", g_variant_new("(dd)", 1.0, 0.0));
+    moveBy(layout, Point{layout.x - 1, layout.y});
+    moveBy(Point{layout.x - 1, layout.y}, layout);
+    pointerAt_ = layout;
+    return;
   }
-  pointerAt_ = layout;
+  // The extension tells where the move ended; one that crossed onto a
+  // monitor of another scale, or that Mutter scaled otherwise, is mended
+  // once from there, and reported lost when still off.
+  const auto reached = [&layout](const std::optional<Point>& at) {
+    return at && std::abs(at->x - layout.x) <= 1 && std::abs(at->y - layout.y) <= 1;
+  };
+  std::optional<Point> at = barrier() ? shellPointer(bus_.get()) : std::nullopt;
+  if (at && !reached(at)) {
+    moveBy(*at, layout);
+    at = barrier() ? shellPointer(bus_.get()) : std::nullopt;
+  }
+  if (!reached(at)) lostEvent_ = true;
+  pointerAt_ = at;
 }
 
 void RemoteDesktopInput::button(Button which, bool down) {

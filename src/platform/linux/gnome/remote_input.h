@@ -9,7 +9,9 @@
 // clipboard.
 // The pointer moves relative to where the shell extension says it is, or
 // without it, on a single monitor, from the monitor's corner (an absolute
-// move would need a screen cast stream).
+// move would need a screen cast stream). Mutter scales relative motion on
+// a scaled monitor in a physical layout: moves are divided by that scale,
+// and with the extension read back and mended once, or reported lost.
 #pragma once
 
 #include <memory>

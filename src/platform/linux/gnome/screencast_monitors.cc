@@ -87,9 +87,19 @@ std::optional<std::vector<MutterMonitor>> monitorsFromCurrentState(GVariant* rep
       width = static_cast<int>(std::lround(width / scale));
       height = static_cast<int>(std::lround(height / scale));
     }
-    monitors.push_back({connector, MonitorRect{x, y, width, height, primary != FALSE}});
+    monitors.push_back({connector, MonitorRect{x, y, width, height, primary != FALSE}, scale, logicalLayout});
   }
   return monitors;
+}
+
+double motionScaleAt(const std::vector<MutterMonitor>& monitors, Point at) {
+  for (const MutterMonitor& monitor : monitors) {
+    const MonitorRect& r = monitor.rect;
+    if (at.x >= r.x && at.x < r.x + r.width && at.y >= r.y && at.y < r.y + r.height) {
+      return monitor.logicalLayout || !(monitor.scale > 0) ? 1.0 : monitor.scale;
+    }
+  }
+  return 1;
 }
 
 std::optional<PixelRect> framePart(const CaptureArea& area, int monitorWidth, int monitorHeight, int frameWidth,

@@ -21,6 +21,11 @@ namespace kelp::platform::linux_desktop::gnome {
 struct MutterMonitor {
   std::string connector;
   MonitorRect rect;
+  double scale = 1;
+  // Placed in logical pixels ("layout-mode" 1): the stage is scaled, and
+  // Mutter takes relative motion as it comes. In physical pixels it
+  // multiplies relative motion by the scale of the monitor it starts on.
+  bool logicalLayout = false;
 };
 
 // The type of org.gnome.Mutter.DisplayConfig.GetCurrentState's reply.
@@ -32,6 +37,11 @@ inline constexpr const char* CURRENT_STATE_REPLY_TYPE =
 // A logical monitor's size is its current mode turned by its transform, and
 // divided by its scale where the layout is logical ("layout-mode" 1).
 std::optional<std::vector<MutterMonitor>> monitorsFromCurrentState(GVariant* reply);
+
+// What Mutter multiplies relative pointer motion starting at `at` (stage
+// coordinates) by: the scale of the monitor there where the layout is
+// physical, else 1.
+double motionScaleAt(const std::vector<MutterMonitor>& monitors, Point at);
 
 // A rectangle of a frame's pixels.
 struct PixelRect {

@@ -78,16 +78,21 @@ bool shellMoveResize(GDBusConnection* bus, WindowId window, const RootRect& fram
                     "(b)"));
 }
 
-std::optional<std::vector<MonitorRect>> gnomeMonitors(GDBusConnection* bus) {
+std::optional<std::vector<MutterMonitor>> mutterMonitors(GDBusConnection* bus) {
   if (!bus) return std::nullopt;
-  if (const std::optional<std::string> json = shellMonitorsJson(bus)) return parseShellMonitors(*json);
   GVariantOwner state(g_dbus_connection_call_sync(bus, "org.gnome.Mutter.DisplayConfig", "/org/gnome/Mutter/DisplayConfig",
                                                   "org.gnome.Mutter.DisplayConfig", "GetCurrentState", nullptr,
                                                   G_VARIANT_TYPE(CURRENT_STATE_REPLY_TYPE),
                                                   G_DBUS_CALL_FLAGS_NO_AUTO_START, DBUS_CALL_TIMEOUT_MS, nullptr,
                                                   nullptr));
   if (!state) return std::nullopt;
-  const std::optional<std::vector<MutterMonitor>> mutter = monitorsFromCurrentState(state.get());
+  return monitorsFromCurrentState(state.get());
+}
+
+std::optional<std::vector<MonitorRect>> gnomeMonitors(GDBusConnection* bus) {
+  if (!bus) return std::nullopt;
+  if (const std::optional<std::string> json = shellMonitorsJson(bus)) return parseShellMonitors(*json);
+  const std::optional<std::vector<MutterMonitor>> mutter = mutterMonitors(bus);
   if (!mutter) return std::nullopt;
   std::vector<MonitorRect> monitors;
   for (const MutterMonitor& monitor : *mutter) monitors.push_back(monitor.rect);

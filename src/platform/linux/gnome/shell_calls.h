@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/gnome/screencast_monitors.h"
 #include "platform/linux/handles.h"
 #include "platform/linux/window_server.h"
 
@@ -23,6 +24,9 @@ std::optional<Point> shellPointer(GDBusConnection* bus);
 // True once the shell took the request about a window it has.
 bool shellActivate(GDBusConnection* bus, WindowId window);
 bool shellMoveResize(GDBusConnection* bus, WindowId window, const RootRect& frame);
+
+// Mutter's own display configuration, which answers any caller.
+std::optional<std::vector<MutterMonitor>> mutterMonitors(GDBusConnection* bus);
 
 // The monitors: the extension's word, else Mutter's own display
 // configuration, which answers any caller; none when neither does.

@@ -9,6 +9,9 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 namespace kelp::platform::linux_desktop::wayland {
 namespace {
@@ -32,13 +35,46 @@ bool isModifierKeysym(Keysym keysym) {
   }
 }
 
-// The one keysym of `key` at `level` of the first layout; 0 for none (or
-// for several, which no single stroke types).
-Keysym keysymAt(xkb_keymap* keymap, xkb_keycode_t key, xkb_level_index_t level) {
-  const xkb_keysym_t* syms = nullptr;
-  const int count = xkb_keymap_key_get_syms_by_level(keymap, key, 0, level, &syms);
-  return count == 1 ? syms[0] : 0;
+// Text goes in as each character's keysym (above Latin-1, 0x1000000 plus
+// its code point), while keymaps name most such characters by their legacy
+// keysyms (Cyrillic_ef): read as the former, a character is one keysym.
+Keysym asTextKeysym(Keysym keysym) {
+  if (keysym == 0 || (keysym & 0xff000000u) == 0x01000000u) return keysym;
+  const std::uint32_t character = xkb_keysym_to_utf32(keysym);
+  return character > 0xff && character <= 0x10ffff ? 0x01000000u + character : keysym;
 }
+
+// The one keysym of `key` at `level` of `group`; 0 for none (or for
+// several, which no single stroke types).
+Keysym keysymAt(xkb_keymap* keymap, xkb_keycode_t key, xkb_layout_index_t group, xkb_level_index_t level) {
+  const xkb_keysym_t* syms = nullptr;
+  const int count = xkb_keymap_key_get_syms_by_level(keymap, key, group, level, &syms);
+  return count == 1 ? asTextKeysym(syms[0]) : 0;
+}
+
+// What a client reads for each key with `group` locked, with nothing held
+// and with Shift alone held, as X's first two columns list it.
+struct GroupReader {
+  XkbStateOwner plain;
+  XkbStateOwner shifted;
+
+  GroupReader(xkb_keymap* keymap, xkb_mod_index_t shift, xkb_layout_index_t group)
+      : plain(xkb_state_new(keymap)), shifted(xkb_state_new(keymap)) {
+    if (!plain || !shifted) return;
+    xkb_state_update_mask(plain.get(), 0, 0, 0, 0, 0, group);
+    xkb_state_update_mask(shifted.get(), xkb_mod_mask_t{1} << shift, 0, 0, 0, 0, group);
+  }
+  bool valid() const { return plain && shifted; }
+
+  // A key with fewer groups than the locked one wraps to one it has.
+  std::pair<Keysym, Keysym> read(xkb_keymap* keymap, xkb_keycode_t key) const {
+    const xkb_layout_index_t plainGroup = xkb_state_key_get_layout(plain.get(), key);
+    const xkb_layout_index_t shiftedGroup = xkb_state_key_get_layout(shifted.get(), key);
+    if (plainGroup == XKB_LAYOUT_INVALID || shiftedGroup == XKB_LAYOUT_INVALID) return {0, 0};
+    return {keysymAt(keymap, key, plainGroup, xkb_state_key_get_level(plain.get(), key, plainGroup)),
+            keysymAt(keymap, key, shiftedGroup, xkb_state_key_get_level(shifted.get(), key, shiftedGroup))};
+  }
+};
 
 struct KeymapEvent {
   std::optional<std::string> text;
@@ -73,7 +109,7 @@ const wl_keyboard_listener KEYBOARD_LISTENER = {
 
 }  // namespace
 
-std::optional<KeyboardLayout> layoutOfKeymapText(const std::string& keymapText) {
+std::optional<KeyboardLayout> layoutOfKeymapText(const std::string& keymapText, KeymapGroup group) {
   XkbContextOwner context(xkb_context_new(static_cast<xkb_context_flags>(XKB_CONTEXT_NO_DEFAULT_INCLUDES | XKB_CONTEXT_NO_ENVIRONMENT_NAMES)));
   if (!context) return std::nullopt;
   // xkbcommon logs to standard error by default, which belongs to the parent.
@@ -81,13 +117,18 @@ std::optional<KeyboardLayout> layoutOfKeymapText(const std::string& keymapText) 
   XkbKeymapOwner keymap(xkb_keymap_new_from_buffer(context.get(), keymapText.data(), keymapText.size(),
                                                    XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS));
   if (!keymap) return std::nullopt;
-  // What a client reads for each key with nothing held and with Shift
-  // alone held, as X's first two columns list it.
   const xkb_mod_index_t shift = xkb_keymap_mod_get_index(keymap.get(), XKB_MOD_NAME_SHIFT);
-  XkbStateOwner plain(xkb_state_new(keymap.get()));
-  XkbStateOwner shifted(xkb_state_new(keymap.get()));
-  if (!plain || !shifted || shift == XKB_MOD_INVALID) return std::nullopt;
-  xkb_state_update_mask(shifted.get(), xkb_mod_mask_t{1} << shift, 0, 0, 0, 0, 0);
+  if (shift == XKB_MOD_INVALID) return std::nullopt;
+  const xkb_layout_index_t groups = std::max<xkb_layout_index_t>(1, xkb_keymap_num_layouts(keymap.get()));
+  std::vector<GroupReader> readers;
+  if (groups == 1 || (group && *group < groups)) {
+    readers.emplace_back(keymap.get(), shift, groups == 1 ? 0 : *group);
+  } else {
+    for (xkb_layout_index_t g = 0; g < groups; ++g) readers.emplace_back(keymap.get(), shift, g);
+  }
+  if (!std::all_of(readers.begin(), readers.end(), [](const GroupReader& r) { return r.valid(); })) {
+    return std::nullopt;
+  }
 
   KeyboardLayout layout;
   // Rows count from X's first keycode, 8, as the core's layouts do;
@@ -97,18 +138,25 @@ std::optional<KeyboardLayout> layoutOfKeymapText(const std::string& keymapText) 
   for (int keycode = layout.minKeycode; keycode <= last; ++keycode) {
     const auto key = static_cast<xkb_keycode_t>(keycode);
     KeyRow row;
+    bool differs = false;
     if (xkb_keymap_num_layouts_for_key(keymap.get(), key) > 0) {
-      row.plain = keysymAt(keymap.get(), key, xkb_state_key_get_level(plain.get(), key, 0));
-      row.shifted = keysymAt(keymap.get(), key, xkb_state_key_get_level(shifted.get(), key, 0));
+      std::tie(row.plain, row.shifted) = readers.front().read(keymap.get(), key);
+      for (std::size_t other = 1; other < readers.size(); ++other) {
+        const auto [plain, shifted] = readers[other].read(keymap.get(), key);
+        // What the groups do not agree on types differently in each.
+        differs = differs || plain != row.plain || shifted != row.shifted;
+        if (plain != row.plain) row.plain = 0;
+        if (shifted != row.shifted) row.shifted = 0;
+      }
     }
     row.modifier = isModifierKeysym(row.plain);
-    row.unused = row.plain == 0 && row.shifted == 0 && !row.modifier;
+    row.unused = row.plain == 0 && row.shifted == 0 && !row.modifier && !differs;
     layout.rows.push_back(row);
   }
   return layout;
 }
 
-std::optional<KeyboardLayout> seatKeyboardLayout(WaylandConnection& connection) {
+std::optional<KeyboardLayout> seatKeyboardLayout(WaylandConnection& connection, KeymapGroup group) {
   if (!connection.display()) return std::nullopt;
   wl_seat* seat = connection.globals().seat;
   if (!seat) return std::nullopt;
@@ -128,7 +176,7 @@ std::optional<KeyboardLayout> seatKeyboardLayout(WaylandConnection& connection) 
     }
   }
   if (!answered || !event.text) return std::nullopt;
-  return layoutOfKeymapText(*event.text);
+  return layoutOfKeymapText(*event.text, group);
 }
 
 }  // namespace kelp::platform::linux_desktop::wayland

@@ -12,12 +12,18 @@
 
 namespace kelp::platform::linux_desktop::wayland {
 
-// The seat's keymap as rows of XKB keycodes (first group, two levels, the
+// Which group of a keymap with several layouts ("us,ru") keys type in: a
+// known one, or none when the compositor's locked group cannot be known;
+// then only what every group types alike has a key, and the rest is pasted.
+// A group the keymap does not have is taken as not known.
+using KeymapGroup = std::optional<unsigned>;
+
+// The seat's keymap as rows of XKB keycodes (`group`, two levels, the
 // modifier keys marked); none when the seat has no keyboard or the keymap
 // cannot be read in time.
-std::optional<KeyboardLayout> seatKeyboardLayout(WaylandConnection& connection);
+std::optional<KeyboardLayout> seatKeyboardLayout(WaylandConnection& connection, KeymapGroup group = 0);
 
 // The same from a keymap in XKB's text format; none when it does not compile.
-std::optional<KeyboardLayout> layoutOfKeymapText(const std::string& keymap);
+std::optional<KeyboardLayout> layoutOfKeymapText(const std::string& keymap, KeymapGroup group = 0);
 
 }  // namespace kelp::platform::linux_desktop::wayland

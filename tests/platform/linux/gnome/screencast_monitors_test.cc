@@ -82,6 +82,34 @@ TEST(MonitorsFromCurrentStateTest, LogicalMonitorsInMuttersOrderWithTheirSizes) 
   }
 }
 
+TEST(MonitorsFromCurrentStateTest, RelativeMotionIsScaledOnlyInAPhysicalLayout) {
+  const std::string twoMonitors =
+      logicalMonitor(0, 0, 2, 0, true, "eDP-1") + ", " + logicalMonitor(3840, 0, 1, 0, false, "HDMI-1");
+  const std::vector<std::tuple<std::string, int, int>> modes = {{"eDP-1", 3840, 2160}, {"HDMI-1", 1920, 1080}};
+  const GVariantOwner physical = currentState(modes, twoMonitors, 2);
+  const GVariantOwner logical = currentState(modes, twoMonitors, 1);
+  const std::optional<std::vector<MutterMonitor>> inPhysical = monitorsFromCurrentState(physical.get());
+  const std::optional<std::vector<MutterMonitor>> inLogical = monitorsFromCurrentState(logical.get());
+  ASSERT_TRUE(inPhysical && inLogical);
+  EXPECT_EQ(inPhysical->front().scale, 2);
+  EXPECT_FALSE(inPhysical->front().logicalLayout);
+  EXPECT_TRUE(inLogical->front().logicalLayout);
+  const struct {
+    Point at;
+    double physicalScale;
+  } cases[] = {
+      {{100, 100}, 2},
+      {{3839, 2159}, 2},
+      {{3840, 0}, 1},
+      // Off every monitor: as it comes.
+      {{-5, 0}, 1},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(motionScaleAt(*inPhysical, c.at), c.physicalScale) << c.at.x << "," << c.at.y;
+    EXPECT_EQ(motionScaleAt(*inLogical, c.at), 1) << c.at.x << "," << c.at.y;
+  }
+}
+
 TEST(MonitorsFromCurrentStateTest, NoneForAMonitorWithoutModeOrAnotherReply) {
   const GVariantOwner unknownConnector =
       currentState({{"DP-1", 1920, 1080}}, logicalMonitor(0, 0, 1, 0, true, "DP-9"), 2);
