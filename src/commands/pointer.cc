@@ -163,7 +163,7 @@ void pointer(Context& context, const Request& request) {
   bool done = true;
   const std::string_view name = action->name;
   if (name == "move") {
-    input::movePointer(context.os, *at);
+    done = input::movePointer(context.os, *at);
   } else if (action->clicks > 0) {
     const input::Button which = name == "rightclick"    ? input::Button::right
                                 : name == "middleclick" ? input::Button::middle
@@ -172,9 +172,9 @@ void pointer(Context& context, const Request& request) {
   } else if (name == "down" || name == "up") {
     done = input::pressButton(context.os, *at, *button, name == "down", flags);
   } else if (name == "drag") {
-    input::dragMouse(context.os, *at, *to);
+    done = input::dragMouse(context.os, *at, *to);
   } else {
-    input::scrollAt(context.os, *at, dx, dy);
+    done = input::scrollAt(context.os, *at, dx, dy);
   }
   result["done"] = done;
   context.replies.resultWithoutError(request.id, done, std::move(result));

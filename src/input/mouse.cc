@@ -82,7 +82,7 @@ void rightClick(platform::Platform& os, Point at) {
   events.postMouse({type::rightMouseUp, at, 0, 0});
 }
 
-void movePointer(platform::Platform& os, Point at) { os.events().postMouse({type::mouseMoved, at, 0, 0}); }
+bool movePointer(platform::Platform& os, Point at) { return os.events().postMouse({type::mouseMoved, at, 0, 0}); }
 
 bool clickButton(platform::Platform& os, Point at, Button button, int count, std::uint64_t flags) {
   platform::EventPoster& events = os.events();
@@ -102,21 +102,23 @@ bool pressButton(platform::Platform& os, Point at, Button button, bool down, std
   return os.events().postMouse({buttonEvent(button, down), at, 1, flags});
 }
 
-void dragMouse(platform::Platform& os, Point from, Point to) {
+bool dragMouse(platform::Platform& os, Point from, Point to) {
   platform::EventPoster& events = os.events();
   platform::Clock& clock = os.clock();
-  events.postMouse({type::mouseMoved, from, 0, 0});
+  // Every step is posted even after one was lost, so that the button never
+  // stays down.
+  bool posted = events.postMouse({type::mouseMoved, from, 0, 0});
   clock.sleepMicros(DRAG_MOVE_PAUSE_MICROS);
-  events.postMouse({type::leftMouseDown, from, 0, 0});
+  posted = events.postMouse({type::leftMouseDown, from, 0, 0}) && posted;
   clock.sleepMicros(DRAG_PRESS_PAUSE_MICROS);
   for (int i = 1; i <= DRAG_STEPS; ++i) {
     const double share = static_cast<double>(i) / DRAG_STEPS;
     const Point step{from.x + (to.x - from.x) * share, from.y + (to.y - from.y) * share};
-    events.postMouse({type::leftMouseDragged, i == DRAG_STEPS ? to : step, 0, 0});
+    posted = events.postMouse({type::leftMouseDragged, i == DRAG_STEPS ? to : step, 0, 0}) && posted;
     clock.sleepMicros(DRAG_STEP_PAUSE_MICROS);
   }
   clock.sleepMicros(DRAG_RELEASE_PAUSE_MICROS);
-  events.postMouse({type::leftMouseUp, to, 0, 0});
+  return events.postMouse({type::leftMouseUp, to, 0, 0}) && posted;
 }
 
 bool scrollDeltasUsable(double dx, double dy) {
@@ -126,19 +128,20 @@ bool scrollDeltasUsable(double dx, double dy) {
   return std::fabs(std::trunc(dx / steps)) <= limit && std::fabs(std::trunc(dy / steps)) <= limit;
 }
 
-void scrollAt(platform::Platform& os, Point at, double dx, double dy) {
-  if (!scrollDeltasUsable(dx, dy)) return;
+bool scrollAt(platform::Platform& os, Point at, double dx, double dy) {
+  if (!scrollDeltasUsable(dx, dy)) return false;
   platform::EventPoster& events = os.events();
   platform::Clock& clock = os.clock();
-  events.postMouse({type::mouseMoved, at, 0, 0});
+  if (!events.postMouse({type::mouseMoved, at, 0, 0})) return false;
   clock.sleepMicros(SCROLL_MOVE_PAUSE_MICROS);
   const int steps = scrollSteps(dx, dy);
   const auto vertical = static_cast<std::int32_t>(std::trunc(dy / steps));
   const auto horizontal = static_cast<std::int32_t>(std::trunc(dx / steps));
   for (int i = 0; i < steps; ++i) {
-    events.postScroll({at, static_cast<double>(horizontal), static_cast<double>(vertical)});
+    if (!events.postScroll({at, static_cast<double>(horizontal), static_cast<double>(vertical)})) return false;
     clock.sleepMicros(SCROLL_STEP_PAUSE_MICROS);
   }
+  return true;
 }
 
 std::optional<Point> centerOf(const ax::Node& node) {

@@ -25,18 +25,21 @@ void rightClick(platform::Platform& os, platform::Point at);
 enum class Button { left, right, middle };
 // The mouse at a point as a model asks for it from a picture: quicker than
 // the clicks above, which give a control time to notice the pointer first.
-void movePointer(platform::Platform& os, platform::Point at);
+// False when the desktop did not take the move.
+bool movePointer(platform::Platform& os, platform::Point at);
 // `count` clicks of `button` (1 to 3) with modifier flags held; false when
 // an event could not be posted.
 bool clickButton(platform::Platform& os, platform::Point at, Button button, int count, std::uint64_t flags);
 // One half of a click.
 bool pressButton(platform::Platform& os, platform::Point at, Button button, bool down, std::uint64_t flags);
-// Left button down at `from`, 14 dragged steps, up at `to`.
-void dragMouse(platform::Platform& os, platform::Point from, platform::Point to);
+// Left button down at `from`, 14 dragged steps, up at `to`; false when the
+// desktop did not take one of them.
+bool dragMouse(platform::Platform& os, platform::Point from, platform::Point to);
 
 // Scrolls by pixels, dy vertical, dx horizontal, with the pointer at `at`.
-// The deltas must pass scrollDeltasUsable.
-void scrollAt(platform::Platform& os, platform::Point at, double dx, double dy);
+// The deltas must pass scrollDeltasUsable. False when the desktop did not
+// take the events.
+bool scrollAt(platform::Platform& os, platform::Point at, double dx, double dy);
 
 // Whether scrollAt can turn these deltas into steps: finite, and each step's
 // share within a 32-bit signed integer.

@@ -134,6 +134,18 @@ TEST_F(ToolboxTest, EachPointerActionPostsItsButtons) {
   ASSERT_FALSE(mouseEvents().empty());
   EXPECT_EQ(mouseEvents().back().kind, PostedEvent::Kind::scroll);
   EXPECT_LT(mouseEvents().back().scroll.dy, 0) << "the signs act's scroll uses";
+
+  // Events the desktop lost are no action done, whichever the action.
+  sim.pointerLost = true;
+  for (const char* action : {R"({"action":"move"})", R"({"action":"click"})", R"({"action":"drag","toX":1,"toY":2})",
+                             R"({"action":"scroll","dy":-6})"}) {
+    Json request = Json::parse(action);
+    request.update({{"cmd", "pointer"}, {"x", 500}, {"y", 300}});
+    const Json reply = run(request);
+    EXPECT_EQ(reply["ok"], false) << action << reply.dump();
+    EXPECT_EQ(reply["result"]["done"], false) << action;
+  }
+  sim.pointerLost = false;
 }
 
 TEST_F(ToolboxTest, TheGateRefusesPressesThatLandOnAPaymentButton) {

@@ -120,6 +120,9 @@ class SimDesktop final : public Platform {
   // Runs after each posted mouse event, as the application under the
   // pointer answers it (a menu closing on a click).
   std::function<void(const MouseEvent&)> onMouse;
+  // Pointer and wheel events are lost (an input session the compositor
+  // dropped): posting them reports failure.
+  bool pointerLost = false;
   using TypingRule = std::function<std::string(const std::string& value, const std::string& typed)>;
   void onTyping(const Element& element, TypingRule rule);
 

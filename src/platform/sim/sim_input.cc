@@ -21,12 +21,12 @@ class SimEventPoster final : public EventPoster {
     PostedEvent posted{sim_.nowMicros(), PostedEvent::Kind::mouse, {}, event, {}};
     sim_.posted.push_back(posted);
     if (sim_.onMouse) sim_.onMouse(event);
-    return true;
+    return !sim_.pointerLost;
   }
   bool postScroll(const ScrollEvent& event) override {
     PostedEvent posted{sim_.nowMicros(), PostedEvent::Kind::scroll, {}, {}, event};
     sim_.posted.push_back(posted);
-    return true;
+    return !sim_.pointerLost;
   }
 
  private:
