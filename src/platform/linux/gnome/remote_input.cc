@@ -28,6 +28,11 @@ constexpr std::chrono::milliseconds NEW_SESSION_SETTLE{100};
 constexpr double FAR_AWAY = 1 << 20;
 // Mutter's clipboard manager asks for a new selection within this long.
 constexpr int MANAGER_READ_TIMEOUT_MS = 500;
+// Other readers of every new selection (a clipboard history) read it soon
+// after; reads count as done once none came for this long, and at most
+// after READERS_SETTLE_MAX_MS in all.
+constexpr int READERS_QUIET_MS = 150;
+constexpr int READERS_SETTLE_MAX_MS = 1000;
 // An application asks for pasted text as soon as it handles the shortcut.
 constexpr int PASTE_TIMEOUT_MS = 2000;
 // After it got the text, it reads the pipe and inserts the text in turns of
@@ -36,8 +41,16 @@ constexpr int PASTE_TIMEOUT_MS = 2000;
 constexpr std::chrono::milliseconds PASTE_SETTLE{100};
 
 // The types the offered text goes by: Wayland clients ask for the first,
-// X clients through Xwayland for the others.
-constexpr const char* TEXT_TYPES[] = {"text/plain;charset=utf-8", "text/plain", "UTF8_STRING", "STRING", "TEXT"};
+// X clients through Xwayland for UTF8_STRING. (STRING and TEXT would promise
+// Latin-1 and compound text, which the server does not write.)
+constexpr const char* TEXT_TYPES[] = {"text/plain;charset=utf-8", "text/plain", "UTF8_STRING"};
+
+// Frees parameters meant for a call that cannot be made (floating, as
+// g_variant_new gives them); false, as the call would have been.
+bool dropParameters(GVariant* parameters) {
+  if (parameters) g_variant_unref(g_variant_ref_sink(parameters));
+  return false;
+}
 
 }  // namespace
 
@@ -97,6 +110,7 @@ std::optional<std::uint64_t> RemoteDesktopInput::session() {
 }
 
 bool RemoteDesktopInput::call(const char* method, GVariant* parameters) {
+  if (!bus_) return dropParameters(parameters);
   GVariantOwner reply(g_dbus_connection_call_sync(bus_.get(), MUTTER_REMOTE_DESKTOP, sessionPath_.c_str(),
                                                   SESSION_INTERFACE, method, parameters, nullptr,
                                                   G_DBUS_CALL_FLAGS_NO_AUTO_START, DBUS_CALL_TIMEOUT_MS, nullptr,
@@ -105,6 +119,13 @@ bool RemoteDesktopInput::call(const char* method, GVariant* parameters) {
 }
 
 void RemoteDesktopInput::send(const char* method, GVariant* parameters) {
+  // After the session dropped, what was still to be sent in the same event
+  // is lost, and said to be.
+  if (!bus_) {
+    lostEvent_ = true;
+    dropParameters(parameters);
+    return;
+  }
   // Without a callback the call goes out marked as needing no reply; calls
   // on one connection reach Mutter in the order they were made.
   g_dbus_connection_call(bus_.get(), MUTTER_REMOTE_DESKTOP, sessionPath_.c_str(), SESSION_INTERFACE, method,
@@ -112,6 +133,7 @@ void RemoteDesktopInput::send(const char* method, GVariant* parameters) {
 }
 
 bool RemoteDesktopInput::barrier() {
+  if (!bus_) return false;
   // Mutter answers a property of the session on the thread that handles
   // its methods, so the answer comes after every method sent before.
   GVariantOwner reply(g_dbus_connection_call_sync(
@@ -163,8 +185,15 @@ bool RemoteDesktopInput::offerForPaste(const std::string& text) {
   g_variant_builder_add(&options, "{sv}", "mime-types", g_variant_builder_end(&types));
   if (!call("SetSelection", g_variant_new("(a{sv})", &options))) return false;
   // Mutter's clipboard manager reads every new selection at once, to keep
-  // it when its owner goes; that read is not the paste, which comes after.
-  paste_->waitServed(servedBefore, MANAGER_READ_TIMEOUT_MS);
+  // it when its owner goes, and so may others; those reads are not the
+  // paste, which is counted only from the first read after they stopped.
+  if (paste_->waitServed(servedBefore, MANAGER_READ_TIMEOUT_MS)) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(READERS_SETTLE_MAX_MS);
+    std::uint64_t served = paste_->offer(text);
+    while (std::chrono::steady_clock::now() < deadline && paste_->waitServed(served, READERS_QUIET_MS)) {
+      served = paste_->offer(text);
+    }
+  }
   servedBeforePaste_ = paste_->offer(text);
   return true;
 }
