@@ -764,22 +764,7 @@ struct DesktopSession::Impl final : SessionParts {
     const std::string config = root->path() + "/session.conf";
     // A session bus that activates nothing: every service the desktop needs
     // is started here, so nothing of the machine's own comes along.
-    std::ofstream(config)
-        << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-           "<busconfig>\n"
-           "  <type>session</type>\n"
-           "  <keep_umask/>\n"
-           "  <listen>unix:path="
-        << root->path()
-        << "/bus</listen>\n"
-           "  <auth>EXTERNAL</auth>\n"
-           "  <policy context=\"default\">\n"
-           "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-           "    <allow eavesdrop=\"true\"/>\n"
-           "    <allow own=\"*\"/>\n"
-           "  </policy>\n"
-           "</busconfig>\n";
+    std::ofstream(config) << busConfig("session", root->path() + "/bus");
     ProcessOptions options;
     options.argv = {"dbus-daemon", "--config-file=" + config, "--nofork", "--nopidfile", "--print-address=1"};
     options.environment = baseEnvironment();

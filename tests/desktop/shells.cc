@@ -91,21 +91,6 @@ std::string withoutRealtimeModule(std::string config) {
   return config;
 }
 
-std::string busConfig(const char* type, const std::string& socket) {
-  return "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-         " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-         "<busconfig>\n"
-         "  <type>" + std::string(type) + "</type>\n"
-         "  <keep_umask/>\n"
-         "  <listen>unix:path=" + socket + "</listen>\n"
-         "  <auth>EXTERNAL</auth>\n"
-         "  <policy context=\"default\">\n"
-         "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-         "    <allow eavesdrop=\"true\"/>\n"
-         "    <allow own=\"*\"/>\n"
-         "  </policy>\n"
-         "</busconfig>\n";
-}
 
 std::string systemBusSocket(const std::string& folder) { return folder + "/system_bus"; }
 
@@ -164,6 +149,22 @@ std::string readAll(int fd, std::chrono::milliseconds limit) {
 }
 
 }  // namespace
+
+std::string busConfig(const char* type, const std::string& socket) {
+  return "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+         " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+         "<busconfig>\n"
+         "  <type>" + std::string(type) + "</type>\n"
+         "  <keep_umask/>\n"
+         "  <listen>unix:path=" + socket + "</listen>\n"
+         "  <auth>EXTERNAL</auth>\n"
+         "  <policy context=\"default\">\n"
+         "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+         "    <allow eavesdrop=\"true\"/>\n"
+         "    <allow own=\"*\"/>\n"
+         "  </policy>\n"
+         "</busconfig>\n";
+}
 
 ShellDesktop::ShellDesktop(DisplayServer server, SessionParts& session) : server_(server), session_(session) {}
 

@@ -15,6 +15,11 @@
 
 namespace kelp::test {
 
+// The configuration of a private message bus of `type` ("session",
+// "system") listening at `socket`, that lets every client do everything and
+// activates nothing.
+std::string busConfig(const char* type, const std::string& socket);
+
 // What the session lends the shell: its folders, its programs' environment,
 // and its ways of starting programs, waiting and failing.
 class SessionParts {
