@@ -6,6 +6,8 @@
 #include <limits>
 #include <thread>
 
+#include <glib.h>
+
 namespace kelp::platform::linux_desktop {
 namespace {
 
@@ -56,21 +58,8 @@ bool appendCharacter(Keysym keysym, std::string& utf8) {
   } else {
     return false;
   }
-  if (c < 0x80) {
-    utf8 += static_cast<char>(c);
-  } else if (c < 0x800) {
-    utf8 += static_cast<char>(0xc0 | (c >> 6));
-    utf8 += static_cast<char>(0x80 | (c & 0x3f));
-  } else if (c < 0x10000) {
-    utf8 += static_cast<char>(0xe0 | (c >> 12));
-    utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
-    utf8 += static_cast<char>(0x80 | (c & 0x3f));
-  } else {
-    utf8 += static_cast<char>(0xf0 | (c >> 18));
-    utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3f));
-    utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
-    utf8 += static_cast<char>(0x80 | (c & 0x3f));
-  }
+  gchar bytes[6];
+  utf8.append(bytes, static_cast<std::size_t>(g_unichar_to_utf8(static_cast<gunichar>(c), bytes)));
   return true;
 }
 
