@@ -23,7 +23,8 @@
 # "tree" line, "bus" tells what one "tree" costs on the accessibility bus
 # (build/bench/kelp_tree_traffic): the messages sent and the times the
 # helper waited for answers, cold (the first request of a process) and warm
-# (a later one). $KELP_BENCH_APPS limits it to
+# (a later one), and the methods that took most of the warm messages.
+# $KELP_BENCH_APPS limits it to
 # some of the applications (names as in the first column).
 # Everything it starts is stopped when it ends, however it ends.
 set -euo pipefail
@@ -72,8 +73,8 @@ specs=(
   "gnome-calculator|gnome-calculator|7|gnome-calculator"
   "featherpad|featherpad|tab|featherpad"
   "qt6ct|qt6ct|style|qt6ct"
-  "chromium|chromium|field 99|chromium --no-sandbox --disable-gpu --no-first-run --disable-background-networking --disable-component-update --disable-sync --user-data-dir=$desktop_state/chromium file://$page"
-  "firefox|firefox|field 99|firefox-esr --new-instance --profile $firefox_profile file://$page"
+  "chromium|chromium|field 1|chromium --no-sandbox --disable-gpu --no-first-run --disable-background-networking --disable-component-update --disable-sync --user-data-dir=$desktop_state/chromium file://$page"
+  "firefox|firefox|field 1|firefox-esr --new-instance --profile $firefox_profile file://$page"
   "soffice|soffice|paragraph|libreoffice --writer --norestore --nologo"
 )
 apps=()
@@ -130,7 +131,9 @@ for app in "${apps[@]}"; do
 import json, sys
 r = json.load(sys.stdin)
 print("  bus: cold %d messages, %d waits; warm %d messages, %d waits" % (
-    r["cold"]["messages"], r["cold"]["waits"], r["warm"]["messages"], r["warm"]["waits"]))'
+    r["cold"]["messages"], r["cold"]["waits"], r["warm"]["messages"], r["warm"]["waits"]))
+top = sorted(r["warm"]["byMethod"].items(), key=lambda item: -item[1])[:6]
+print("  warm by method: " + ", ".join("%s %d" % item for item in top))'
     fi
   done
 done

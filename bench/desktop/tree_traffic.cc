@@ -4,7 +4,7 @@
 // environment, first cold (connections, toolkits and bulk listings are
 // learnt) and then REPEATS times warm, as a helper in server mode answers
 // an agent's later requests, and prints one JSON line:
-//   {"cold":{"messages","waits","records","ms"},"warm":{...}}
+//   {"cold":{"messages","waits","byMethod","records","ms"},"warm":{...}}
 // with the warm figures of the last request (they are the same each time
 // unless the application changes). What libatspi asks on its own (the
 // desktop's list of applications, their processes) is not counted.
@@ -37,8 +37,15 @@ Json measure(kelp::Context& context, const Json& request, const std::string& rep
                                  parsed["result"].contains("elements")
                              ? &parsed["result"]["elements"]
                              : nullptr;
+  Json byMethod = Json::object();
+  for (const auto& [method, count] : busTraffic().byMethod) {
+    auto earlier = before.byMethod.find(method);
+    const std::uint64_t sent = count - (earlier == before.byMethod.end() ? 0 : earlier->second);
+    if (sent) byMethod[method] = sent;
+  }
   return {{"messages", busTraffic().messages - before.messages},
           {"waits", busTraffic().waits - before.waits},
+          {"byMethod", byMethod},
           {"records", elements ? elements->size() : 0},
           {"ms", ms},
           {"ok", parsed.is_object() && parsed.value("ok", false)}};

@@ -43,10 +43,13 @@ void walkBelow(platform::Accessibility& ax, const platform::Element& element, co
   // its own descendants.
   if (count(into) >= max || depth > MAX_WALK_DEPTH) return;
   std::string role = str(ax, element, "AXRole");
-  const std::string full = labelFull(ax, element);
-  std::string shown = text::firstGraphemes(full, LABEL_CLIP);
-  if (isInteractive(role) && !(role == "AXStaticText" && shown.empty())) {
-    into.push_back(record(ax, element, std::move(role), full, std::move(shown), path));
+  // Only a record shows a label: finding one can take several reads.
+  if (isInteractive(role)) {
+    const std::string full = labelFull(ax, element);
+    std::string shown = text::firstGraphemes(full, LABEL_CLIP);
+    if (!(role == "AXStaticText" && shown.empty())) {
+      into.push_back(record(ax, element, std::move(role), full, std::move(shown), path));
+    }
   }
   const std::vector<platform::Element> children = elementsOf(attr(ax, element, "AXChildren"));
   if (children.empty() || count(into) >= max) return;
@@ -64,8 +67,8 @@ const platform::ReadPlan& walkReadPlan() {
   static const platform::ReadPlan plan = [] {
     platform::ReadPlan made;
     made.ofEvery = {"AXRole", "AXChildren"};
-    made.firstNonBlank.assign(LABEL_SOURCES.begin(), LABEL_SOURCES.end());
     made.recordedRoles.assign(INTERACTIVE.begin(), INTERACTIVE.end());
+    made.firstNonBlank.assign(LABEL_SOURCES.begin(), LABEL_SOURCES.end());
     // What `record` reads.
     made.ofRecorded = {"AXValue", "AXIdentifier", "AXEnabled", "AXPosition", "AXSize"};
     return made;
@@ -76,7 +79,9 @@ const platform::ReadPlan& walkReadPlan() {
 std::vector<Node> walk(platform::Accessibility& ax, const platform::Element& root, std::int64_t max,
                        const WalkOptions& options) {
   std::vector<Node> nodes;
-  Snapshot snapshot(ax, walkReadPlan());
+  platform::ReadPlan plan = walkReadPlan();
+  plan.recordLimit = max;
+  Snapshot snapshot(ax, plan);
   walkBelow(ax, root, options.rootPath, 0, max, options, nodes);
   return nodes;
 }

@@ -61,11 +61,15 @@ struct Capabilities {
 struct ReadPlan {
   // Read of every element ("AXChildren" among them leads on to the next).
   std::vector<std::string> ofEvery;
-  // Read in order until one gives text that is not blank.
-  std::vector<std::string> firstNonBlank;
-  // Elements whose "AXRole" is one of `recordedRoles` also have `ofRecorded` read.
+  // Elements whose "AXRole" is one of `recordedRoles` also have
+  // `firstNonBlank` read in order until one gives text that is not blank,
+  // and then `ofRecorded`.
   std::vector<std::string> recordedRoles;
+  std::vector<std::string> firstNonBlank;
   std::vector<std::string> ofRecorded;
+  // The burst stops after this many recorded elements, so fetching ahead
+  // past them would be wasted; -1: no limit.
+  std::int64_t recordLimit = -1;
 };
 
 class Accessibility {

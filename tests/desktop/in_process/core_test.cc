@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "desktop/harness.h"
 #include "desktop/in_process/linux_fixture.h"
 #include "locate/locator.h"
+#include "platform/linux/atspi/calls.h"
 #include "platform/platform.h"
 
 namespace kelp::test {
@@ -81,6 +83,24 @@ TEST_F(CoreOnLinuxDesktop, TheFactoryIsFoundAndWalkedTheSameWayTwice) {
     EXPECT_EQ(ax::boolAttr(ax(), node.el, "AXEnabled"), node.enabled);
     EXPECT_EQ(ax().pidOf(node.el), std::optional<platform::Pid>(pair.app.pid));
   }
+}
+
+// A walk that stops at its limit reads what a record shows (its identifier
+// here) of little more than the records it makes.
+TEST_F(CoreOnLinuxDesktop, AShortWalkReadsLittleBeyondItsRecords) {
+  const ax::AppPair pair = factory();
+  walk(pair.element, 400);
+  const auto sent = [](std::string_view method) {
+    const auto& counts = platform::linux_desktop::busTraffic().byMethod;
+    auto found = counts.find(method);
+    return found == counts.end() ? std::uint64_t{0} : found->second;
+  };
+  const std::uint64_t identifiers = sent("org.freedesktop.DBus.Properties.Get AccessibleId");
+  const std::vector<Node> nodes = walk(pair.element, 7);
+  ASSERT_EQ(nodes.size(), 7u);
+  // The read-ahead takes a few dozen records at a time, not the hundreds the
+  // factory holds.
+  EXPECT_LE(sent("org.freedesktop.DBus.Properties.Get AccessibleId") - identifiers, 7u + 32u);
 }
 
 TEST_F(CoreOnLinuxDesktop, LocatorsPickTheFactoryControls) {

@@ -361,25 +361,25 @@ std::vector<std::pair<ObjectRef, Presentation>> childrenOf(ReadScope& scope, con
   return children;
 }
 
-std::vector<std::pair<ObjectRef, Presentation>> readAsPlanned(ReadScope& scope, const ReadPlan& plan,
-                                                              const ObjectRef& ref, Presentation as) {
-  std::vector<std::pair<ObjectRef, Presentation>> children;
+PlannedRead readAsPlanned(ReadScope& scope, const ReadPlan& plan, const ObjectRef& ref, Presentation as,
+                          PlannedReads reads) {
+  PlannedRead read;
   std::string role;
   for (const std::string& name : plan.ofEvery) {
     if (name == "AXChildren") {
-      children = childrenOf(scope, ref, as);
+      read.children = childrenOf(scope, ref, as);
       continue;
     }
     const Value value = readAxAttribute(scope, ref, as, name);
     if (const std::string* text = value.as<std::string>(); text && name == "AXRole") role = *text;
   }
+  read.recorded = std::find(plan.recordedRoles.begin(), plan.recordedRoles.end(), role) != plan.recordedRoles.end();
+  if (!read.recorded || reads == PlannedReads::wayOn) return read;
   for (const std::string& name : plan.firstNonBlank) {
     if (givesText(readAxAttribute(scope, ref, as, name))) break;
   }
-  if (std::find(plan.recordedRoles.begin(), plan.recordedRoles.end(), role) != plan.recordedRoles.end()) {
-    for (const std::string& name : plan.ofRecorded) readAxAttribute(scope, ref, as, name);
-  }
-  return children;
+  for (const std::string& name : plan.ofRecorded) readAxAttribute(scope, ref, as, name);
+  return read;
 }
 
 }  // namespace kelp::platform::linux_desktop

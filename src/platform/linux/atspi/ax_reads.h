@@ -48,14 +48,22 @@ struct ReadScope {
 // attributes without an AT-SPI source and for failed reads.
 Value readAxAttribute(ReadScope& scope, const ObjectRef& ref, Presentation as, std::string_view name);
 
-// Reads what `plan` asks of `ref` presented `as`, in the plan's order, and
-// gives the children the walk goes on to, as far as they are known. Run over
-// a source that fetches nothing and notes what each read lacked (FactStore's
-// read-ahead), it tells which facts a walk will read, from the readers
-// themselves. Of the plan's label sources it reads on past those that come
-// out blank or unknown, as a walk may have to.
-std::vector<std::pair<ObjectRef, Presentation>> readAsPlanned(ReadScope& scope, const ReadPlan& plan,
-                                                              const ObjectRef& ref, Presentation as);
+// Reads what `plan` asks of `ref` presented `as`, in the plan's order. Run
+// over a source that fetches nothing and notes what each read lacked
+// (FactStore's read-ahead), it tells which facts a walk will read, from the
+// readers themselves. Of the plan's label sources it reads on past those
+// that come out blank or unknown, as a walk may have to.
+struct PlannedRead {
+  // The children the walk goes on to, as far as they are known.
+  std::vector<std::pair<ObjectRef, Presentation>> children;
+  // Its role is one the plan records.
+  bool recorded = false;
+};
+// What of the plan is read: all of it, or only what tells the role and
+// leads on to the children.
+enum class PlannedReads { all, wayOn };
+PlannedRead readAsPlanned(ReadScope& scope, const ReadPlan& plan, const ObjectRef& ref, Presentation as,
+                          PlannedReads reads = PlannedReads::all);
 
 // The "AXChildren" of `ref` presented `as`, as the objects behind them.
 std::vector<std::pair<ObjectRef, Presentation>> childrenOf(ReadScope& scope, const ObjectRef& ref, Presentation as);

@@ -20,6 +20,32 @@ BusTraffic& busTraffic() {
   return traffic;
 }
 
+namespace {
+
+// What the traffic counters file a call under: the method, or for a
+// property read the property itself, as those are the reads that differ.
+std::string methodKey(DBusMessage* request) {
+  const char* interface = dbus_message_get_interface(request);
+  const char* member = dbus_message_get_member(request);
+  std::string key = std::string(interface ? interface : "") + "." + (member ? member : "");
+  if (std::string_view(member ? member : "") == "Get") {
+    MessageReader reader(request);
+    reader.string();
+    if (std::optional<std::string> property = reader.string()) key += " " + *property;
+  }
+  const std::string_view prefix = "org.a11y.atspi.";
+  if (key.starts_with(prefix)) key.erase(0, prefix.size());
+  return key;
+}
+
+void countSent(DBusMessage* request) {
+  BusTraffic& traffic = busTraffic();
+  ++traffic.messages;
+  ++traffic.byMethod[methodKey(request)];
+}
+
+}  // namespace
+
 std::size_t CallBatch::add(const ObjectRef& target, const char* interface, const char* method) {
   sendLast();
   Call call;
@@ -50,7 +76,7 @@ void CallBatch::sendLast() {
     dbus_uint32_t serial = 0;
     if (dbus_connection_send(route.connection, call.request.get(), &serial)) {
       waiting_[route.connection].emplace(serial, index);
-      ++busTraffic().messages;
+      countSent(call.request.get());
     }
     return;
   }
@@ -59,7 +85,7 @@ void CallBatch::sendLast() {
                                       ATSPI_CALL_TIMEOUT_MS) &&
       pending) {
     call.pending.reset(pending);
-    ++busTraffic().messages;
+    countSent(call.request.get());
   }
 }
 

@@ -97,6 +97,9 @@ class CallBatch {
 struct BusTraffic {
   std::uint64_t messages = 0;
   std::uint64_t waits = 0;
+  // Messages by "Interface.Method" (the property's name for Properties.Get),
+  // so that the benchmark tells which reads a walk spends its time on.
+  std::map<std::string, std::uint64_t, std::less<>> byMethod;
 };
 BusTraffic& busTraffic();
 // Counts one call sent and waited for on its own.

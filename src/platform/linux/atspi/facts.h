@@ -190,6 +190,8 @@ class FactStore final : public FactSource {
   AtspiChannels& channels_;
   std::optional<ReadPlan> plan_;  // none: no fetching ahead
   std::set<std::string> seeded_;
+  // Objects of recorded roles whose facts were all read ahead.
+  std::int64_t recordedAhead_ = 0;
   std::vector<ObjectRef> lazy_;  // objects whose shown children are due
   std::unordered_map<ObjectRef, Facts, RefHash> facts_;
 };

@@ -3,6 +3,7 @@
 #include "platform/linux/atspi/facts.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "platform/linux/atspi/ax_reads.h"
 
@@ -17,6 +18,10 @@ constexpr int READ_AHEAD_ROUNDS = 8;
 // Bounds the climb to following siblings when an application lists an
 // object among its own descendants.
 constexpr int READ_AHEAD_CLIMB = 64;
+// Read ahead of each fetch at least this many recorded objects, even where
+// the walk's limit seems reached: the walk leaves some out (blank texts,
+// closed menus), and must not go on one object at a time.
+constexpr std::int64_t READ_AHEAD_MIN_RECORDED = 32;
 
 }  // namespace
 
@@ -54,7 +59,15 @@ class FactStore::KnownFacts final : public FactSource {
 };
 
 void FactStore::fetchAhead(const ObjectRef& start) {
+  // The records still to come bound what is worth fetching: a walk that
+  // stops at its limit would leave the rest unread.
+  const std::int64_t recordedBound =
+      plan_->recordLimit < 0 ? std::numeric_limits<std::int64_t>::max()
+                             : std::max(plan_->recordLimit, recordedAhead_ + READ_AHEAD_MIN_RECORDED);
   for (int round = 0; round < READ_AHEAD_ROUNDS; ++round) {
+    // Those of earlier rounds that were fetched in full count already; the
+    // others are met again below.
+    const std::int64_t recordAllowance = recordedBound - recordedAhead_;
     KnownFacts known(*this);
     // A window's title and place come from the window manager's window of
     // the same rectangle and name: those are fetched with the rest, not
@@ -65,18 +78,39 @@ void FactStore::fetchAhead(const ObjectRef& start) {
     };
     ReadScope scope{known, {}, windowFacts, windowFacts};
     std::vector<ObjectRef> visited;
+    // Of each visited object: read in whole this round, and recorded.
+    std::vector<bool> whole;
+    std::vector<bool> recorded;
+    std::int64_t recordedThisRound = 0;
+    // Past an object whose children are still to come, the walk order is not
+    // settled: the children go first and may push later objects past the
+    // walk's end, so of those only what leads on is fetched, not what a
+    // record shows.
+    bool settled = true;
     // Reads the plan of each element below `top` in walk order, as far as
     // its children are known; false once the budget is spent.
     auto subtree = [&](const ObjectRef& top) {
       std::vector<std::pair<ObjectRef, Presentation>> stack{{top, Presentation::object}};
       while (!stack.empty()) {
-        if (static_cast<int>(visited.size()) >= READ_AHEAD_OBJECTS) return false;
+        if (static_cast<int>(visited.size()) >= READ_AHEAD_OBJECTS || recordedThisRound >= recordAllowance) {
+          return false;
+        }
         auto [ref, as] = std::move(stack.back());
         stack.pop_back();
         // Of an object read ahead already only the way on is needed.
-        std::vector<std::pair<ObjectRef, Presentation>> children =
-            entry(ref).readAhead ? childrenOf(scope, ref, as) : readAsPlanned(scope, *plan_, ref, as);
+        PlannedRead read;
+        const bool readAhead = entry(ref).readAhead;
+        if (readAhead) {
+          read.children = childrenOf(scope, ref, as);
+        } else {
+          read = readAsPlanned(scope, *plan_, ref, as, settled ? PlannedReads::all : PlannedReads::wayOn);
+          recordedThisRound += read.recorded ? 1 : 0;
+        }
+        whole.push_back(!readAhead && settled);
+        if (known.lacking(ref) & CHILDREN) settled = false;
+        std::vector<std::pair<ObjectRef, Presentation>>& children = read.children;
         visited.push_back(std::move(ref));
+        recorded.push_back(read.recorded);
         for (auto child = children.rbegin(); child != children.rend(); ++child) stack.push_back(std::move(*child));
       }
       return true;
@@ -94,8 +128,11 @@ void FactStore::fetchAhead(const ObjectRef& start) {
       for (++after; more && after != siblings.end(); ++after) more = subtree(*after);
       current = &*lister;
     }
-    for (const ObjectRef& ref : visited) {
-      if (!known.lacking(ref)) entry(ref).readAhead = true;
+    for (std::size_t i = 0; i < visited.size(); ++i) {
+      Facts& facts = entry(visited[i]);
+      if (!whole[i] || facts.readAhead || known.lacking(visited[i])) continue;
+      facts.readAhead = true;
+      recordedAhead_ += recorded[i] ? 1 : 0;
     }
 
     CallBatch batch(channels_);

@@ -181,10 +181,11 @@ TEST_F(ReadTest, AnItemWithASubmenuPresentsItAsItsOneChild) {
   EXPECT_EQ(text(read("/file", "AXRole", Presentation::submenu)), "AXMenu");
   EXPECT_TRUE(read("/file", "AXTitle", Presentation::submenu).isNone());
   const std::vector<std::pair<ObjectRef, Presentation>> children =
-      readAsPlanned(scope, ax::walkReadPlan(), PreparedFacts::ref("/file"), Presentation::object);
+      readAsPlanned(scope, ax::walkReadPlan(), PreparedFacts::ref("/file"), Presentation::object).children;
   ASSERT_EQ(children.size(), 1u);
   EXPECT_EQ(children[0], std::make_pair(PreparedFacts::ref("/file"), Presentation::submenu));
-  const auto items = readAsPlanned(scope, ax::walkReadPlan(), PreparedFacts::ref("/file"), Presentation::submenu);
+  const auto items =
+      readAsPlanned(scope, ax::walkReadPlan(), PreparedFacts::ref("/file"), Presentation::submenu).children;
   ASSERT_EQ(items.size(), 1u);
   EXPECT_EQ(items[0].first.path, "/file/open");
 }
@@ -206,7 +207,8 @@ TEST_F(ReadTest, AWalksReadsAskOnlyWhatTheReadersNeed) {
   }
 
   const unsigned recorded = IDENTIFIER | EXTENTS;
-  EXPECT_EQ(facts.asked["/panel"] & (recorded | RELATIONS | TEXT), 0u) << "a group is walked through, not recorded";
+  EXPECT_EQ(facts.asked["/panel"] & (recorded | RELATIONS | TEXT | ATTRIBUTES | HELP), 0u)
+      << "a group is walked through, not recorded nor labelled";
   EXPECT_EQ(facts.asked["/ok"] & recorded, recorded);
   EXPECT_EQ(facts.asked["/ok"] & RELATIONS, 0u) << "it has a name of its own";
   EXPECT_EQ(facts.asked["/entry"] & (recorded | RELATIONS | TEXT), recorded | RELATIONS | TEXT);
