@@ -102,7 +102,7 @@ Value readTitle(ReadScope& scope, const ObjectRef& ref) {
 }
 
 Value readDescription(ReadScope& scope, const ObjectRef& ref) {
-  return nonEmpty(scope.facts.need(ref, NAMING).description);
+  return nonEmpty(scope.facts.need(ref, DESCRIPTION).description);
 }
 
 Value readPlaceholder(ReadScope& scope, const ObjectRef& ref) {

@@ -64,10 +64,14 @@ void FactStore::seedFromCache(const std::string& bus) {
     }
     if (!(facts.asked & NAMING)) {
       facts.name = std::move(*name);
-      facts.description = std::move(*description);
       facts.childCount = count;
       facts.asked |= NAMING;
       facts.answered |= NAMING;
+    }
+    if (!(facts.asked & DESCRIPTION)) {
+      facts.description = std::move(*description);
+      facts.asked |= DESCRIPTION;
+      facts.answered |= DESCRIPTION;
     }
     if (!(facts.asked & PARENT)) {
       // The same toolkit call as the Parent property answers.

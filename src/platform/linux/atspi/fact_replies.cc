@@ -115,7 +115,11 @@ void FactStore::apply(const CallBatch& batch, const std::vector<Read>& reads) {
         }
         break;
       case Read::description:
-        if (auto value = propertyValue(reply)) facts.description = value->string().value_or("");
+        facts.asked |= DESCRIPTION;
+        if (auto value = propertyValue(reply)) {
+          facts.description = value->string().value_or("");
+          facts.answered |= DESCRIPTION;
+        }
         break;
       case Read::childCount:
         if (auto value = propertyValue(reply)) facts.childCount = value->int32().value_or(-1);

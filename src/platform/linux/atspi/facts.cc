@@ -78,7 +78,7 @@ void FactStore::plan(CallBatch& batch, std::vector<Read>& reads, const ObjectRef
   if (missing & ROLE) add(ACCESSIBLE_INTERFACE, "GetRole", Read::role);
   if (missing & STATES) add(ACCESSIBLE_INTERFACE, "GetState", Read::states);
   unsigned single = missing;
-  if ((missing & NAMING) && !facts.getAllRefused && !toolkitOf(ref.bus).refusesGetAll()) {
+  if ((missing & (NAMING | DESCRIPTION)) && !facts.getAllRefused && !toolkitOf(ref.bus).refusesGetAll()) {
     appendString(add(PROPERTIES_INTERFACE, "GetAll", Read::getAll), ACCESSIBLE_INTERFACE);
     // Attributes come with it where the bridge includes them; otherwise
     // they are asked for in the next round.
@@ -86,9 +86,9 @@ void FactStore::plan(CallBatch& batch, std::vector<Read>& reads, const ObjectRef
   }
   if (single & NAMING) {
     addGet(ACCESSIBLE_INTERFACE, "Name", Read::name);
-    addGet(ACCESSIBLE_INTERFACE, "Description", Read::description);
     addGet(ACCESSIBLE_INTERFACE, "ChildCount", Read::childCount);
   }
+  if (single & DESCRIPTION) addGet(ACCESSIBLE_INTERFACE, "Description", Read::description);
   if (single & PARENT) addGet(ACCESSIBLE_INTERFACE, "Parent", Read::parent);
   if (single & IDENTIFIER) addGet(ACCESSIBLE_INTERFACE, "AccessibleId", Read::accessibleId);
   if (single & HELP) addGet(ACCESSIBLE_INTERFACE, "HelpText", Read::helpText);

@@ -35,7 +35,7 @@ namespace kelp::platform::linux_desktop {
 enum Fact : unsigned {
   ROLE = 1u << 0,          // Accessible.GetRole
   STATES = 1u << 1,        // Accessible.GetState
-  NAMING = 1u << 2,        // name, description, child count
+  NAMING = 1u << 2,        // name and child count
   PARENT = 1u << 3,        // the Parent property
   IDENTIFIER = 1u << 4,    // the AccessibleId property
   HELP = 1u << 5,          // the HelpText property (AT-SPI 2.52 and later)
@@ -47,12 +47,16 @@ enum Fact : unsigned {
   VALUE = 1u << 11,        // Value.CurrentValue
   KEY_BINDING = 1u << 12,  // Action.GetKeyBinding of the first action
   SELECTED = 1u << 13,     // Selection.GetSelectedChild of the first selected child
+  // The Description property. Apart from the naming because toolkits that
+  // answer only single properties would be asked it of every object, where
+  // only a nameless record needs it.
+  DESCRIPTION = 1u << 14,
 };
 
 // Properties.GetAll of the Accessible interface answers these at once; it
 // is asked only where the naming is missing (objects the toolkit's cache did
 // not list), as single properties cost the application less.
-inline constexpr unsigned GET_ALL_FACTS = NAMING | PARENT | IDENTIFIER | HELP;
+inline constexpr unsigned GET_ALL_FACTS = NAMING | DESCRIPTION | PARENT | IDENTIFIER | HELP;
 
 // An object's rectangle as AT-SPI reports it.
 struct Extents {

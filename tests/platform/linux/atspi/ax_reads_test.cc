@@ -12,7 +12,7 @@
 namespace kelp::platform::linux_desktop {
 namespace {
 
-constexpr unsigned ALL_FACTS = (unsigned{SELECTED} << 1) - 1;
+constexpr unsigned ALL_FACTS = (unsigned{DESCRIPTION} << 1) - 1;
 
 // Objects of one application with the facts a test gives them; every fact
 // the test did not give reads as not told. Notes what each read asked.
@@ -24,7 +24,7 @@ class PreparedFacts final : public FactSource {
     facts.role = role;
     for (AtspiStateType state : states) facts.states |= std::uint64_t{1} << state;
     facts.name = std::move(name);
-    facts.answered = ROLE | STATES | NAMING | PARENT | CHILDREN | RELATIONS | ATTRIBUTES;
+    facts.answered = ROLE | STATES | NAMING | DESCRIPTION | PARENT | CHILDREN | RELATIONS | ATTRIBUTES;
     return facts;
   }
   // `child` is listed by `parent` and names it as its parent.
@@ -207,10 +207,10 @@ TEST_F(ReadTest, AWalksReadsAskOnlyWhatTheReadersNeed) {
   }
 
   const unsigned recorded = IDENTIFIER | EXTENTS;
-  EXPECT_EQ(facts.asked["/panel"] & (recorded | RELATIONS | TEXT | ATTRIBUTES | HELP), 0u)
+  EXPECT_EQ(facts.asked["/panel"] & (recorded | RELATIONS | TEXT | ATTRIBUTES | HELP | DESCRIPTION), 0u)
       << "a group is walked through, not recorded nor labelled";
   EXPECT_EQ(facts.asked["/ok"] & recorded, recorded);
-  EXPECT_EQ(facts.asked["/ok"] & RELATIONS, 0u) << "it has a name of its own";
+  EXPECT_EQ(facts.asked["/ok"] & (RELATIONS | DESCRIPTION), 0u) << "it has a name of its own";
   EXPECT_EQ(facts.asked["/entry"] & (recorded | RELATIONS | TEXT), recorded | RELATIONS | TEXT);
   EXPECT_EQ(facts.asked["/label"], NAMING) << "of its label only the name";
   EXPECT_EQ(facts.asked["/window"] & recorded, 0u) << "a window is not recorded";
