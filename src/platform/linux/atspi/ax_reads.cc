@@ -375,8 +375,12 @@ PlannedRead readAsPlanned(ReadScope& scope, const ReadPlan& plan, const ObjectRe
   }
   read.recorded = std::find(plan.recordedRoles.begin(), plan.recordedRoles.end(), role) != plan.recordedRoles.end();
   if (!read.recorded || reads == PlannedReads::wayOn) return read;
-  for (const std::string& name : plan.firstNonBlank) {
-    if (givesText(readAxAttribute(scope, ref, as, name))) break;
+  for (std::size_t i = 0; i < plan.firstNonBlank.size(); ++i) {
+    const std::uint64_t lackedBefore = scope.facts.lackedReads();
+    if (givesText(readAxAttribute(scope, ref, as, plan.firstNonBlank[i]))) break;
+    // Most elements are named by the first source: the others wait until
+    // it is known to be blank, where each costs a call of its own.
+    if (i == 0 && scope.facts.lackedReads() != lackedBefore) break;
   }
   for (const std::string& name : plan.ofRecorded) readAxAttribute(scope, ref, as, name);
   return read;

@@ -52,7 +52,8 @@ Value readAxAttribute(ReadScope& scope, const ObjectRef& ref, Presentation as, s
 // over a source that fetches nothing and notes what each read lacked
 // (FactStore's read-ahead), it tells which facts a walk will read, from the
 // readers themselves. Of the plan's label sources it reads on past those
-// that come out blank or unknown, as a walk may have to.
+// that come out blank, and past unknown ones but the first: the rest wait
+// until the first is known to be blank.
 struct PlannedRead {
   // The children the walk goes on to, as far as they are known.
   std::vector<std::pair<ObjectRef, Presentation>> children;

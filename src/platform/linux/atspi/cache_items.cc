@@ -64,9 +64,13 @@ void FactStore::seedFromCache(const std::string& bus) {
     }
     if (!(facts.asked & NAMING)) {
       facts.name = std::move(*name);
-      facts.childCount = count;
       facts.asked |= NAMING;
       facts.answered |= NAMING;
+    }
+    if (!(facts.asked & CHILD_COUNT)) {
+      facts.childCount = count;
+      facts.asked |= CHILD_COUNT;
+      facts.answered |= CHILD_COUNT;
     }
     if (!(facts.asked & DESCRIPTION)) {
       facts.description = std::move(*description);

@@ -122,7 +122,13 @@ void FactStore::apply(const CallBatch& batch, const std::vector<Read>& reads) {
         }
         break;
       case Read::childCount:
-        if (auto value = propertyValue(reply)) facts.childCount = value->int32().value_or(-1);
+        facts.asked |= CHILD_COUNT;
+        if (auto value = propertyValue(reply)) {
+          facts.childCount = value->int32().value_or(-1);
+          facts.answered |= CHILD_COUNT;
+        }
+        // As after GetAll: nothing to list.
+        if (facts.childCount == 0 && !(facts.asked & CHILDREN)) setChildren(read.ref, facts, {});
         break;
       case Read::parent:
         facts.asked |= PARENT;

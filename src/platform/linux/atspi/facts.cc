@@ -62,8 +62,9 @@ void FactStore::plan(CallBatch& batch, std::vector<Read>& reads, const ObjectRef
   if (!missing) return;
   // Whether the children may be listed at all depends on the states and the
   // child count: those first, the list in a later round.
-  const bool childrenWait = (missing & CHILDREN) && (facts.asked & (STATES | NAMING)) != (STATES | NAMING);
-  if (childrenWait) missing |= (STATES | NAMING) & ~facts.asked;
+  constexpr unsigned LISTING = STATES | CHILD_COUNT;
+  const bool childrenWait = (missing & CHILDREN) && (facts.asked & LISTING) != LISTING;
+  if (childrenWait) missing |= LISTING & ~facts.asked;
   auto add = [&](const char* interface, const char* method, Read::Kind kind) {
     const std::size_t call = batch.add(ref, interface, method);
     reads.push_back({ref, &facts, call, kind});
@@ -78,16 +79,14 @@ void FactStore::plan(CallBatch& batch, std::vector<Read>& reads, const ObjectRef
   if (missing & ROLE) add(ACCESSIBLE_INTERFACE, "GetRole", Read::role);
   if (missing & STATES) add(ACCESSIBLE_INTERFACE, "GetState", Read::states);
   unsigned single = missing;
-  if ((missing & (NAMING | DESCRIPTION)) && !facts.getAllRefused && !toolkitOf(ref.bus).refusesGetAll()) {
+  if ((missing & (NAMING | DESCRIPTION | CHILD_COUNT)) && !facts.getAllRefused && !toolkitOf(ref.bus).refusesGetAll()) {
     appendString(add(PROPERTIES_INTERFACE, "GetAll", Read::getAll), ACCESSIBLE_INTERFACE);
     // Attributes come with it where the bridge includes them; otherwise
     // they are asked for in the next round.
     single &= ~(GET_ALL_FACTS | ATTRIBUTES);
   }
-  if (single & NAMING) {
-    addGet(ACCESSIBLE_INTERFACE, "Name", Read::name);
-    addGet(ACCESSIBLE_INTERFACE, "ChildCount", Read::childCount);
-  }
+  if (single & NAMING) addGet(ACCESSIBLE_INTERFACE, "Name", Read::name);
+  if (single & CHILD_COUNT) addGet(ACCESSIBLE_INTERFACE, "ChildCount", Read::childCount);
   if (single & DESCRIPTION) addGet(ACCESSIBLE_INTERFACE, "Description", Read::description);
   if (single & PARENT) addGet(ACCESSIBLE_INTERFACE, "Parent", Read::parent);
   if (single & IDENTIFIER) addGet(ACCESSIBLE_INTERFACE, "AccessibleId", Read::accessibleId);

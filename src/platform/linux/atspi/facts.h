@@ -35,7 +35,7 @@ namespace kelp::platform::linux_desktop {
 enum Fact : unsigned {
   ROLE = 1u << 0,          // Accessible.GetRole
   STATES = 1u << 1,        // Accessible.GetState
-  NAMING = 1u << 2,        // name and child count
+  NAMING = 1u << 2,        // the Name property
   PARENT = 1u << 3,        // the Parent property
   IDENTIFIER = 1u << 4,    // the AccessibleId property
   HELP = 1u << 5,          // the HelpText property (AT-SPI 2.52 and later)
@@ -51,12 +51,15 @@ enum Fact : unsigned {
   // answer only single properties would be asked it of every object, where
   // only a nameless record needs it.
   DESCRIPTION = 1u << 14,
+  // The ChildCount property: whether the children may be listed, and
+  // whether there are any to list.
+  CHILD_COUNT = 1u << 15,
 };
 
 // Properties.GetAll of the Accessible interface answers these at once; it
 // is asked only where the naming is missing (objects the toolkit's cache did
 // not list), as single properties cost the application less.
-inline constexpr unsigned GET_ALL_FACTS = NAMING | DESCRIPTION | PARENT | IDENTIFIER | HELP;
+inline constexpr unsigned GET_ALL_FACTS = NAMING | DESCRIPTION | CHILD_COUNT | PARENT | IDENTIFIER | HELP;
 
 // An object's rectangle as AT-SPI reports it.
 struct Extents {
@@ -115,6 +118,9 @@ class FactSource {
   virtual std::optional<ObjectRef> firstWithStates(const ObjectRef& root, std::uint64_t states) = 0;
   // The toolkit of the application at `bus`.
   virtual Toolkit toolkitOf(const std::string& bus) = 0;
+  // How many reads so far lacked a fact that was not yet fetched; always 0
+  // for sources that fetch what they lack.
+  virtual std::uint64_t lackedReads() const { return 0; }
 };
 
 class FactStore final : public FactSource {

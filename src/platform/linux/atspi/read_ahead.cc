@@ -34,6 +34,7 @@ class FactStore::KnownFacts final : public FactSource {
   const Facts& need(const ObjectRef& ref, unsigned wanted) override {
     Facts& facts = store_.entry(ref);
     if (const unsigned missing = wanted & ~facts.asked) {
+      ++lackedReads_;
       auto [found, added] = lacking_.try_emplace(ref, 0u);
       if (added) order_.push_back(ref);
       found->second |= missing;
@@ -43,6 +44,7 @@ class FactStore::KnownFacts final : public FactSource {
   // Not a fact: reads that ask it are not fetched ahead.
   std::optional<ObjectRef> firstWithStates(const ObjectRef&, std::uint64_t) override { return std::nullopt; }
   Toolkit toolkitOf(const std::string& bus) override { return store_.toolkitOf(bus); }
+  std::uint64_t lackedReads() const override { return lackedReads_; }
 
   // The objects some read lacked facts of, in the order they were met, and
   // the facts each lacked.
@@ -56,6 +58,7 @@ class FactStore::KnownFacts final : public FactSource {
   FactStore& store_;
   std::unordered_map<ObjectRef, unsigned, RefHash> lacking_;
   std::vector<ObjectRef> order_;
+  std::uint64_t lackedReads_ = 0;
 };
 
 void FactStore::fetchAhead(const ObjectRef& start) {
@@ -139,11 +142,7 @@ void FactStore::fetchAhead(const ObjectRef& start) {
     std::vector<Read> reads;
     for (const ObjectRef& ref : known.lackingObjects()) {
       Facts& facts = entry(ref);
-      unsigned wanted = known.lacking(ref);
-      // The child count that comes with the naming may tell there are no
-      // children at all; the list waits for the count where both are due.
-      if ((wanted & NAMING) && !(facts.asked & NAMING)) wanted &= ~CHILDREN;
-      plan(batch, reads, ref, facts, wanted);
+      plan(batch, reads, ref, facts, known.lacking(ref));
     }
     if (reads.empty() && lazy_.empty()) break;
     batch.run();

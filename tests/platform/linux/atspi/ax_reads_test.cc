@@ -12,7 +12,7 @@
 namespace kelp::platform::linux_desktop {
 namespace {
 
-constexpr unsigned ALL_FACTS = (unsigned{DESCRIPTION} << 1) - 1;
+constexpr unsigned ALL_FACTS = (unsigned{CHILD_COUNT} << 1) - 1;
 
 // Objects of one application with the facts a test gives them; every fact
 // the test did not give reads as not told. Notes what each read asked.
@@ -24,7 +24,7 @@ class PreparedFacts final : public FactSource {
     facts.role = role;
     for (AtspiStateType state : states) facts.states |= std::uint64_t{1} << state;
     facts.name = std::move(name);
-    facts.answered = ROLE | STATES | NAMING | DESCRIPTION | PARENT | CHILDREN | RELATIONS | ATTRIBUTES;
+    facts.answered = ROLE | STATES | NAMING | DESCRIPTION | CHILD_COUNT | PARENT | CHILDREN | RELATIONS | ATTRIBUTES;
     return facts;
   }
   // `child` is listed by `parent` and names it as its parent.
@@ -36,21 +36,26 @@ class PreparedFacts final : public FactSource {
 
   const Facts& need(const ObjectRef& object, unsigned wanted) override {
     asked[object.path] |= wanted;
+    if (wanted & unfetched) ++lacked_;
     Facts& facts = objects_[object];
-    facts.asked = ALL_FACTS;
+    facts.asked = ALL_FACTS & ~unfetched;
     return facts;
   }
   std::optional<ObjectRef> firstWithStates(const ObjectRef&, std::uint64_t) override { return std::nullopt; }
   Toolkit toolkitOf(const std::string&) override { return toolkit; }
+  std::uint64_t lackedReads() const override { return lacked_; }
 
   std::map<std::string, unsigned> asked;
   Toolkit toolkit{"GTK", 3};
+  // Facts not fetched yet, as a read-ahead sees them.
+  unsigned unfetched = 0;
 
  private:
   struct Less {
     bool operator()(const ObjectRef& a, const ObjectRef& b) const { return a.path < b.path; }
   };
   std::map<ObjectRef, Facts, Less> objects_;
+  std::uint64_t lacked_ = 0;
 };
 
 class ReadTest : public ::testing::Test {
@@ -188,6 +193,19 @@ TEST_F(ReadTest, AnItemWithASubmenuPresentsItAsItsOneChild) {
       readAsPlanned(scope, ax::walkReadPlan(), PreparedFacts::ref("/file"), Presentation::submenu).children;
   ASSERT_EQ(items.size(), 1u);
   EXPECT_EQ(items[0].first.path, "/file/open");
+}
+
+// The other label sources of a record wait until its name is known to be
+// blank: most records are named, and each source is a call of its own where
+// the toolkit answers single properties only.
+TEST_F(ReadTest, ARecordsOtherLabelSourcesWaitUntilItsNameIsKnownBlank) {
+  facts.add("/ok", ATSPI_ROLE_PUSH_BUTTON, {ATSPI_STATE_SHOWING});
+  facts.unfetched = NAMING | DESCRIPTION;
+  readAsPlanned(scope, ax::walkReadPlan(), PreparedFacts::ref("/ok"), Presentation::object);
+  EXPECT_EQ(facts.asked["/ok"] & (NAMING | DESCRIPTION), NAMING);
+  facts.unfetched = DESCRIPTION;
+  readAsPlanned(scope, ax::walkReadPlan(), PreparedFacts::ref("/ok"), Presentation::object);
+  EXPECT_EQ(facts.asked["/ok"] & DESCRIPTION, DESCRIPTION) << "the name came blank";
 }
 
 // What the read-ahead of a walk fetches is what the readers ask for: the
