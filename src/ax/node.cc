@@ -81,7 +81,8 @@ std::vector<Node> walk(platform::Accessibility& ax, const platform::Element& roo
   std::vector<Node> nodes;
   platform::ReadPlan plan = walkReadPlan();
   plan.recordLimit = max;
-  Snapshot snapshot(ax, plan);
+  std::optional<Snapshot> snapshot;
+  if (options.snapshot) snapshot.emplace(ax, plan);
   walkBelow(ax, root, options.rootPath, 0, max, options, nodes);
   return nodes;
 }

@@ -58,11 +58,16 @@ struct WalkOptions {
   bool closedMenus = true;
   // Where `root` stands: its own path, which its descendants' paths extend.
   std::string rootPath;
+  // Whether the walk reads inside one snapshot, which a backend may fetch
+  // ahead of; without, every read asks on its own, as a check of what
+  // fetching ahead gives.
+  bool snapshot = true;
 };
 
 // The records of `root` and its descendants in document order, until the
 // list holds `max` records or the walk is deeper than MAX_WALK_DEPTH below
-// `root`; paths start at `root`. The walk reads inside one snapshot.
+// `root`; paths start at `root`. The walk reads inside one snapshot unless
+// `options` say not to.
 std::vector<Node> walk(platform::Accessibility& ax, const platform::Element& root, std::int64_t max,
                        const WalkOptions& options = {});
 
