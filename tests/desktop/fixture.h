@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -53,6 +54,25 @@ inline AppOptions program(std::vector<std::string> argv) {
   AppOptions options;
   options.argv = std::move(argv);
   return options;
+}
+
+// Chromium on `url` with a profile in `profile`. The harness runs as root,
+// where Chromium insists on --no-sandbox; the helper itself never passes it.
+inline AppOptions chromiumProgram(const std::string& profile, const std::string& url) {
+  return program({"chromium", "--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-background-networking",
+                  "--disable-component-update", "--disable-sync", "--user-data-dir=" + profile, url});
+}
+
+// Firefox on `url` with a profile in `profile` (an empty directory), without
+// its first-run pages.
+inline AppOptions firefoxProgram(const std::string& profile, const std::string& url) {
+  std::ofstream(profile + "/user.js")
+      << "user_pref(\"browser.startup.homepage_override.mstone\", \"ignore\");\n"
+         "user_pref(\"browser.aboutwelcome.enabled\", false);\n"
+         "user_pref(\"startup.homepage_welcome_url\", \"\");\n"
+         "user_pref(\"datareporting.policy.dataSubmissionEnabled\", false);\n"
+         "user_pref(\"browser.shell.checkDefaultBrowser\", false);\n";
+  return program({"firefox-esr", "--new-instance", "--profile", profile, url});
 }
 
 // Ends an application that a test started when the test ends, however it ends.

@@ -3,7 +3,6 @@
 // Chromium and Firefox on a form page of ours, and LibreOffice Writer.
 #include <signal.h>
 
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -127,25 +126,14 @@ void DesktopToolkits::operateTheForm(const Json& app) {
 
 TEST_F(DesktopToolkits, ChromiumWakesAndOperatesAFormPage) {
   TempDir profile("kelp-chromium");
-  // The harness runs as root, where Chromium insists on this switch; the
-  // helper itself never passes it.
-  DesktopApp& chromium = desktop().startApplication(
-      program({"chromium", "--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-background-networking",
-               "--disable-component-update", "--disable-sync", "--user-data-dir=" + profile.path(), FORM_PAGE}));
+  DesktopApp& chromium = desktop().startApplication(chromiumProgram(profile.path(), FORM_PAGE));
   StopWhenDone stop{chromium};
   operateTheForm({{"pid", chromium.pid()}});
 }
 
 TEST_F(DesktopToolkits, FirefoxOperatesAFormPage) {
   TempDir profile("kelp-firefox");
-  std::ofstream(profile.path() + "/user.js")
-      << "user_pref(\"browser.startup.homepage_override.mstone\", \"ignore\");\n"
-         "user_pref(\"browser.aboutwelcome.enabled\", false);\n"
-         "user_pref(\"startup.homepage_welcome_url\", \"\");\n"
-         "user_pref(\"datareporting.policy.dataSubmissionEnabled\", false);\n"
-         "user_pref(\"browser.shell.checkDefaultBrowser\", false);\n";
-  DesktopApp& firefox =
-      desktop().startApplication(program({"firefox-esr", "--new-instance", "--profile", profile.path(), FORM_PAGE}));
+  DesktopApp& firefox = desktop().startApplication(firefoxProgram(profile.path(), FORM_PAGE));
   StopWhenDone stop{firefox};
   // The page arrives after the window.
   ASSERT_TRUE(eventually(

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -100,25 +99,14 @@ TEST_F(ReadAheadOnEveryToolkit, Qt6) {
 
 TEST_F(ReadAheadOnEveryToolkit, Chromium) {
   TempDir profile("kelp-chromium");
-  // The harness runs as root, where Chromium insists on this switch; the
-  // helper itself never passes it.
-  DesktopApp& chromium = desktop().startApplication(
-      program({"chromium", "--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-background-networking",
-               "--disable-component-update", "--disable-sync", "--user-data-dir=" + profile.path(), FORM_PAGE}));
+  DesktopApp& chromium = desktop().startApplication(chromiumProgram(profile.path(), FORM_PAGE));
   StopWhenDone stop{chromium};
   expectTheSameWalks(chromium, {"Pay now", "Reload"});
 }
 
 TEST_F(ReadAheadOnEveryToolkit, Firefox) {
   TempDir profile("kelp-firefox");
-  std::ofstream(profile.path() + "/user.js")
-      << "user_pref(\"browser.startup.homepage_override.mstone\", \"ignore\");\n"
-         "user_pref(\"browser.aboutwelcome.enabled\", false);\n"
-         "user_pref(\"startup.homepage_welcome_url\", \"\");\n"
-         "user_pref(\"datareporting.policy.dataSubmissionEnabled\", false);\n"
-         "user_pref(\"browser.shell.checkDefaultBrowser\", false);\n";
-  DesktopApp& firefox =
-      desktop().startApplication(program({"firefox-esr", "--new-instance", "--profile", profile.path(), FORM_PAGE}));
+  DesktopApp& firefox = desktop().startApplication(firefoxProgram(profile.path(), FORM_PAGE));
   StopWhenDone stop{firefox};
   expectTheSameWalks(firefox, {"Pay now", "Reload"});
 }

@@ -52,37 +52,22 @@ void FactStore::seedFromCache(const std::string& bus) {
     if (!name || !role || !description || !states) continue;
 
     Facts& facts = entry(*self);
-    if (!(facts.asked & ROLE)) {
-      facts.role = roleFromWire(*role);
-      facts.asked |= ROLE;
-      facts.answered |= ROLE;
-    }
-    if (!(facts.asked & STATES)) {
-      facts.states = *states;
-      facts.asked |= STATES;
-      facts.answered |= STATES;
-    }
-    if (!(facts.asked & NAMING)) {
-      facts.name = std::move(*name);
-      facts.asked |= NAMING;
-      facts.answered |= NAMING;
-    }
-    if (!(facts.asked & CHILD_COUNT)) {
-      facts.childCount = count;
-      facts.asked |= CHILD_COUNT;
-      facts.answered |= CHILD_COUNT;
-    }
-    if (!(facts.asked & DESCRIPTION)) {
-      facts.description = std::move(*description);
-      facts.asked |= DESCRIPTION;
-      facts.answered |= DESCRIPTION;
-    }
-    if (!(facts.asked & PARENT)) {
-      // The same toolkit call as the Parent property answers.
+    // What the listing tells, of each fact nothing fetched first.
+    const auto seed = [&facts](unsigned fact, const auto& set) {
+      if (facts.asked & fact) return;
+      set();
+      facts.asked |= fact;
+      facts.answered |= fact;
+    };
+    seed(ROLE, [&] { facts.role = roleFromWire(*role); });
+    seed(STATES, [&] { facts.states = *states; });
+    seed(NAMING, [&] { facts.name = std::move(*name); });
+    seed(CHILD_COUNT, [&] { facts.childCount = count; });
+    seed(DESCRIPTION, [&] { facts.description = std::move(*description); });
+    // The same toolkit call as the Parent property answers.
+    seed(PARENT, [&] {
       if (parent && parent->path != NULL_PATH) facts.parent = *parent;
-      facts.asked |= PARENT;
-      facts.answered |= PARENT;
-    }
+    });
     if (listed) {
       if (!(facts.asked & CHILDREN)) setChildren(*self, facts, std::move(*listed));
     } else if (parent && parent->path != NULL_PATH) {
