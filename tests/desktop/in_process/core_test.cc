@@ -90,11 +90,6 @@ TEST_F(CoreOnLinuxDesktop, TheFactoryIsFoundAndWalkedTheSameWayTwice) {
 TEST_F(CoreOnLinuxDesktop, AShortWalkReadsLittleBeyondItsRecords) {
   const ax::AppPair pair = factory();
   walk(pair.element, 400);
-  const auto sent = [](std::string_view method) {
-    const auto& counts = platform::linux_desktop::busTraffic().byMethod;
-    auto found = counts.find(method);
-    return found == counts.end() ? std::uint64_t{0} : found->second;
-  };
   const std::uint64_t identifiers = sent("org.freedesktop.DBus.Properties.Get AccessibleId");
   const std::vector<Node> nodes = walk(pair.element, 7);
   ASSERT_EQ(nodes.size(), 7u);

@@ -15,6 +15,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "ax/node.h"
 #include "desktop/fixture.h"
 #include "desktop/harness.h"
+#include "platform/linux/atspi/calls.h"
 #include "platform/platform.h"
 
 extern char** environ;
@@ -99,6 +101,13 @@ class CoreOnLinuxDesktop : public WidgetFactoryDesktop {
   }
 
   std::vector<ax::Node> walk(const platform::Element& start, std::int64_t max) { return ax::walk(ax(), start, max); }
+  // How many calls of `method` ("Interface.Method", or Properties.Get and
+  // the property's name) this process has sent to applications.
+  static std::uint64_t sent(std::string_view method) {
+    const auto& counts = platform::linux_desktop::busTraffic().byMethod;
+    auto found = counts.find(method);
+    return found == counts.end() ? std::uint64_t{0} : found->second;
+  }
 
   static std::vector<const ax::Node*> nodesWith(const std::vector<ax::Node>& nodes, const std::string& role,
                                             const std::string& label) {

@@ -89,6 +89,12 @@ TEST_F(ReadAheadOnEveryToolkit, Qt5) {
   DesktopApp& featherpad = desktop().startApplication(program({"featherpad"}));
   StopWhenDone stop{featherpad};
   expectTheSameWalks(featherpad, {"Open"});
+  // Qt 5's bridge has no identifiers: once it said so, it is not asked.
+  const std::uint64_t identifiers = sent("org.freedesktop.DBus.Properties.Get AccessibleId");
+  const std::optional<ax::AppPair> pair = ax::appElement(os(), std::nullopt, featherpad.pid());
+  ASSERT_TRUE(pair);
+  EXPECT_GT(walk(pair->element, MAX_RECORDS).size(), 100u);
+  EXPECT_EQ(sent("org.freedesktop.DBus.Properties.Get AccessibleId"), identifiers);
 }
 
 TEST_F(ReadAheadOnEveryToolkit, Qt6) {

@@ -115,7 +115,9 @@ void CallBatch::run() {
       call.pending.reset();
     }
     if (call.reply && dbus_message_get_type(call.reply.get()) == DBUS_MESSAGE_TYPE_ERROR) {
-      if (meansUnanswered(dbus_message_get_error_name(call.reply.get()))) unanswered.insert(call.bus);
+      const char* error = dbus_message_get_error_name(call.reply.get());
+      if (meansUnanswered(error)) unanswered.insert(call.bus);
+      call.error = error ? error : "";
       call.reply.reset();
     }
   }

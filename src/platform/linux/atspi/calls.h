@@ -36,6 +36,9 @@ inline constexpr const char* COLLECTION_INTERFACE = "org.a11y.atspi.Collection";
 inline constexpr const char* CACHE_INTERFACE = "org.a11y.atspi.Cache";
 inline constexpr const char* PROPERTIES_INTERFACE = "org.freedesktop.DBus.Properties";
 inline constexpr const char* CACHE_PATH = "/org/a11y/atspi/cache";
+// Properties of the Accessible interface that older bridges lack.
+inline constexpr const char* ACCESSIBLE_ID_PROPERTY = "AccessibleId";
+inline constexpr const char* HELP_TEXT_PROPERTY = "HelpText";
 
 // Calls made together: each goes out as soon as the next is added (or the
 // batch runs), so the application answers while later calls are still being
@@ -59,6 +62,9 @@ class CallBatch {
   void run();
   // A call's reply after run(); null for calls that failed in any way.
   DBusMessage* reply(std::size_t index) const { return calls_[index].reply.get(); }
+  // The error the application answered a call with; empty where it gave a
+  // reply, or none at all.
+  const std::string& error(std::size_t index) const { return calls_[index].error; }
 
  private:
   struct Call {
@@ -66,6 +72,7 @@ class CallBatch {
     DBusMessageOwner request;
     DBusPendingCallOwner pending;  // on the shared bus
     DBusMessageOwner reply;
+    std::string error;
   };
   using Waiting = std::map<std::uint32_t, std::size_t>;  // serial -> call index
 

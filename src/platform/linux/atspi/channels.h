@@ -128,6 +128,15 @@ class AtspiChannels {
     return found == processes_.end() ? std::nullopt : std::optional<Pid>(found->second);
   }
   void rememberProcess(const std::string& bus, Pid pid) { processes_[bus] = pid; }
+  // Properties of every object that an application's bridge said it does
+  // not have (Qt 5 knows no AccessibleId): they are not asked of it again.
+  bool lacksProperty(const std::string& bus, std::string_view property) const {
+    auto found = lacking_.find(bus);
+    return found != lacking_.end() && found->second.contains(property);
+  }
+  void markLacksProperty(const std::string& bus, std::string_view property) {
+    lacking_[bus].emplace(property);
+  }
   // Applications whose content was woken, once each.
   bool woken(const std::string& bus) const { return woken_.contains(bus); }
   void markWoken(const std::string& bus) { woken_.insert(bus); }
@@ -149,6 +158,7 @@ class AtspiChannels {
   std::set<std::string, std::less<>> noBulk_;
   std::map<std::string, Toolkit, std::less<>> toolkits_;
   std::set<std::string, std::less<>> woken_;
+  std::map<std::string, std::set<std::string, std::less<>>, std::less<>> lacking_;
   std::map<std::string, Pid, std::less<>> processes_;
 };
 

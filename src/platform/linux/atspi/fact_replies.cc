@@ -1,6 +1,8 @@
 // Reading the replies of fact calls into the facts they answer.
 #include "platform/linux/atspi/facts.h"
 
+#include <algorithm>
+
 namespace kelp::platform::linux_desktop {
 namespace {
 
@@ -52,6 +54,12 @@ void applyGetAll(MessageReader& reader, Facts& facts) {
       }
     }
   }
+}
+
+// The errors bridges answer Properties.Get of a property they do not have
+// with: GLib's, libdbus's and Qt's.
+bool meansNoSuchProperty(const std::string& error) {
+  return error == DBUS_ERROR_UNKNOWN_PROPERTY || error == DBUS_ERROR_INVALID_ARGS || error == DBUS_ERROR_UNKNOWN_INTERFACE;
 }
 
 std::vector<ObjectRef> labellingObjects(MessageReader& reader) {
@@ -217,6 +225,24 @@ void FactStore::apply(const CallBatch& batch, const std::vector<Read>& reads) {
         }
         break;
     }
+  }
+  noteLackedProperties(batch, reads);
+}
+
+void FactStore::noteLackedProperties(const CallBatch& batch, const std::vector<Read>& reads) {
+  for (const Read& read : reads) {
+    const char* property = read.kind == Read::accessibleId ? ACCESSIBLE_ID_PROPERTY
+                           : read.kind == Read::helpText   ? HELP_TEXT_PROPERTY
+                                                           : nullptr;
+    if (!property || !meansNoSuchProperty(batch.error(read.call))) continue;
+    if (channels_.lacksProperty(read.ref.bus, property)) continue;
+    // Qt's bridge answers a call on an object that is gone with the same
+    // error as one for a property it lacks: only an object that answered
+    // another call of the batch speaks for its bridge.
+    const bool alive = std::any_of(reads.begin(), reads.end(), [&](const Read& other) {
+      return other.facts == read.facts && batch.reply(other.call) != nullptr;
+    });
+    if (alive) channels_.markLacksProperty(read.ref.bus, property);
   }
 }
 

@@ -89,8 +89,15 @@ void FactStore::plan(CallBatch& batch, std::vector<Read>& reads, const ObjectRef
   if (single & CHILD_COUNT) addGet(ACCESSIBLE_INTERFACE, "ChildCount", Read::childCount);
   if (single & DESCRIPTION) addGet(ACCESSIBLE_INTERFACE, "Description", Read::description);
   if (single & PARENT) addGet(ACCESSIBLE_INTERFACE, "Parent", Read::parent);
-  if (single & IDENTIFIER) addGet(ACCESSIBLE_INTERFACE, "AccessibleId", Read::accessibleId);
-  if (single & HELP) addGet(ACCESSIBLE_INTERFACE, "HelpText", Read::helpText);
+  // What the bridge said it lacks counts as asked, and untold.
+  for (const auto& [fact, property] : {std::pair{IDENTIFIER, ACCESSIBLE_ID_PROPERTY}, std::pair{HELP, HELP_TEXT_PROPERTY}}) {
+    if ((single & fact) && channels_.lacksProperty(ref.bus, property)) {
+      single &= ~fact;
+      facts.asked |= fact;
+    }
+  }
+  if (single & IDENTIFIER) addGet(ACCESSIBLE_INTERFACE, ACCESSIBLE_ID_PROPERTY, Read::accessibleId);
+  if (single & HELP) addGet(ACCESSIBLE_INTERFACE, HELP_TEXT_PROPERTY, Read::helpText);
   if (single & ATTRIBUTES) add(ACCESSIBLE_INTERFACE, "GetAttributes", Read::attributes);
   if ((missing & CHILDREN) && !childrenWait) {
     if (facts.hasState(ATSPI_STATE_MANAGES_DESCENDANTS) && facts.childCount < 0 && !facts.childCountAsked) {

@@ -178,6 +178,8 @@ class FactStore final : public FactSource {
   // combined one.
   void plan(CallBatch& batch, std::vector<Read>& reads, const ObjectRef& ref, Facts& facts, unsigned wanted);
   void apply(const CallBatch& batch, const std::vector<Read>& reads);
+  // Remembers the properties the application's bridge said it lacks.
+  void noteLackedProperties(const CallBatch& batch, const std::vector<Read>& reads);
   void fetch(const ObjectRef& ref, Facts& facts, unsigned wanted);
   // Records `children` as the children of `lister`, and `lister` as the
   // object each of them was found under.
