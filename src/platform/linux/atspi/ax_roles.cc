@@ -97,17 +97,33 @@ bool hasState(std::uint64_t states, AtspiStateType state) {
   return (states >> static_cast<unsigned>(state)) & 1u;
 }
 
+bool isMenuContainer(AtspiRole role) {
+  return role == ATSPI_ROLE_MENU || role == ATSPI_ROLE_POPUP_MENU || role == ATSPI_ROLE_MENU_BAR;
+}
+
+std::optional<AtspiRole> parentRoleOf(FactSource& store, const ObjectRef& ref, const Facts& facts) {
+  // An item a menu lists is that menu's own in every toolkit, which spares
+  // asking the parent of each item of each closed menu. Anything else that
+  // lists a menu's items may not be their parent: LibreOffice's sidebar
+  // button lists the items of the menu it opens.
+  if (rowOf(facts.role).rule != RoleRule::topLevel && rowOf(facts.role).rule != RoleRule::appChild &&
+      facts.listedBy) {
+    const Facts& lister = store.need(*facts.listedBy, ROLE);
+    if (lister.has(ROLE) && isMenuContainer(lister.role)) return lister.role;
+  }
+  if (const std::optional<ObjectRef> parent = store.need(ref, PARENT).parent) {
+    const Facts& parentFacts = store.need(*parent, ROLE);
+    if (parentFacts.has(ROLE)) return parentFacts.role;
+  }
+  return std::nullopt;
+}
+
 // What decides the AX role of `ref` besides the role and states in
 // `facts`; only what its role depends on is read.
 RoleContext roleContextOf(FactSource& store, const ObjectRef& ref, const Facts& facts) {
   RoleContext context;
   context.states = facts.states;
-  if (roleDependsOnParent(facts.role)) {
-    if (const std::optional<ObjectRef> parent = store.need(ref, PARENT).parent) {
-      const Facts& parentFacts = store.need(*parent, ROLE);
-      if (parentFacts.has(ROLE)) context.parentRole = parentFacts.role;
-    }
-  }
+  if (roleDependsOnParent(facts.role)) context.parentRole = parentRoleOf(store, ref, facts);
   if (roleDependsOnAttributes(facts.role)) {
     context.searchSemantics = hasSearchSemantics(store.need(ref, ATTRIBUTES).attributes);
   }

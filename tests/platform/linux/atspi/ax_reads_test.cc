@@ -195,6 +195,23 @@ TEST_F(ReadTest, AnItemWithASubmenuPresentsItAsItsOneChild) {
   EXPECT_EQ(items[0].first.path, "/file/open");
 }
 
+// An item is placed by the menu that lists it, without asking its parent:
+// closed menus hold most objects of a Qt application. What another control
+// lists, as LibreOffice's sidebar button lists its menu's items, is placed
+// by its parent.
+TEST_F(ReadTest, AMenusItemsArePlacedByTheMenuThatListsThem) {
+  facts.add("/bar", ATSPI_ROLE_MENU_BAR);
+  facts.add("/bar/file", ATSPI_ROLE_MENU, {}, "File").listedBy = PreparedFacts::ref("/bar");
+  facts.add("/button", ATSPI_ROLE_TOGGLE_BUTTON);
+  facts.add("/menu", ATSPI_ROLE_MENU);
+  facts.add("/menu/more", ATSPI_ROLE_MENU, {}, "Customization").listedBy = PreparedFacts::ref("/button");
+  facts.adopt("/menu", "/menu/more");
+
+  EXPECT_EQ(text(read("/bar/file", "AXRole")), "AXMenuBarItem");
+  EXPECT_EQ(facts.asked["/bar/file"] & PARENT, 0u);
+  EXPECT_EQ(text(read("/menu/more", "AXRole")), "AXMenuItem") << "its parent is a menu";
+}
+
 // The other label sources of a record wait until its name is known to be
 // blank: most records are named, and each source is a call of its own where
 // the toolkit answers single properties only.
