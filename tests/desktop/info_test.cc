@@ -1,10 +1,17 @@
 // The information commands against a real desktop: permissions, screens
 // and the running applications.
+#include <gio/gio.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <string_view>
+#include <thread>
 
+#include "desktop/desktop_bus.h"
 #include "desktop/fixture.h"
 
 namespace kelp::test {
@@ -47,6 +54,65 @@ TEST_F(DesktopInfo, DoctorSeesAccessibilityAndOtherWindows) {
   EXPECT_EQ((*oneShot)["id"], 0);
   EXPECT_EQ((*oneShot)["result"]["accessibility"], true);
   EXPECT_EQ((*oneShot)["result"]["screen"], true);
+}
+
+// Counts the calls of `members` on the accessibility bus while it lives.
+class CallWatch {
+ public:
+  CallWatch(const std::string& busAddress, std::vector<std::string> members) : members_(std::move(members)) {
+    monitor_ = desktop_bus::connectBus(busAddress, error_);
+    if (!monitor_) return;
+    filter_ = g_dbus_connection_add_filter(monitor_.get(), &CallWatch::see, this, nullptr);
+    std::vector<std::string> rules;
+    std::vector<const char*> texts;
+    for (const std::string& member : members_) rules.push_back("type='method_call',member='" + member + "'");
+    for (const std::string& rule : rules) texts.push_back(rule.c_str());
+    texts.push_back(nullptr);
+    watching_ = desktop_bus::call(monitor_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                  "org.freedesktop.DBus.Monitoring", "BecomeMonitor",
+                                  g_variant_new("(^asu)", texts.data(), 0u), nullptr, &error_) != nullptr;
+  }
+  ~CallWatch() {
+    if (filter_) g_dbus_connection_remove_filter(monitor_.get(), filter_);
+  }
+  bool watching() const { return watching_; }
+  const std::string& error() const { return error_; }
+  int seen() const { return seen_; }
+
+ private:
+  static GDBusMessage* see(GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer self) {
+    auto* watch = static_cast<CallWatch*>(self);
+    if (!incoming || g_dbus_message_get_message_type(message) != G_DBUS_MESSAGE_TYPE_METHOD_CALL) return message;
+    const char* member = g_dbus_message_get_member(message);
+    if (member && std::find(watch->members_.begin(), watch->members_.end(), member) != watch->members_.end()) {
+      ++watch->seen_;
+    }
+    // A monitor answers none of the calls it sees.
+    g_object_unref(message);
+    return nullptr;
+  }
+
+  std::vector<std::string> members_;
+  desktop_bus::Connection monitor_;
+  std::string error_;
+  guint filter_ = 0;
+  bool watching_ = false;
+  std::atomic<int> seen_{0};
+};
+
+// Listing the applications asks none of them for its objects, as libatspi
+// does of every application it meets: the whole object cache, which costs a
+// big application a tenth of a second, on every helper's first look.
+TEST_F(DesktopInfo, ListingTheApplicationsAsksNoneOfThemForItsObjects) {
+  CallWatch watch(desktop().accessibilityBusAddress(), {"GetItems", "GetApplicationBusAddress"});
+  ASSERT_TRUE(watch.watching()) << watch.error();
+  const Json reply = askOne({{"cmd", "apps"}});
+  ASSERT_EQ(reply.value("ok", false), true) << reply.dump();
+  ASSERT_TRUE(std::any_of(reply["result"]["apps"].begin(), reply["result"]["apps"].end(), isWidgetFactory))
+      << reply.dump();
+  // What libatspi asks, it asks once the bus address comes, in the background.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(watch.seen(), 0);
 }
 
 TEST_F(DesktopInfo, DisplaysListsTheOneVirtualScreen) {

@@ -38,7 +38,7 @@ Point contentCorner(FactStore& facts, const ObjectRef& window) {
 LinuxAccessibility::LinuxAccessibility(Connections& connections) : connections_(connections) {
   if (isWayland(connections_.session)) {
     channels_.setPlacedByCompositor([this](const std::string& bus) {
-      const std::optional<Pid> pid = processOfBus(channels_, bus);
+      const std::optional<Pid> pid = processOfBus(bus);
       return !pid || connections_.windows().placesWithoutTelling(*pid);
     });
   }
@@ -61,7 +61,8 @@ Element LinuxAccessibility::systemWide() { return desktopElement(); }
 
 Element LinuxAccessibility::applicationElement(Pid pid) {
   if (pid <= 0 || !atspiReady(connections_.sessionBus)) return {};
-  return wrapAccessible(registeredApplication(pid));
+  const std::optional<ObjectRef> application = registeredApplication(pid);
+  return application ? elementFor(*application) : Element{};
 }
 
 Point LinuxAccessibility::screenOrigin() {
@@ -97,7 +98,7 @@ WriteScope LinuxAccessibility::writeScope(FactStore& facts) {
         return id && x.activateWindow(*id);
       },
       [this, &facts, &x](const ObjectRef& application) {
-        const std::optional<Pid> pid = processOfBus(channels_, application.bus);
+        const std::optional<Pid> pid = processOfBus(application.bus);
         const std::optional<WindowId> id = pid ? x.topWindowOf(*pid) : std::nullopt;
         return id && x.activateWindow(*id);
       },
@@ -172,7 +173,7 @@ std::optional<Pid> LinuxAccessibility::pidOf(const Element& element) {
   // The desktop belongs to no application.
   const std::optional<ObjectRef> ref = refOf(element);
   if (!ref || isDesktopElement(element) || !atspiReady(connections_.sessionBus)) return std::nullopt;
-  return processOfBus(channels_, ref->bus);
+  return processOfBus(ref->bus);
 }
 
 bool LinuxAccessibility::pressHoldsApplication(const Element& element) {
@@ -188,7 +189,7 @@ bool LinuxAccessibility::answering(const Element& element) {
 
 std::optional<WindowId> LinuxAccessibility::managedWindowOf(FactStore& facts, const ObjectRef& window) {
   WindowServer& x = connections_.windows();
-  const std::optional<Pid> pid = processOfBus(channels_, window.bus);
+  const std::optional<Pid> pid = processOfBus(window.bus);
   const std::optional<std::vector<WindowId>> clients = x.clientList();
   if (!pid || !clients) return std::nullopt;
   std::vector<WindowId> own;
@@ -242,7 +243,7 @@ std::optional<Point> LinuxAccessibility::windowPlace(FactStore& facts, const Obj
 }
 
 std::optional<Point> LinuxAccessibility::popupPlace(const ObjectRef& menu, const RootRect& reported) {
-  const std::optional<Pid> pid = processOfBus(channels_, menu.bus);
+  const std::optional<Pid> pid = processOfBus(menu.bus);
   if (!pid) return std::nullopt;
   return connections_.windows().popupOrigin(*pid, reported);
 }

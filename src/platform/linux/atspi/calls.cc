@@ -167,19 +167,6 @@ bool CallBatch::collectOwn(DBusConnection* connection, Waiting& waiting) {
   return true;
 }
 
-std::optional<Pid> processOfBus(AtspiChannels& channels, const std::string& bus) {
-  if (std::optional<Pid> known = channels.knownProcess(bus)) return known;
-  CallBatch batch(channels);
-  const std::size_t call =
-      batch.add({DBUS_SERVICE_DBUS, DBUS_PATH_DBUS}, DBUS_INTERFACE_DBUS, "GetConnectionUnixProcessID");
-  appendString(batch.request(call), bus.c_str());
-  batch.run();
-  MessageReader reply(batch.reply(call));
-  const std::optional<std::uint32_t> pid = reply.uint32();
-  if (!pid || *pid == 0 || *pid > static_cast<std::uint32_t>(std::numeric_limits<Pid>::max()))
-    return std::nullopt;
-  channels.rememberProcess(bus, static_cast<Pid>(*pid));
-  return static_cast<Pid>(*pid);
-}
+std::optional<Pid> processOfBus(const std::string& bus) { return processesOf({bus}).front(); }
 
 }  // namespace kelp::platform::linux_desktop

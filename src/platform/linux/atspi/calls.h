@@ -117,6 +117,6 @@ inline void countBlockingCall() {
 
 // The process behind the application at unique name `bus`, as the bus
 // daemon knows it.
-std::optional<Pid> processOfBus(AtspiChannels& channels, const std::string& bus);
+std::optional<Pid> processOfBus(const std::string& bus);
 
 }  // namespace kelp::platform::linux_desktop

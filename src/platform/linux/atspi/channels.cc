@@ -9,7 +9,7 @@
 namespace kelp::platform::linux_desktop {
 
 DBusConnection* AtspiChannels::accessibilityBus() {
-  if (!atspiDesktop()) return nullptr;
+  if (!atspiStarted()) return nullptr;
   return atspi_get_a11y_bus();
 }
 

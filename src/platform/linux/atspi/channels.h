@@ -121,13 +121,6 @@ class AtspiChannels {
   void setPlacedByCompositor(std::function<bool(const std::string& bus)> placed) {
     placedByCompositor_ = std::move(placed);
   }
-  // The process behind a unique name, asked once: a name is never given to
-  // another connection while the bus runs.
-  std::optional<Pid> knownProcess(const std::string& bus) const {
-    auto found = processes_.find(bus);
-    return found == processes_.end() ? std::nullopt : std::optional<Pid>(found->second);
-  }
-  void rememberProcess(const std::string& bus, Pid pid) { processes_[bus] = pid; }
   // Properties of every object that an application's bridge said it does
   // not have (Qt 5 knows no AccessibleId): they are not asked of it again.
   bool lacksProperty(const std::string& bus, std::string_view property) const {
@@ -159,7 +152,6 @@ class AtspiChannels {
   std::map<std::string, Toolkit, std::less<>> toolkits_;
   std::set<std::string, std::less<>> woken_;
   std::map<std::string, std::set<std::string, std::less<>>, std::less<>> lacking_;
-  std::map<std::string, Pid, std::less<>> processes_;
 };
 
 }  // namespace kelp::platform::linux_desktop

@@ -156,8 +156,7 @@ std::optional<ObjectRef> objectAtPoint(FactStore& facts, WindowServer& x, const 
     if (x.clientWindow(*it).kind == WindowKind::desktop) continue;
     const std::optional<Pid> pid = x.windowPid(*it);
     if (!pid) return std::nullopt;
-    GRef<AtspiAccessible> application = registeredApplication(*pid);
-    const std::optional<ObjectRef> applicationRef = refOf(wrapAccessible(application));
+    const std::optional<ObjectRef> applicationRef = registeredApplication(*pid);
     if (!applicationRef) return std::nullopt;
     std::optional<ObjectRef> window =
         windowMatching(facts, x, applicationWindows(facts, *applicationRef), *it, point, windowPlace);

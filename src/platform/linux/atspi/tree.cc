@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <map>
 #include <memory>
 #include <utility>
 
@@ -22,7 +23,6 @@ enum class AtspiState { notStarted, ready, failed };
 // libatspi's own state is global, so ours is too.
 struct AtspiSession {
   AtspiState state = AtspiState::notStarted;
-  GRef<AtspiAccessible> desktop;
 };
 
 AtspiSession& session() {
@@ -34,6 +34,25 @@ std::optional<std::string> environmentValue(const char* name) {
   const char* value = std::getenv(name);
   if (!value || !*value) return std::nullopt;
   return std::string(value);
+}
+
+// libatspi asks the bus for every application's object events and cache
+// changes, and on the first from an application fetches its whole object
+// cache for itself (Cache.GetItems); nothing here reads either, so the bus
+// is told to stop sending them, before a busy desktop keeps this process
+// reading megabytes of other applications' changes.
+void ignoreOthersSignals() {
+  DBusConnection* connection = atspi_get_a11y_bus();
+  if (!connection) return;
+  const std::string rules[] = {
+      std::string("type='signal',interface='") + CACHE_INTERFACE + "',member='AddAccessible'",
+      std::string("type='signal',interface='") + CACHE_INTERFACE + "',member='RemoveAccessible'",
+      "type='signal',interface='org.a11y.atspi.Event.Object',member='ChildrenChanged'",
+      "type='signal',interface='org.a11y.atspi.Event.Object',member='PropertyChange'",
+      "type='signal',interface='org.a11y.atspi.Event.Object',member='StateChanged'",
+  };
+  // Without waiting for the bus: a rule it does not hold is no harm.
+  for (const std::string& rule : rules) dbus_bus_remove_match(connection, rule.c_str(), nullptr);
 }
 
 bool startAtspi(const std::string& busAddress) {
@@ -59,7 +78,7 @@ bool startAtspi(const std::string& busAddress) {
     return false;
   }
   atspi.state = AtspiState::ready;
-  atspi.desktop = GRef<AtspiAccessible>::adopt(atspi_get_desktop(0));
+  ignoreOthersSignals();
   return true;
 }
 
@@ -103,7 +122,7 @@ bool atspiReady(SessionBus& sessionBus) {
   return startAtspi(*address);
 }
 
-AtspiAccessible* atspiDesktop() { return session().desktop.get(); }
+bool atspiStarted() { return session().state == AtspiState::ready; }
 
 ObjectRef desktopRef() { return {REGISTRY_BUS_NAME, ROOT_PATH}; }
 
@@ -115,14 +134,6 @@ Element elementFor(const ObjectRef& ref, Presentation as) {
   if (ref.bus.empty() || ref.path.empty() || ref.path == NULL_PATH) return {};
   const bool isDesktop = ref == desktopRef();
   return Element(std::make_shared<const AccessibleElement>(ref, as, isDesktop));
-}
-
-Element wrapAccessible(const GRef<AtspiAccessible>& object) {
-  if (!object) return {};
-  // libatspi keeps the bus name and path of every object it hands out.
-  const AtspiObject* remote = ATSPI_OBJECT(object.get());
-  if (!remote->app || !remote->app->bus_name || !remote->path) return {};
-  return elementFor({remote->app->bus_name, remote->path});
 }
 
 std::optional<ObjectRef> refOf(const Element& element) {
@@ -141,121 +152,158 @@ bool isDesktopElement(const Element& element) {
   return impl && impl->isDesktop();
 }
 
-std::optional<Pid> processOf(AtspiAccessible* object) {
-  if (!object) return std::nullopt;
-  GErrorSlot error;
-  const guint pid = atspi_accessible_get_process_id(object, error.out());
-  if (error || pid == 0 || pid > static_cast<guint>(std::numeric_limits<Pid>::max())) return std::nullopt;
-  return static_cast<Pid>(pid);
-}
-
 namespace {
 
-// Calls `visit` with each child of the desktop until it returns false.
-template <typename Visit>
-void forEachApplication(Visit visit) {
-  AtspiAccessible* desktop = atspiDesktop();
-  if (!desktop) return;
-  GErrorSlot countError;
-  const gint count = atspi_accessible_get_child_count(desktop, countError.out());
-  if (countError || count <= 0) return;
-  for (gint i = 0; i < count && i < MAX_CHILDREN; ++i) {
-    GErrorSlot childError;
-    auto child = GRef<AtspiAccessible>::adopt(atspi_accessible_get_child_at_index(desktop, i, childError.out()));
-    if (child && !visit(std::move(child))) return;
+// Sends `questions` (null ones skipped) on the accessibility bus at once and
+// waits for the answers, each bounded by the AT-SPI timeout, so that a
+// desktop of many applications costs one wait and a hung one no more than
+// the timeout for all. An answer is null where none came.
+std::vector<DBusMessageOwner> askAtOnce(std::vector<DBusMessageOwner> questions) {
+  std::vector<DBusMessageOwner> answers(questions.size());
+  std::vector<DBusPendingCallOwner> pending(questions.size());
+  DBusConnection* connection = atspi_get_a11y_bus();
+  if (!connection) return answers;
+  bool sent = false;
+  for (std::size_t i = 0; i < questions.size(); ++i) {
+    if (!questions[i]) continue;
+    dbus_message_set_auto_start(questions[i].get(), FALSE);
+    DBusPendingCall* call = nullptr;
+    if (dbus_connection_send_with_reply(connection, questions[i].get(), &call, ATSPI_CALL_TIMEOUT_MS) && call) {
+      pending[i].reset(call);
+      ++busTraffic().messages;
+      sent = true;
+    }
   }
+  if (sent) ++busTraffic().waits;
+  for (std::size_t i = 0; i < pending.size(); ++i) {
+    if (!pending[i]) continue;
+    dbus_pending_call_block(pending[i].get());
+    answers[i].reset(dbus_pending_call_steal_reply(pending[i].get()));
+  }
+  return answers;
 }
 
-// The names the applications tell, all asked at once, so that a desktop of
-// many applications costs one wait and a hung one no more than the timeout
-// for all; the last name it told for an application that does not answer.
-// Asked on the bus rather than through libatspi, which tells a timeout apart
-// from an empty name to nobody.
-std::vector<std::optional<std::string>> applicationNames(const std::vector<GRef<AtspiAccessible>>& applications) {
+// The registry's children, the applications, in its order. Asked on the bus
+// rather than through libatspi, which on meeting an application fetches its
+// whole object cache (Cache.GetItems) for itself: every application of the
+// desktop, on the first look of every process, costing a big one a tenth of
+// a second to answer and this process megabytes to read.
+std::vector<ObjectRef> registryChildren() {
+  std::vector<DBusMessageOwner> question;
+  question.emplace_back(dbus_message_new_method_call(REGISTRY_BUS_NAME, ROOT_PATH, ACCESSIBLE_INTERFACE, "GetChildren"));
+  const std::vector<DBusMessageOwner> answer = askAtOnce(std::move(question));
+  MessageReader reader(answer.front().get());
+  std::vector<ObjectRef> applications = reader.objectRefs().value_or(std::vector<ObjectRef>{});
+  std::erase_if(applications, [](const ObjectRef& application) {
+    return application.path == NULL_PATH || !dbus_validate_bus_name(application.bus.c_str(), nullptr) ||
+           !dbus_validate_path(application.path.c_str(), nullptr);
+  });
+  if (applications.size() > static_cast<std::size_t>(MAX_CHILDREN)) applications.resize(MAX_CHILDREN);
+  return applications;
+}
+
+// The names the applications tell; the last name it told for an application
+// that does not answer. Asked on the bus rather than through libatspi, which
+// tells a timeout apart from an empty name to nobody.
+std::vector<std::optional<std::string>> applicationNames(const std::vector<ObjectRef>& applications) {
   std::vector<std::optional<std::string>> names(applications.size());
-  std::vector<DBusPendingCallOwner> questions(applications.size());
-  DBusConnection* connection = atspi_get_a11y_bus();
+  std::vector<DBusMessageOwner> questions(applications.size());
   UnansweringApplications& unanswering = unansweringApplications();
-  std::vector<const char*> buses(applications.size(), nullptr);
   for (std::size_t i = 0; i < applications.size(); ++i) {
-    const AtspiObject& object = applications[i].get()->parent;
-    const char* bus = object.app ? object.app->bus_name : nullptr;
-    if (!bus || !object.path || !connection || !dbus_validate_bus_name(bus, nullptr) ||
-        !dbus_validate_path(object.path, nullptr)) {
+    const ObjectRef& application = applications[i];
+    if (unanswering.holds(application.bus)) {
+      names[i] = unanswering.rememberedName(application.bus);
       continue;
     }
-    buses[i] = bus;
-    if (unanswering.holds(bus)) {
-      names[i] = unanswering.rememberedName(bus);
-      continue;
-    }
-    DBusMessageOwner question(
-        dbus_message_new_method_call(bus, object.path, "org.freedesktop.DBus.Properties", "Get"));
-    if (!question) continue;
-    dbus_message_set_auto_start(question.get(), FALSE);
-    const char* interface = "org.a11y.atspi.Accessible";
-    const char* property = "Name";
-    dbus_message_append_args(question.get(), DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &property,
-                             DBUS_TYPE_INVALID);
-    DBusPendingCall* pending = nullptr;
-    if (dbus_connection_send_with_reply(connection, question.get(), &pending, ATSPI_CALL_TIMEOUT_MS) && pending) {
-      questions[i].reset(pending);
-      ++busTraffic().messages;
-    }
-  }
-  if (std::any_of(questions.begin(), questions.end(), [](const auto& question) { return question != nullptr; })) {
-    ++busTraffic().waits;
-  }
-  for (std::size_t i = 0; i < applications.size(); ++i) {
+    questions[i].reset(dbus_message_new_method_call(application.bus.c_str(), application.path.c_str(),
+                                                    PROPERTIES_INTERFACE, "Get"));
     if (!questions[i]) continue;
-    dbus_pending_call_block(questions[i].get());
-    DBusMessageOwner answer(dbus_pending_call_steal_reply(questions[i].get()));
+    appendString(questions[i].get(), ACCESSIBLE_INTERFACE);
+    appendString(questions[i].get(), "Name");
+  }
+  const std::vector<DBusMessageOwner> answers = askAtOnce(std::move(questions));
+  for (std::size_t i = 0; i < applications.size(); ++i) {
+    const DBusMessageOwner& answer = answers[i];
     if (!answer) continue;
     if (dbus_message_get_type(answer.get()) == DBUS_MESSAGE_TYPE_ERROR) {
-      if (meansUnanswered(dbus_message_get_error_name(answer.get()))) unanswering.note(buses[i]);
+      if (meansUnanswered(dbus_message_get_error_name(answer.get()))) unanswering.note(applications[i].bus);
       continue;
     }
     MessageReader reader(answer.get());
     std::optional<MessageReader> variant = reader.enter();
     names[i] = variant ? variant->string() : std::nullopt;
-    if (names[i]) unanswering.rememberName(buses[i], *names[i]);
+    if (names[i]) unanswering.rememberName(applications[i].bus, *names[i]);
   }
   return names;
 }
 
+// The processes behind unique names, asked of the bus daemon once each: a
+// name is never given to another connection while the bus runs.
+std::map<std::string, Pid, std::less<>>& knownProcesses() {
+  static std::map<std::string, Pid, std::less<>> known;
+  return known;
+}
+
 }  // namespace
 
+std::vector<std::optional<Pid>> processesOf(const std::vector<std::string>& buses) {
+  std::map<std::string, Pid, std::less<>>& known = knownProcesses();
+  std::vector<DBusMessageOwner> questions(buses.size());
+  for (std::size_t i = 0; i < buses.size(); ++i) {
+    if (known.contains(buses[i]) || !dbus_validate_bus_name(buses[i].c_str(), nullptr)) continue;
+    questions[i].reset(dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS, DBUS_INTERFACE_DBUS,
+                                                    "GetConnectionUnixProcessID"));
+    if (questions[i]) appendString(questions[i].get(), buses[i].c_str());
+  }
+  const std::vector<DBusMessageOwner> answers = askAtOnce(std::move(questions));
+  std::vector<std::optional<Pid>> processes(buses.size());
+  for (std::size_t i = 0; i < buses.size(); ++i) {
+    if (answers[i]) {
+      MessageReader reader(answers[i].get());
+      const std::optional<std::uint32_t> pid = reader.uint32();
+      if (pid && *pid != 0 && *pid <= static_cast<std::uint32_t>(std::numeric_limits<Pid>::max())) {
+        known.emplace(buses[i], static_cast<Pid>(*pid));
+      }
+    }
+    auto found = known.find(buses[i]);
+    if (found != known.end()) processes[i] = found->second;
+  }
+  return processes;
+}
+
 std::vector<RegisteredApp> registeredApplications() {
-  std::vector<GRef<AtspiAccessible>> children;
-  forEachApplication([&](GRef<AtspiAccessible> child) {
-    children.push_back(std::move(child));
-    return true;
-  });
-  std::vector<std::optional<std::string>> names = applicationNames(children);
   std::vector<RegisteredApp> apps;
+  if (session().state != AtspiState::ready) return apps;
+  const std::vector<ObjectRef> children = registryChildren();
+  std::vector<std::string> buses;
+  for (const ObjectRef& child : children) buses.push_back(child.bus);
+  std::vector<std::optional<std::string>> names = applicationNames(children);
+  const std::vector<std::optional<Pid>> processes = processesOf(buses);
   for (std::size_t i = 0; i < children.size(); ++i) {
     RegisteredApp app;
-    app.pid = processOf(children[i].get());
+    app.ref = children[i];
+    app.pid = processes[i];
     if (names[i]) {
       app.name = std::move(*names[i]);
     } else if (app.pid) {
       std::ifstream commandLine("/proc/" + std::to_string(*app.pid) + "/cmdline", std::ios::binary);
       app.name = programName(std::string(std::istreambuf_iterator<char>(commandLine), {}));
     }
-    app.accessible = std::move(children[i]);
     apps.push_back(std::move(app));
   }
   return apps;
 }
 
-GRef<AtspiAccessible> registeredApplication(Pid pid) {
-  GRef<AtspiAccessible> found;
-  forEachApplication([&](GRef<AtspiAccessible> child) {
-    if (processOf(child.get()) != pid) return true;
-    found = std::move(child);
-    return false;
-  });
-  return found;
+std::optional<ObjectRef> registeredApplication(Pid pid) {
+  if (session().state != AtspiState::ready) return std::nullopt;
+  const std::vector<ObjectRef> children = registryChildren();
+  std::vector<std::string> buses;
+  for (const ObjectRef& child : children) buses.push_back(child.bus);
+  const std::vector<std::optional<Pid>> processes = processesOf(buses);
+  for (std::size_t i = 0; i < children.size(); ++i) {
+    if (processes[i] == pid) return children[i];
+  }
+  return std::nullopt;
 }
 
 }  // namespace kelp::platform::linux_desktop

@@ -41,9 +41,8 @@ struct ObjectRef {
 // leaves it unusable for the rest of the process, so it is only attempted on
 // a bus that was just seen to answer, and never without one.
 bool atspiReady(SessionBus& sessionBus);
-
-// The AT-SPI desktop (the registry's root), borrowed; null unless started.
-AtspiAccessible* atspiDesktop();
+// Whether libatspi runs, without trying to start it.
+bool atspiStarted();
 
 // How an element presents its remote object. GTK has one object stand for
 // a menu item and for the submenu the item opens (role "menu", with the
@@ -58,8 +57,6 @@ enum class Presentation { object, submenu };
 Element desktopElement();
 // An element for a remote object; empty for a null reference.
 Element elementFor(const ObjectRef& ref, Presentation as = Presentation::object);
-// An element for a libatspi object; empty for null.
-Element wrapAccessible(const GRef<AtspiAccessible>& object);
 // The remote object behind an element of this backend, however the element
 // presents it; none for empty or foreign handles.
 std::optional<ObjectRef> refOf(const Element& element);
@@ -70,17 +67,18 @@ ObjectRef desktopRef();
 
 // An application registered on the accessibility bus.
 struct RegisteredApp {
-  GRef<AtspiAccessible> accessible;
+  ObjectRef ref;
   std::optional<Pid> pid;
   std::string name;
 };
 
-// The desktop's children in its order; empty unless started.
+// The registry's children in its order; empty unless started.
 std::vector<RegisteredApp> registeredApplications();
-// The desktop's child that runs in process `pid`; null when none does.
-GRef<AtspiAccessible> registeredApplication(Pid pid);
+// The registry's child that runs in process `pid`; none when none does.
+std::optional<ObjectRef> registeredApplication(Pid pid);
 
-// The process behind a libatspi object.
-std::optional<Pid> processOf(AtspiAccessible* object);
+// The process behind each unique name of the accessibility bus, as the bus
+// daemon knows it; none for names it does not know.
+std::vector<std::optional<Pid>> processesOf(const std::vector<std::string>& buses);
 
 }  // namespace kelp::platform::linux_desktop
