@@ -7,6 +7,7 @@
 #include <cctype>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -113,6 +114,29 @@ TEST_F(DesktopInfo, ListingTheApplicationsAsksNoneOfThemForItsObjects) {
   // What libatspi asks, it asks once the bus address comes, in the background.
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   EXPECT_EQ(watch.seen(), 0);
+}
+
+// Desktop entries are read once, and again once the installed ones change.
+TEST_F(DesktopInfo, AnEntryHiddenWhileTheHelperRunsNoLongerNamesTheApplication) {
+  const std::filesystem::path entries =
+      std::filesystem::path(desktop().environment().get("XDG_DATA_HOME").value_or("")) / "applications";
+  std::filesystem::create_directories(entries);
+  auto helper = desktop().startHelper();
+  const auto factoryBundle = [&]() -> std::string {
+    const std::optional<Json> reply = helper->request({{"cmd", "apps"}});
+    if (!reply) return "<no reply>";
+    for (const Json& app : (*reply)["result"]["apps"]) {
+      if (lower(app.value("name", "")).find("widget") != std::string::npos) return app.value("bundleId", "");
+    }
+    return "<no factory>";
+  };
+  const std::string installed = factoryBundle();
+  ASSERT_FALSE(installed.empty() || installed.starts_with("<")) << installed;
+  const std::filesystem::path hiding = entries / (installed + ".desktop");
+  std::ofstream(hiding) << "[Desktop Entry]\nType=Application\nName=Hidden\nExec=true\nHidden=true\n";
+  EXPECT_TRUE(eventually([&] { return factoryBundle() != installed; }, std::chrono::milliseconds(5000)));
+  std::filesystem::remove(hiding);
+  EXPECT_TRUE(eventually([&] { return factoryBundle() == installed; }, std::chrono::milliseconds(5000)));
 }
 
 TEST_F(DesktopInfo, DisplaysListsTheOneVirtualScreen) {

@@ -52,16 +52,61 @@ class StartupClassIndex {
   std::map<std::string, std::string, std::less<>> entries_;
 };
 
-// The desktop entry id (without ".desktop") that describes an owner's
-// application, if one is installed.
-std::optional<std::string> desktopEntryId(const WindowOwner& owner, StartupClassIndex& startupClasses) {
-  for (const std::string& candidate : desktopEntryCandidates(owner)) {
+// The entries found for window owners, kept until the installed entries
+// change: reading them again costs every request that names an application
+// a file or two per window, where they change once in a long while.
+class KnownDesktopEntries {
+ public:
+  KnownDesktopEntries() : monitor_(GRef<GAppInfoMonitor>::adopt(g_app_info_monitor_get())) {
+    if (monitor_) g_signal_connect(monitor_.get(), "changed", G_CALLBACK(&KnownDesktopEntries::forgetAll), this);
+  }
+  KnownDesktopEntries(const KnownDesktopEntries&) = delete;
+  KnownDesktopEntries& operator=(const KnownDesktopEntries&) = delete;
+
+  const std::optional<std::string>* find(const std::string& key) const {
+    auto found = entries_.find(key);
+    return found == entries_.end() ? nullptr : &found->second;
+  }
+  // Without a monitor nothing would tell of a change, so nothing is kept.
+  void remember(std::string key, std::optional<std::string> entry) {
+    if (monitor_) entries_.insert_or_assign(std::move(key), std::move(entry));
+  }
+
+ private:
+  static void forgetAll(GAppInfoMonitor*, gpointer self) { static_cast<KnownDesktopEntries*>(self)->entries_.clear(); }
+
+  GRef<GAppInfoMonitor> monitor_;
+  std::map<std::string, std::optional<std::string>, std::less<>> entries_;
+};
+
+KnownDesktopEntries& knownDesktopEntries() {
+  static KnownDesktopEntries known;
+  return known;
+}
+
+std::optional<std::string> lookUpDesktopEntryId(const WindowOwner& owner, const std::vector<std::string>& candidates,
+                                                StartupClassIndex& startupClasses) {
+  for (const std::string& candidate : candidates) {
     auto info = GRef<GDesktopAppInfo>::adopt(g_desktop_app_info_new(candidate.c_str()));
     if (!info) continue;
     const char* id = g_app_info_get_id(G_APP_INFO(info.get()));
     return withoutDesktopSuffix(id ? id : candidate);
   }
   return startupClasses.find(owner);
+}
+
+// The desktop entry id (without ".desktop") that describes an owner's
+// application, if one is installed.
+std::optional<std::string> desktopEntryId(const WindowOwner& owner, StartupClassIndex& startupClasses) {
+  const std::vector<std::string> candidates = desktopEntryCandidates(owner);
+  // What the lookup reads of the owner: its candidates and its classes.
+  std::string key = owner.wmClass.value_or("") + '\n' + owner.wmInstance.value_or("");
+  for (const std::string& candidate : candidates) key += '\n' + candidate;
+  KnownDesktopEntries& known = knownDesktopEntries();
+  if (const std::optional<std::string>* found = known.find(key)) return *found;
+  std::optional<std::string> entry = lookUpDesktopEntryId(owner, candidates, startupClasses);
+  known.remember(std::move(key), entry);
+  return entry;
 }
 
 }  // namespace
