@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,34 @@ TEST_F(ReadAheadOnEveryToolkit, Chromium) {
   DesktopApp& chromium = desktop().startApplication(chromiumProgram(profile.path(), FORM_PAGE));
   StopWhenDone stop{chromium};
   expectTheSameWalks(chromium, {"Pay now", "Reload"});
+}
+
+// A container of more children than are listed whole gives those it shows,
+// and is probed for table cells only where it is a table.
+TEST_F(ReadAheadOnEveryToolkit, AHugeFormIsReadByWhatShowsNotAsATable) {
+  TempDir pages("kelp-huge-form");
+  const std::string page = pages.path() + "/huge.html";
+  {
+    std::ofstream html(page);
+    html << "<!doctype html><title>Huge form</title><form>";
+    for (int i = 0; i < 1500; ++i) html << "<button type=button>Action " << i << "</button>";
+    html << "</form>";
+  }
+  TempDir profile("kelp-chromium");
+  DesktopApp& chromium = desktop().startApplication(chromiumProgram(profile.path(), "file://" + page));
+  StopWhenDone stop{chromium};
+  const std::uint64_t probes = sent("Table.GetRowAtIndex");
+  std::vector<ax::Node> nodes;
+  const bool shown = eventually(
+      [&] {
+        const std::optional<ax::AppPair> pair = ax::appElement(os(), std::nullopt, chromium.pid());
+        if (!pair) return false;
+        nodes = ax::walk(ax(), pair->element, MAX_RECORDS);
+        return std::any_of(nodes.begin(), nodes.end(), [](const ax::Node& node) { return node.label == "Action 0"; });
+      },
+      std::chrono::milliseconds(20000));
+  ASSERT_TRUE(shown) << lines(nodes).size() << " records, none of them the first button";
+  EXPECT_EQ(sent("Table.GetRowAtIndex"), probes);
 }
 
 TEST_F(ReadAheadOnEveryToolkit, Firefox) {

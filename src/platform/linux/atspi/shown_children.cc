@@ -4,6 +4,7 @@
 #include "platform/linux/atspi/facts.h"
 
 #include <algorithm>
+#include <string_view>
 
 namespace kelp::platform::linux_desktop {
 namespace {
@@ -65,6 +66,19 @@ std::optional<std::int32_t> numberFrom(DBusMessage* reply) {
   return reader.int32();
 }
 
+bool offersInterface(AtspiChannels& channels, const ObjectRef& ref, std::string_view interface) {
+  CallBatch batch(channels);
+  const std::size_t call = batch.add(ref, ACCESSIBLE_INTERFACE, "GetInterfaces");
+  batch.run();
+  MessageReader reader(batch.reply(call));
+  std::optional<MessageReader> names = reader.enter();
+  if (!names) return false;
+  while (std::optional<std::string> name = names->string()) {
+    if (*name == interface) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool listsChildrenLazily(const Facts& facts) {
@@ -90,7 +104,12 @@ std::vector<ObjectRef> FactStore::shownChildren(const ObjectRef& ref) {
     container = outer.parent;
   }
   if (area.width <= 0 || area.height <= 0) return {};
-  if (std::optional<std::vector<ObjectRef>> cells = shownCells(ref, area)) return *cells;
+  // Only a table places its cells by row and column. Probing any other
+  // container costs three waits a probe and makes Chromium log a failed
+  // assertion for each.
+  if (offersInterface(channels_, ref, TABLE_INTERFACE)) {
+    if (std::optional<std::vector<ObjectRef>> cells = shownCells(ref, area)) return *cells;
+  }
   return shownItems(ref, area, facts.childCount);
 }
 
