@@ -55,7 +55,7 @@ Json measure(kelp::Context& context, const Json& request, const std::string& rep
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fputs("usage: kelp_tree_traffic APP MAX [REPEATS]\n", stderr);
+    std::fputs("usage: kelp_tree_traffic APP|pid:N MAX [REPEATS]\n", stderr);
     return 2;
   }
   const int repeats = argc > 3 ? std::atoi(argv[3]) : 3;
@@ -65,7 +65,14 @@ int main(int argc, char** argv) {
   std::string reply;
   kelp::ReplyWriter replies([&reply](std::string_view line) { reply.assign(line); });
   kelp::Context context{*os, replies, globals, lasting};
-  const Json request = {{"cmd", "tree"}, {"app", argv[1]}, {"max", std::atoll(argv[2])}};
+  // "pid:N" names the application by its process, where two share a name.
+  const std::string_view app = argv[1];
+  Json request = {{"cmd", "tree"}, {"max", std::atoll(argv[2])}};
+  if (app.starts_with("pid:")) {
+    request["pid"] = std::atoll(argv[1] + 4);
+  } else {
+    request["app"] = app;
+  }
 
   Json result;
   result["cold"] = measure(context, request, reply);
