@@ -146,7 +146,7 @@ bool doAction(FactStore& facts, const ObjectRef& ref, std::int32_t index) {
 
 namespace {
 
-constexpr int WAKE_POLL_MS = 50;
+constexpr int WAKE_POLL_MS = 100;
 // How many objects one look for the document may read.
 constexpr std::size_t WAKE_SEARCH_OBJECTS = 3000;
 

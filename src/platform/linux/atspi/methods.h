@@ -44,9 +44,13 @@ std::vector<OfferedAction> offeredActions(FactStore& facts, const ObjectRef& ref
 bool doAction(FactStore& facts, const ObjectRef& ref, std::int32_t index);
 
 // Chromium (and Electron) publish nothing below their windows until someone
-// asks for an attribute: asks, then waits until a web page's document has
-// content or WAKE_LIMIT_MS passed. True when content came.
-inline constexpr int WAKE_LIMIT_MS = 3000;
+// asks for an attribute (or the relations) of an object: asks, then waits
+// until a web page's document has content or WAKE_LIMIT_MS passed. True
+// when content came. A shown page comes within a quarter of a second. A
+// page whose window is minimized or covered when accessibility comes on
+// stays empty until the window shows again, whatever is asked, so waiting
+// longer than one call's timeout would only delay the reply.
+inline constexpr int WAKE_LIMIT_MS = ATSPI_CALL_TIMEOUT_MS;
 bool wakeWebContent(FactStore& facts, const ObjectRef& application);
 
 // Collection.GetMatches for the first descendant of `root` (in tree order)
