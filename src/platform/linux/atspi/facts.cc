@@ -89,7 +89,11 @@ void FactStore::plan(CallBatch& batch, std::vector<Read>& reads, const ObjectRef
   if (single & CHILD_COUNT) addGet(ACCESSIBLE_INTERFACE, "ChildCount", Read::childCount);
   if (single & DESCRIPTION) addGet(ACCESSIBLE_INTERFACE, "Description", Read::description);
   if (single & PARENT) addGet(ACCESSIBLE_INTERFACE, "Parent", Read::parent);
-  // What the bridge said it lacks counts as asked, and untold.
+  // What the bridge said it lacks, or never has, counts as asked, and untold.
+  if ((single & IDENTIFIER) && toolkitOf(ref.bus).givesNoIdentifiers()) {
+    single &= ~IDENTIFIER;
+    facts.asked |= IDENTIFIER;
+  }
   for (const auto& [fact, property] : {std::pair{IDENTIFIER, ACCESSIBLE_ID_PROPERTY}, std::pair{HELP, HELP_TEXT_PROPERTY}}) {
     if ((single & fact) && channels_.lacksProperty(ref.bus, property)) {
       single &= ~fact;
