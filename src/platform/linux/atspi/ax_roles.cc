@@ -2,6 +2,7 @@
 #include "platform/linux/atspi/ax_roles.h"
 
 #include <algorithm>
+#include <array>
 
 namespace kelp::platform::linux_desktop {
 namespace {
@@ -106,8 +107,8 @@ std::optional<AtspiRole> parentRoleOf(FactSource& store, const ObjectRef& ref, c
   // asking the parent of each item of each closed menu. Anything else that
   // lists a menu's items may not be their parent: LibreOffice's sidebar
   // button lists the items of the menu it opens.
-  if (rowOf(facts.role).rule != RoleRule::topLevel && rowOf(facts.role).rule != RoleRule::appChild &&
-      facts.listedBy) {
+  const RoleRule rule = rowOf(facts.role).rule;
+  if (rule != RoleRule::topLevel && rule != RoleRule::appChild && facts.listedBy) {
     const Facts& lister = store.need(*facts.listedBy, ROLE);
     if (lister.has(ROLE) && isMenuContainer(lister.role)) return lister.role;
   }
@@ -136,10 +137,18 @@ RoleContext roleContextOf(FactSource& store, const ObjectRef& ref, const Facts& 
 }  // namespace
 
 const RoleRow& rowOf(AtspiRole role) {
-  for (const RoleRow& row : ROLES) {
-    if (row.role == role) return row;
-  }
-  return GROUP_ROW;
+  // Asked several times for every record: indexed by role once, the first
+  // row of a role winning as in the table.
+  static const std::array<const RoleRow*, ATSPI_ROLE_LAST_DEFINED + 1> byRole = [] {
+    std::array<const RoleRow*, ATSPI_ROLE_LAST_DEFINED + 1> rows{};
+    for (const RoleRow& row : ROLES) {
+      const auto index = static_cast<std::size_t>(row.role);
+      if (index < rows.size() && !rows[index]) rows[index] = &row;
+    }
+    return rows;
+  }();
+  const auto index = static_cast<std::size_t>(role);
+  return index < byRole.size() && byRole[index] ? *byRole[index] : GROUP_ROW;
 }
 
 bool isMenuRow(const RoleRow& row) { return row.rule == RoleRule::menu || row.rule == RoleRule::menuItem; }
