@@ -45,7 +45,9 @@ struct Toolkit {
   // identifiers to give (4.8 to its main line), and Gecko gives none, not
   // even for elements with an HTML id (seen up to Firefox 153). Each call
   // costs the application as much as any other read.
-  bool givesNoIdentifiers() const { return (name == "GTK" && major == 4) || (name == "Gecko" && major <= 153); }
+  bool givesNoIdentifiers() const {
+    return (name == "GTK" && major == 4) || (name == "Gecko" && major <= 153);
+  }
   bool isChromium() const { return name == "Chromium"; }
   // GTK 3 and LibreOffice carry out an action inside the bridge's handler
   // of the call (at-spi2-atk): a dialog the action opens runs its modal loop
