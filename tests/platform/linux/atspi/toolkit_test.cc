@@ -16,8 +16,9 @@ TEST(ToolkitTest, IdentifiersAreLeftUnaskedOnlyWhereTheToolkitHasNone) {
     const char* version;
     bool givesNone;
   } cases[] = {
-      {"GTK", "4.8.3", true},      {"GTK", "5.0", false},        {"gtk", "3.24.38", false},
-      {"Gecko", "153.8.0", true},  {"Gecko", "154.0.1", false},  {"Qt", "5.15.8", false},
+      {"GTK", "4.8.3", true},      {"GTK", "5.0", false},
+      {"gtk", "3.24.38", false},   {"Gecko", "153.8.0", true},
+      {"Gecko", "154.0.1", false}, {"Qt", "5.15.8", false},
       {"Chromium", "1.0", false},  {"", "", false},
   };
   for (const auto& c : cases) {
