@@ -90,12 +90,9 @@ void FactStore::plan(CallBatch& batch, std::vector<Read>& reads, const ObjectRef
   if (single & DESCRIPTION) addGet(ACCESSIBLE_INTERFACE, "Description", Read::description);
   if (single & PARENT) addGet(ACCESSIBLE_INTERFACE, "Parent", Read::parent);
   // What the bridge said it lacks, or never has, counts as asked, and untold.
-  if ((single & IDENTIFIER) && toolkitOf(ref.bus).givesNoIdentifiers()) {
-    single &= ~IDENTIFIER;
-    facts.asked |= IDENTIFIER;
-  }
   for (const auto& [fact, property] : {std::pair{IDENTIFIER, ACCESSIBLE_ID_PROPERTY}, std::pair{HELP, HELP_TEXT_PROPERTY}}) {
-    if ((single & fact) && channels_.lacksProperty(ref.bus, property)) {
+    if (!(single & fact)) continue;
+    if ((fact == IDENTIFIER && toolkitOf(ref.bus).givesNoIdentifiers()) || channels_.lacksProperty(ref.bus, property)) {
       single &= ~fact;
       facts.asked |= fact;
     }
