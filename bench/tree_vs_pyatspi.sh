@@ -24,6 +24,8 @@
 # (build/bench/kelp_tree_traffic): the messages sent and the times the
 # helper waited for answers, cold (the first request of a process) and warm
 # (a later one), and the methods that took most of the warm messages.
+# Once every application shows its elements it waits, up to $KELP_BENCH_SETTLE
+# seconds (default 60), for the load average to fall below 0.5.
 # $KELP_BENCH_APPS limits it to
 # some of the applications (names as in the first column).
 # Everything it starts is stopped when it ends, however it ends.
@@ -105,6 +107,17 @@ for app in "${apps[@]}"; do
     sleep 0.5
   done
 done
+# Showing elements is not being done with starting: the browsers and the
+# office suite go on loading for a while, and the first rows measured
+# would share the machine with them.
+wait_for_quiet() {
+  local deadline=$((SECONDS + ${KELP_BENCH_SETTLE:-60}))
+  while ((SECONDS < deadline)); do
+    awk '{ exit !($1 < 0.5) }' /proc/loadavg && return
+    sleep 2
+  done
+}
+wait_for_quiet
 
 # The machine may be busy with other work; alternating rounds of the two
 # measurements lets both see the same conditions.
