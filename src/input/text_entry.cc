@@ -94,8 +94,8 @@ Landing awaitLanding(platform::Platform& os, const platform::Element& element,
                      const std::function<bool(const std::string& value)>& landed) {
   Landing reading{false, ax::str(os.accessibility(), element, "AXValue")};
   reading.landed = landed(reading.value);
-  for (std::int64_t waited = 0; !reading.landed && !reading.value.empty() && waited < LATE_TEXT_WAIT_MICROS;
-       waited += LATE_TEXT_STEP_MICROS) {
+  if (reading.landed || os.accessibility().copyAttribute(element, "AXValue").isNone()) return reading;
+  for (std::int64_t waited = 0; !reading.landed && waited < LATE_TEXT_WAIT_MICROS; waited += LATE_TEXT_STEP_MICROS) {
     os.clock().sleepMicros(LATE_TEXT_STEP_MICROS);
     reading.value = ax::str(os.accessibility(), element, "AXValue");
     reading.landed = landed(reading.value);

@@ -29,9 +29,9 @@ bool textLanded(std::string_view value, std::string_view typed, bool secureField
 // is no number.
 std::vector<double> numbersIn(std::string_view text);
 
-// A busy application can still be taking in the end of a long text when the
-// settle after typing is over: a value that misses it is read again for up
-// to LATE_TEXT_WAIT_MICROS before the text counts as not landed.
+// A busy application can still be taking in a text (even its first key)
+// when the settle after typing is over: a value that misses it is read again
+// for up to LATE_TEXT_WAIT_MICROS before the text counts as not landed.
 inline constexpr std::int64_t LATE_TEXT_WAIT_MICROS = 1000000;
 inline constexpr std::int64_t LATE_TEXT_STEP_MICROS = 50000;
 
@@ -41,7 +41,8 @@ struct Landing {
 };
 
 // Reads `element`'s value until `landed` holds of it, or the late-text wait
-// is over. A field that reads empty is not waited for: it shows nothing.
+// is over. An element with no value at all is not waited for: it cannot
+// show the text arriving.
 Landing awaitLanding(platform::Platform& os, const platform::Element& element,
                      const std::function<bool(const std::string& value)>& landed);
 

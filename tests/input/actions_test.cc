@@ -140,13 +140,25 @@ TEST_F(DoAction, TypeFallsBackToTheKeyboardWhenTheWriteIsIgnored) {
   EXPECT_EQ(sim.actions.back().second, "AXPress");
 }
 
-TEST_F(DoAction, TypeReportsTextThatNeverLanded) {
+TEST_F(DoAction, TypeWaitsForABusyFieldAndReportsTextThatNeverLanded) {
   ax::Node locked = field("Locked");
   sim.refuse(locked.el, "AXValue");
   sim.onTyping(locked.el, [](const std::string& value, const std::string&) { return value; });
   ActionResult result = act(locked, "type", "abc");
   EXPECT_FALSE(result.ok);
   EXPECT_EQ(result.message, "글자가 그 칸에 들어가지 않았어요 — 그 칸을 먼저 눌러 커서를 넣고 type_here 로 쳐 보세요");
+
+  // A busy application still shows its field empty when the settle after
+  // typing is over, and takes the text in 300 ms later.
+  ax::Node busy = field("Busy");
+  sim.setAttr(busy.el, "AXValue", "");
+  sim.refuse(busy.el, "AXValue");
+  sim.onTyping(busy.el, [&](const std::string& value, const std::string& typed) {
+    sim.atTime(sim.nowMicros() + 300000, [&, typed] { sim.setAttr(busy.el, "AXValue", typed); });
+    return value;
+  });
+  EXPECT_TRUE(act(busy, "type", "abc").ok);
+  EXPECT_EQ(valueOf(busy), "abc");
 }
 
 TEST_F(DoAction, TypeReplacesWhatTheFieldHeldAndCountsOnlyTheWholeTextAsLanded) {
