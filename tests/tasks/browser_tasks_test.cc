@@ -62,10 +62,6 @@ class BrowserTasks : public TaskTest {
     }, std::chrono::milliseconds(40000));
     ASSERT_GE(refOf(reply, role, label), 0) << "the page's " << label << " did not show: " << reply.dump();
   }
-  Json act(const Json& target, const std::string& role, const std::string& label, const Json& more = Json::object()) {
-    Json request = with({{"cmd", "act"}, {"locator", {{"role", role}, {"label", label}}}}, with(target, IN_FRONT));
-    return askOk(with(request, more));
-  }
 };
 
 TEST_F(BrowserTasks, ChromiumFillsASignupFormAndSendsIt) {

@@ -25,10 +25,6 @@ class GtkTasks : public TaskTest {
     });
     return element;
   }
-  Json act(const Json& target, const std::string& role, const std::string& label, const Json& more = Json::object()) {
-    return askOk(with(with({{"cmd", "act"}, {"locator", {{"role", role}, {"label", label}}}}, with(target, IN_FRONT)),
-                      more));
-  }
 };
 
 TEST_F(GtkTasks, FilesMakesAFolderAndRenamesIt) {

@@ -72,6 +72,21 @@ Json TaskTest::askUntil(const Json& request, const std::function<bool(const Json
   return reply;
 }
 
+Json TaskTest::actOnceFound(const Json& request) {
+  const auto found = [](const Json& reply) {
+    return reply.contains("result") && reply["result"].is_object() && reply["result"].value("found", false);
+  };
+  const Json reply = askUntil(request, found);
+  EXPECT_TRUE(reply.value("ok", false) && found(reply)) << request.dump() << " -> " << reply.dump();
+  return reply;
+}
+
+Json TaskTest::act(const Json& target, const std::string& role, const std::string& label, const Json& more) {
+  const Json request =
+      with({{"cmd", "act"}, {"locator", {{"role", role}, {"label", label}}}}, with(target, IN_FRONT));
+  return actOnceFound(more.is_null() ? request : with(request, more));
+}
+
 long TaskTest::refOf(const Json& reply, const std::string& role, const std::string& text, const char* field) {
   if (!reply.contains("result") || !reply["result"].contains("elements")) return -1;
   for (const Json& node : reply["result"]["elements"]) {

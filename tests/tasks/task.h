@@ -41,6 +41,12 @@ class TaskTest : public ::testing::Test {
   // Asks until `done` holds of the reply, for at most `limit`.
   Json askUntil(const Json& request, const std::function<bool(const Json&)>& done,
                 std::chrono::milliseconds limit = std::chrono::milliseconds(15000));
+  // An "act" request, asked again while its element is not there yet (a
+  // dialog's title shows before its controls do, and an agent looks again);
+  // the element must be found and the action succeed.
+  Json actOnceFound(const Json& request);
+  // Acts on the first element of that role and label in the window in front.
+  Json act(const Json& target, const std::string& role, const std::string& label, const Json& more = {});
 
   // The ref of the first element of a tree or find reply with this role
   // whose label (or value) is `text` exactly; -1 when there is none.
