@@ -9,6 +9,7 @@
 #include "platform/linux/atspi/ax_text_reads.h"
 #include "platform/linux/atspi/ax_window_reads.h"
 #include "platform/linux/rules.h"
+#include "platform/linux/shortcut_key.h"
 
 namespace kelp::platform::linux_desktop {
 
