@@ -25,6 +25,9 @@ constexpr std::int64_t AIM_PAUSE_MICROS = 60000;
 // How long a click's or a selection's effect may take to show.
 constexpr std::int64_t EFFECT_WAIT_MICROS = 500000;
 constexpr std::int64_t EFFECT_STEP_MICROS = 50000;
+// How long after a pointer click that followed an unanswered press the
+// change is looked at again.
+constexpr std::int64_t SECOND_LOOK_MICROS = 200000;
 // How far up the hit test's answer may lie inside the element and still be
 // a part of it; and how far up the element may lie inside the answer, which
 // toolkits that hit-test one level at a time (LibreOffice) stop at early.
@@ -161,7 +164,11 @@ ActionResult toggle(platform::Platform& os, const ax::Node& node) {
   const bool pressed = ax.performAction(node.el, "AXPress");
   if (pressed && awaitEffect(os, node.el, changed)) return done(node);
   if (const std::optional<bool> clicked = clickAndSee(os, node, changed)) {
-    return *clicked ? done(node) : refused(messages::notPressable);
+    if (!*clicked) return refused(messages::notPressable);
+    // A busy application can take the press in just as the click goes in,
+    // and the click then takes it back: the change must still show.
+    os.clock().sleepMicros(SECOND_LOOK_MICROS);
+    return changed(observe(ax, node.el)) ? done(node) : refused(messages::notPressable);
   }
   // Something else stands in front, or there is no point: a press that went
   // through may have done its work there.

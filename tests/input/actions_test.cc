@@ -251,6 +251,21 @@ TEST_F(DoAction, ClickOnAToggleThatShowsNoChangeFallsBackToThePointerWhereItReac
   EXPECT_FALSE(result.ok) << "neither the press nor the click checked it";
   EXPECT_NE(trace(sim).find("down#1 10,210"), std::string::npos);
 
+  // A busy application takes the press in 560 ms late, as the pointer's
+  // click goes in, and the click then unchecks it again: no success.
+  const auto checked = [&] {
+    const platform::Value value = sim.accessibility().copyAttribute(box, "AXValue");
+    return *value.as<std::int64_t>();
+  };
+  const auto flip = [&] { sim.setAttr(box, "AXValue", std::int64_t{1 - checked()}); };
+  sim.onAction(box, [&](const std::string&) { sim.atTime(sim.nowMicros() + 560000, flip); });
+  sim.onMouse = [&](const platform::MouseEvent& event) {
+    if (event.type == platform::eventType::leftMouseDown) sim.atTime(sim.nowMicros() + 100000, flip);
+  };
+  EXPECT_FALSE(act(node(box), "click").ok);
+  EXPECT_EQ(checked(), 0);
+  sim.onMouse = nullptr;
+
   // A press that checks it needs no pointer.
   sim.posted.clear();
   sim.onAction(box, [&](const std::string&) { sim.setAttr(box, "AXValue", std::int64_t{++clicks % 2}); });
