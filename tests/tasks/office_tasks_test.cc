@@ -85,7 +85,8 @@ class OfficeTasks : public TaskTest {
     return -1;
   }
   Json act(const Json& request, const std::string& window = "front") {
-    return actOnceFound(with(request, {{"cmd", "act"}, {"pid", pid_}, {"window", window}, {"menus", false}, {"max", 3000}}));
+    return actOnceFound(
+        with(request, {{"cmd", "act"}, {"pid", pid_}, {"window", window}, {"menus", false}, {"max", 3000}}));
   }
   Json clickShown(const std::string& role, const std::string& label, const std::string& window = "front") {
     const long ref = shown(role, label, window);

@@ -84,7 +84,7 @@ Json TaskTest::actOnceFound(const Json& request) {
 Json TaskTest::act(const Json& target, const std::string& role, const std::string& label, const Json& more) {
   const Json request =
       with({{"cmd", "act"}, {"locator", {{"role", role}, {"label", label}}}}, with(target, IN_FRONT));
-  return actOnceFound(more.is_null() ? request : with(request, more));
+  return actOnceFound(with(request, more));
 }
 
 long TaskTest::refOf(const Json& reply, const std::string& role, const std::string& text, const char* field) {

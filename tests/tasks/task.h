@@ -46,7 +46,7 @@ class TaskTest : public ::testing::Test {
   // the element must be found and the action succeed.
   Json actOnceFound(const Json& request);
   // Acts on the first element of that role and label in the window in front.
-  Json act(const Json& target, const std::string& role, const std::string& label, const Json& more = {});
+  Json act(const Json& target, const std::string& role, const std::string& label, const Json& more = Json::object());
 
   // The ref of the first element of a tree or find reply with this role
   // whose label (or value) is `text` exactly; -1 when there is none.
